@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Set-up, build, start and test Vantrel on Debian 12.
+#   ./dev.sh start   install what is missing, build, start Vantrel
+#   ./dev.sh test    install what is missing, build, run every test (also under the
+#                    address and undefined-behaviour sanitizers)
+#   ./dev.sh bench   build the release preset and print the benchmark figures
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Every Debian package the build, the program and the tests need.
+PACKAGES=(
+    cmake ninja-build g++ pkg-config git
+    qt6-base-dev libqt6opengl6-dev libgl-dev libc-ares-dev
+    fonts-dejavu-core fontconfig
+    dnsmasq-base iproute2 util-linux poppler-utils
+)
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" = 0 ]; then
+        echo "Installing: ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    else
+        echo "Missing packages. Install them with:" >&2
+        echo "  sudo apt-get install -y ${missing[*]}" >&2
+        exit 1
+    fi
+}
+
+build() {
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1" -j "$(nproc)"
+}
+
+run_tests() {
+    local preset=$1
+    QT_QPA_PLATFORM=offscreen ctest --preset "$preset" -j "$(nproc)" \
+        --timeout 600 --output-on-failure
+}
+
+case "${1:-}" in
+start)
+    install_missing
+    build dev
+    exec ./build/dev/src/vantrel
+    ;;
+test)
+    install_missing
+    build dev
+    run_tests dev
+    echo "== The same tests under the address and undefined-behaviour sanitizers =="
+    build asan
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_tests asan
+    ;;
+bench)
+    install_missing
+    build release
+    for b in build/release/bench/bench_*; do
+        if grep -q "_gui$" <<<"$b"; then QT_QPA_PLATFORM=offscreen "$b"; else tests/net/testnet.sh "$b" || "$b"; fi
+    done
+    ;;
+*)
+    sed -n '2,7p' "$0" >&2
+    exit 2
+    ;;
+esac
