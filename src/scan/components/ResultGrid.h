@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QString>
+
+#include <vector>
+
+// The result grid `Table`: a table of text cells addressed through a current cell (Row,
+// Col), as the scan engine and the row actions use it. Row 0 is the header row; the model
+// exposes it as the header and the data rows 1.. as model rows 0... Lengths are in twips.
+//
+// A current cell outside the table is allowed: reads give an empty text or an invalid
+// colour and writes are ignored, so a stale row index (a row deleted while its lookup was
+// out) can never crash the caller.
+class ResultGrid : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    // Values of ColAlignment: horizontal position * 3 + vertical position (left, centre,
+    // right; top, centre, bottom), so 1 is left and vertically centred, 7 right and
+    // vertically centred. AlignGeneral is the starting value: text left, vertically centred.
+    enum Alignment : int
+    {
+        AlignLeftTop = 0,
+        AlignLeftCenter = 1,
+        AlignLeftBottom = 2,
+        AlignCenterTop = 3,
+        AlignCenterCenter = 4,
+        AlignCenterBottom = 5,
+        AlignRightTop = 6,
+        AlignRightCenter = 7,
+        AlignRightBottom = 8,
+        AlignGeneral = 9,
+    };
+    static Qt::Alignment alignmentFlags(int colAlignment);
+
+    static constexpr int DefaultColWidth = 1440; // twips: one inch
+    static constexpr int MaxCols = 1024;
+
+    explicit ResultGrid(QObject *parent = nullptr);
+
+    // Header row included. Writing 1 keeps only the header; a larger value appends empty
+    // rows at the bottom; a smaller one drops rows from the bottom. The header row always
+    // stays: values below 1 count as 1.
+    qsizetype Rows() const;
+    void setRows(qsizetype rows);
+    // Starts at 3, the product's layout; clamped to 0..MaxCols.
+    int Cols() const;
+    void setCols(int cols);
+
+    qsizetype Row() const;
+    void setRow(qsizetype row);
+    int Col() const;
+    void setCol(int col);
+
+    // Text and colour of the current cell. An invalid colour means the view's default text
+    // colour; writing one resets the cell to it.
+    QString Text() const;
+    void setText(const QString &text);
+    void setCellForeColor(const QColor &color);
+    QColor CellForeColor() const;
+
+    // Direct cell access for readers that walk the table (export, report, lookups).
+    QString cellText(qsizetype row, int col) const;
+
+    int ColWidth(int col) const; // twips
+    void setColWidth(int col, int twips);
+    int ColAlignment(int col) const;
+    void setColAlignment(int col, int alignment);
+
+    // False suspends repainting: appended rows reach attached views in one batch when
+    // Redraw is set true again.
+    bool Redraw() const;
+    void setRedraw(bool redraw);
+
+    // Removes a data row; the rows below move up by one. Row 0 cannot be removed.
+    void RemoveItem(qsizetype row);
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+Q_SIGNALS:
+    void columnLayoutChanged();
+    void redrawChanged(bool redraw);
+    // Emitted after data rows were removed or the table was cleared: first removed row index
+    // (table numbering) and how many. Lets owners keep indexes of rows in step.
+    void rowsRemovedFromTable(qsizetype firstRow, qsizetype count);
+
+private:
+    // Cell colours are indexes into a small palette; 0 is the default colour, so a row
+    // costs one byte per cell for its colours whatever they are.
+    using ColorIndex = quint8;
+    static constexpr qsizetype MaxPaletteSize = 255;
+
+    bool cellInRange(qsizetype row, int col) const;
+    qsizetype cellIndex(qsizetype row, int col) const { return row * m_cols + col; }
+    void appendRows(qsizetype count);
+    void removeRowsAtBottom(qsizetype count);
+    void clearDataRows();
+    // Tells attached views about rows appended and cells written while Redraw was false.
+    void flushPending();
+    void cellChanged(qsizetype row, int col, int role);
+    ColorIndex colorIndexFor(const QColor &color);
+    void compactPalette();
+
+    qsizetype m_rows = 1;
+    int m_cols = 3;
+    // Row-major, header row first: m_rows * m_cols entries each.
+    std::vector<QString> m_texts;
+    std::vector<ColorIndex> m_colors;
+    std::vector<QRgb> m_palette; // entry i is colour index i + 1
+    // Data rows the views have been told about; rowCount() reports this.
+    qsizetype m_announcedRows = 0;
+    // Data rows (model numbering) written while Redraw was false and not yet reported.
+    qsizetype m_dirtyFirst = -1;
+    qsizetype m_dirtyLast = -1;
+
+    qsizetype m_row = 0;
+    int m_col = 0;
+    bool m_redraw = true;
+
+    std::vector<int> m_colWidths;
+    std::vector<int> m_colAlignments;
+};
