@@ -1,11 +1,15 @@
+#include "app/ScanSettings.h"
+#include "scan/components/AresLookup.h"
+#include "scan/components/IcmpEcho.h"
+#include "ui/MainForm.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Vantrel"));
-    window.show();
+    MainForm form(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+    form.applySettings(ScanSettings{});
+    form.show();
     return app.exec();
 }

@@ -1,0 +1,77 @@
+// Cost of the echo reply handler: scripted replies through a scan with two pings per node
+// and lookups on. The time should grow linearly with the number of replies.
+#include "fakes/FakeEcho.h"
+#include "fakes/FakeLookup.h"
+#include "scan/ScanEngine.h"
+#include "scan/ScanView.h"
+#include "scan/components/ResultGrid.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+namespace {
+
+class SilentView : public ScanView
+{
+public:
+    QString start, end;
+    QString startingText() const override { return start; }
+    QString endingText() const override { return end; }
+    void refuseStart(const QString &, Box) override {}
+    void showScanLayout() override {}
+    void showRunning(bool) override {}
+    void setIcmpPercent(int) override {}
+    void setDnsPercent(int) override {}
+    void setIpStatus(const QString &) override {}
+    void setNodeCount(std::int64_t) override {}
+    bool isMinimized() const override { return false; }
+    void setWindowCaption(const QString &) override {}
+    void beep() override {}
+};
+
+double replyMilliseconds(int replies)
+{
+    FakeEcho echo;
+    FakeLookup lookup;
+    lookup.capacity = 1 << 30;
+    ResultGrid grid;
+    grid.setCols(3);
+    SilentView view;
+    ScanEngine engine(echo, lookup, grid, view);
+    engine.Pings_per_Node = 2;
+    engine.Resolve_DNS = true;
+    view.start = QStringLiteral("10.0.0.0");
+    view.end = QStringLiteral("10.255.255.255");
+    engine.Scan_Button_Click();
+
+    QStringList tags;
+    tags.reserve(replies);
+    for (int i = 0; i < replies; ++i) {
+        const auto n = static_cast<std::uint32_t>(0x0A000000u + static_cast<std::uint32_t>(i));
+        tags << QStringLiteral("1:%1.%2.%3.%4;1")
+                    .arg(n >> 24)
+                    .arg((n >> 16) & 255)
+                    .arg((n >> 8) & 255)
+                    .arg(n & 255);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (const QString &tag : tags)
+        echo.reply(tag, 0, 1);
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const double small = replyMilliseconds(10000);
+    const double large = replyMilliseconds(100000);
+    std::printf("reply_handling_10000: %.1f ms\n", small);
+    std::printf("reply_handling_100000: %.1f ms\n", large);
+    std::printf("reply_handling_growth_ratio: %.2f x\n", large / small);
+    return 0;
+}

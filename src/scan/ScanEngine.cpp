@@ -1,0 +1,304 @@
+#include "scan/ScanEngine.h"
+
+#include "scan/ScanView.h"
+#include "scan/components/EchoControl.h"
+#include "scan/components/LookupControl.h"
+#include "scan/components/ResultGrid.h"
+
+#include <QColor>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace IP_Functions;
+
+namespace {
+
+const QString WaitingOnDns = QStringLiteral("Waiting on DNS ...");
+const QString ScanCompleted = QStringLiteral("Scan Completed");
+constexpr int LookupHeadroom = 10;
+
+// A percentage bar holds a whole number 0..100; halves go to the even neighbour.
+int wholePercent(double value)
+{
+    if (!std::isfinite(value))
+        return -1;
+    return static_cast<int>(std::clamp(std::nearbyint(value), 0.0, 100.0));
+}
+
+} // namespace
+
+ScanEngine::ScanEngine(EchoControl &echo, LookupControl &lookup, ResultGrid &table, ScanView &view,
+                       QObject *parent)
+    : QObject(parent)
+    , m_echo(echo)
+    , m_lookup(lookup)
+    , m_table(table)
+    , m_view(view)
+{
+    // Delays down to 1 ms must hold: a coarse timer would slip by up to 5 %.
+    m_pingTimer.setTimerType(Qt::PreciseTimer);
+    m_pingTimer.setInterval(250);
+    connect(&m_pingTimer, &QTimer::timeout, this, &ScanEngine::PING_Timer_Timer);
+    connect(&m_echo, &EchoControl::EchoReply, this, &ScanEngine::ICMP_EchoReply);
+    connect(&m_lookup, &LookupControl::LookupAnswer, this, &ScanEngine::DNS_LookupAnswer);
+    connect(&m_table, &ResultGrid::rowsRemovedFromTable, this, &ScanEngine::forgetRows);
+}
+
+void ScanEngine::setInter_Ping_Delay(int milliseconds)
+{
+    m_pingTimer.setInterval(std::max(1, milliseconds));
+}
+
+QString ScanEngine::requestTag(std::int64_t scanNumber, const QString &address,
+                               std::int64_t attempt)
+{
+    return QString::number(scanNumber) + u':' + address + u';' + QString::number(attempt);
+}
+
+void ScanEngine::Scan_Button_Click()
+{
+    if (m_running)
+        scanStop();
+    else
+        scanStart();
+}
+
+void ScanEngine::scanStart()
+{
+    const QString startText = m_view.startingText();
+    const QString endText = m_view.endingText();
+    if (!Is_Valid_Address(startText)) {
+        m_view.refuseStart(QStringLiteral("The starting address is not a valid IP address !"),
+                           ScanView::Box::Starting);
+        return;
+    }
+    if (!Is_Valid_Address(endText)) {
+        m_view.refuseStart(QStringLiteral("The ending address is not a valid IP address !"),
+                           ScanView::Box::Ending);
+        return;
+    }
+    QString startCopy = startText;
+    QString endCopy = endText;
+    const AddressNumber start = Address_To_Number(startCopy);
+    const AddressNumber end = Address_To_Number(endCopy);
+    const std::int64_t span = Address_Span_Of(start, end);
+    if (span < 0) {
+        m_view.refuseStart(
+            QStringLiteral("You starting address is greater than your ending address !"),
+            ScanView::Box::Starting);
+        return;
+    }
+    // Without an ICMP socket a normal scan would list nothing and an inverted one every
+    // address: say why and how to fix it instead.
+    if (!m_echo.isAvailable()) {
+        m_view.refuseStart(m_echo.unavailableReason(), ScanView::Box::Starting);
+        return;
+    }
+
+    m_startAddress = start;
+    m_endAddress = end;
+    m_addressSpan = span;
+    m_table.setRows(1);
+    m_listedRows.clear();
+    m_view.showScanLayout();
+    m_view.setIcmpPercent(0);
+    m_dnsPercent = 100;
+    m_view.setDnsPercent(m_dnsPercent);
+
+    ++m_scanNumber;
+    m_lookupsStarted = 0;
+    m_lookupsOutstanding = 0;
+    m_sentCount = 0;
+    m_currentAddress = m_startAddress;
+    sendFirstAttempt(Number_To_Address(m_currentAddress));
+
+    m_running = true;
+    m_view.showRunning(true);
+    m_pingTimer.start();
+}
+
+void ScanEngine::scanStop()
+{
+    m_running = false;
+    m_view.showRunning(false);
+    m_pingTimer.stop();
+    m_view.beep();
+    if (m_view.isMinimized())
+        m_view.setWindowCaption(QStringLiteral("Vantrel : Scan Completed"));
+}
+
+void ScanEngine::sendFirstAttempt(const QString &address)
+{
+    m_echo.setEchoAsync(true);
+    m_echo.setEchoTag(requestTag(m_scanNumber, address, 1));
+    m_echo.SendEcho(address);
+}
+
+void ScanEngine::PING_Timer_Timer()
+{
+    if (m_lookup.LookupCapacity() - m_lookup.LookupsPending() < LookupHeadroom) {
+        m_view.setIpStatus(WaitingOnDns);
+        return;
+    }
+    m_currentAddress = Next_Address(m_currentAddress);
+    ++m_sentCount;
+    if (m_sentCount <= m_addressSpan) {
+        const QString address = Number_To_Address(m_currentAddress);
+        sendFirstAttempt(address);
+        m_view.setIpStatus(address);
+        const float percent =
+            static_cast<float>(m_sentCount) / static_cast<float>(m_addressSpan) * 100.0f;
+        m_view.setIcmpPercent(wholePercent(percent));
+        return;
+    }
+    if (m_lookupsOutstanding == 0) {
+        m_view.setIpStatus(ScanCompleted);
+        if (m_running)
+            Scan_Button_Click();
+    } else {
+        m_view.setIpStatus(WaitingOnDns);
+    }
+    m_pingTimer.stop();
+}
+
+void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTripMs,
+                                std::int16_t ReplyStatus, const QString &Tag)
+{
+    if (Tag == u"Interactive")
+        return;
+    if (Leading_Number(Tag) != m_scanNumber)
+        return;
+    const qsizetype colon = Tag.indexOf(u':');
+    QString address = colon < 0 ? QString() : Tag.mid(colon + 1);
+    const qsizetype semicolon = address.indexOf(u';');
+    if (semicolon >= 0)
+        address.truncate(semicolon);
+
+    // Requests abandoned at close say nothing about the host: neither retry nor list them.
+    if (ReplyStatus == EchoControl::Cancelled)
+        return;
+
+    const bool answered = ReplyStatus == 0;
+    if (!answered && !Reverse_Scan) {
+        const qsizetype attemptAt = Tag.indexOf(u';');
+        const std::int64_t attempt = attemptAt < 0 ? 0 : Leading_Number(Tag.mid(attemptAt + 1));
+        if (attempt < Pings_per_Node && attemptAt >= 0) {
+            // A waiting send elsewhere may have left the control synchronous; a retry must
+            // never block the window.
+            m_echo.setEchoAsync(true);
+            m_echo.setEchoTag(Tag.left(attemptAt + 1) + QString::number(attempt + 1));
+            m_echo.SendEcho(address);
+        }
+        return;
+    }
+
+    const bool wanted = answered != Reverse_Scan;
+    if (wanted) {
+        m_table.setRedraw(false);
+        // A second qualifying reply for a listed address adds nothing; its first time stays.
+        const bool duplicate = Pings_per_Node > 1 && m_listedRows.contains(address);
+        if (!duplicate)
+            appendRow(address, HostAddress, RoundTripMs, answered);
+    }
+    m_view.setNodeCount(m_table.Rows() - 1);
+    if (!m_table.Redraw())
+        m_table.setRedraw(true);
+}
+
+void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
+                           std::int16_t roundTripMs, bool answered)
+{
+    m_table.setRows(m_table.Rows() + 1);
+    const qsizetype row = m_table.Rows() - 1;
+    m_table.setRow(row);
+    m_table.setCol(0);
+    m_table.setText(address);
+    m_listedRows.insert(address, row);
+    m_table.setCol(1);
+    if (answered) {
+        m_table.setCellForeColor(QColor(0, 0, 0));
+        m_table.setText(QString::number(roundTripMs) + QStringLiteral(" ms"));
+    } else {
+        m_table.setCellForeColor(QColor(255, 0, 0));
+        m_table.setText(m_echo.EchoErrorText());
+    }
+    if (Resolve_DNS) {
+        m_table.setCol(2);
+        m_table.setCellForeColor(QColor(0, 0, 255));
+        m_table.setText(QStringLiteral(" resolving ..."));
+        m_lookup.setLookupTag(QString::number(m_scanNumber) + u':' + QString::number(row));
+        ++m_lookupsStarted;
+        ++m_lookupsOutstanding;
+        m_lookup.StartLookup(hostAddress);
+        updateDnsPercent(m_lookup.LookupsPending());
+    }
+    if (m_view.isMinimized())
+        m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
+}
+
+void ScanEngine::updateDnsPercent(std::int64_t pendingInControl)
+{
+    if (m_lookupsStarted == 0)
+        return;
+    const int percent = wholePercent(static_cast<double>(m_lookupsStarted - pendingInControl) /
+                                     static_cast<double>(m_lookupsStarted) * 100.0);
+    if (percent < 0)
+        return;
+    m_dnsPercent = percent;
+    m_view.setDnsPercent(percent);
+}
+
+void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
+                                  int /*Status*/, const QString &Tag, int /*ElapsedMs*/)
+{
+    // The answer being delivered still counts as pending in the control.
+    updateDnsPercent(m_lookup.LookupsPending() - 1);
+    if (Leading_Number(Tag) != m_scanNumber)
+        return;
+    if (m_lookupsOutstanding > 0)
+        --m_lookupsOutstanding;
+
+    const qsizetype row = rowOfLookup(Tag, HostAddress);
+    if (row > 0) {
+        m_table.setRow(row);
+        m_table.setCol(2);
+        m_table.setCellForeColor(QColor(0, 0, 0));
+        m_table.setText(LookupResult);
+    }
+    if (m_lookupsOutstanding == 0 && !m_pingTimer.isActive()) {
+        m_view.setIpStatus(ScanCompleted);
+        if (m_running)
+            Scan_Button_Click();
+    }
+}
+
+qsizetype ScanEngine::rowOfLookup(const QString &tag, const QString &hostAddress) const
+{
+    // The tag names the row the lookup was started for; rows deleted since then move the
+    // address up, so the row is checked against the address and found again if it moved.
+    const qsizetype colon = tag.indexOf(u':');
+    const std::int64_t tagged = colon < 0 ? 0 : Leading_Number(tag.mid(colon + 1));
+    if (tagged >= 1 && tagged < m_table.Rows() &&
+        m_table.cellText(static_cast<qsizetype>(tagged), 0) == hostAddress)
+        return static_cast<qsizetype>(tagged);
+    return m_listedRows.value(hostAddress, -1);
+}
+
+void ScanEngine::forgetRows(qsizetype firstRow, qsizetype count)
+{
+    if (m_table.Rows() <= 1) {
+        m_listedRows.clear();
+        return;
+    }
+    for (auto it = m_listedRows.begin(); it != m_listedRows.end();) {
+        if (it.value() >= firstRow + count) {
+            it.value() -= count;
+            ++it;
+        } else if (it.value() >= firstRow) {
+            it = m_listedRows.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}

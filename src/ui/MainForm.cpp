@@ -1,0 +1,445 @@
+#include "ui/MainForm.h"
+
+#include "app/ScanSettings.h"
+#include "app/Version.h"
+#include "scan/ScanEngine.h"
+#include "scan/components/EchoControl.h"
+#include "scan/components/LookupControl.h"
+#include "scan/components/ResultGrid.h"
+#include "ui/MessageBox.h"
+#include "ui/PercentPanel.h"
+#include "ui/ResultTableView.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace {
+
+// Design lengths of the window, in twips.
+constexpr int DesignClientWidth = 6090;
+constexpr int DesignClientHeight = 750;
+constexpr int StatusBarHeight = 360;
+
+QLabel *makePanel(QWidget *parent, const QString &caption, Qt::Alignment alignment)
+{
+    auto *panel = new QLabel(caption, parent);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setAlignment(alignment | Qt::AlignVCenter);
+    return panel;
+}
+
+} // namespace
+
+MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupControl> lookup,
+                   QWidget *parent)
+    : QMainWindow(parent)
+    , m_echo(std::move(echo))
+    , m_lookup(std::move(lookup))
+    , m_grid(std::make_unique<ResultGrid>())
+    , m_endProgram([] { QCoreApplication::quit(); })
+{
+    m_engine = std::make_unique<ScanEngine>(*m_echo, *m_lookup, *m_grid, *this);
+    createControls();
+    createMenus();
+    m_exitTimer.setInterval(500);
+    connect(&m_exitTimer, &QTimer::timeout, this, &MainForm::Exit_Timer_Timer);
+    Form_Load();
+}
+
+// The engine disconnects from the controls before they go.
+MainForm::~MainForm()
+{
+    m_engine.reset();
+}
+
+int MainForm::twipsToPixels(int twips) const
+{
+    return static_cast<int>(static_cast<long long>(twips) * logicalDpiX() / 1440);
+}
+
+int MainForm::pixelsToTwips(int pixels) const
+{
+    return static_cast<int>(static_cast<long long>(pixels) * 1440 / std::max(1, logicalDpiX()));
+}
+
+void MainForm::place(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(std::max(0, width)),
+                        twipsToPixels(std::max(0, height)));
+}
+
+int MainForm::textWidthTwips(const QString &text) const
+{
+    return pixelsToTwips(QFontMetrics(font()).horizontalAdvance(text));
+}
+
+void MainForm::createControls()
+{
+    m_client = new QWidget(this);
+    setCentralWidget(m_client);
+
+    Label1 = new QLabel(QStringLiteral("Starting IP Address"), m_client);
+    place(Label1, 60, 120, 1995, 315);
+    Starting_IP = new QLineEdit(m_client);
+    place(Starting_IP, 1500, 60, 1755, 315);
+    Label2 = new QLabel(QStringLiteral("Ending IP Address"), m_client);
+    place(Label2, 60, 480, 1995, 315);
+    Ending_IP = new QLineEdit(m_client);
+    place(Ending_IP, 1500, 420, 1755, 315);
+    Scan_Button = new QPushButton(QStringLiteral("Scan"), m_client);
+    Scan_Button->setAutoDefault(false);
+    Scan_Button->setDefault(false);
+    place(Scan_Button, 3960, 60, 915, 675);
+    setTabOrder(Starting_IP, Ending_IP);
+    setTabOrder(Ending_IP, Scan_Button);
+    Starting_IP->installEventFilter(this);
+    Ending_IP->installEventFilter(this);
+    connect(Scan_Button, &QPushButton::clicked, this, &MainForm::Scan_Button_Click);
+
+    TableView = new ResultTableView(m_grid.get(), m_client);
+    place(TableView, 60, 780, 4275, 3915);
+    TableView->setFocusPolicy(Qt::ClickFocus);
+
+    StatusBar = new QFrame(m_client);
+    StatusBar->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    IP_Status = makePanel(StatusBar, QString(), Qt::AlignLeft);
+    place(IP_Status, 60, 60, 1335, 255);
+    SSPanel2 = makePanel(StatusBar, QStringLiteral("Scan"), Qt::AlignHCenter);
+    place(SSPanel2, 1560, 60, 435, 255);
+    ICMP_Percent = new PercentPanel(StatusBar);
+    place(ICMP_Percent, 2040, 60, 1035, 255);
+    SSPanel1 = makePanel(StatusBar, QStringLiteral("DNS"), Qt::AlignHCenter);
+    place(SSPanel1, 3360, 60, 375, 255);
+    DNS_Percent = new PercentPanel(StatusBar);
+    place(DNS_Percent, 3780, 60, 1035, 255);
+    NodeCount = makePanel(StatusBar, QString(), Qt::AlignHCenter);
+    place(NodeCount, 5040, 60, 735, 255);
+
+    setWindowTitle(QStringLiteral("Vantrel"));
+    m_client->setMinimumSize(0, 0);
+    resize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight));
+}
+
+void MainForm::createMenus()
+{
+    FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    ExportSelection = FileMenu->addAction(QStringLiteral("&Export ..."));
+    ExportSelection->setEnabled(false);
+    ClearSelection = FileMenu->addAction(QStringLiteral("&Clear List"));
+    ClearSelection->setEnabled(false);
+    ClearSelection->setVisible(false);
+    FileMenu->addSeparator();
+    PrintSelection = FileMenu->addAction(QStringLiteral("&Print ..."));
+    PrintSelection->setEnabled(false);
+    PrintPreviewSelection = FileMenu->addAction(QStringLiteral("Print Pre&view..."));
+    PrintPreviewSelection->setEnabled(false);
+    FileMenu->addSeparator();
+    ExitSelection = FileMenu->addAction(QStringLiteral("E&xit"));
+    connect(ExitSelection, &QAction::triggered, this, &MainForm::ExitSelection_Click);
+
+    OptionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
+    ScanOptionsSelection = OptionsMenu->addAction(QStringLiteral("&Scan Options ..."));
+
+    HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    ZarnholtWebMenu = HelpMenu->addMenu(QStringLiteral("Zarnholt &Web Site"));
+    UpdatesSelection = ZarnholtWebMenu->addAction(QStringLiteral("Software &Updates ..."));
+    FAQSelection = ZarnholtWebMenu->addAction(QStringLiteral("Frequently Asked Questions ..."));
+    ZarnholtWebMenu->addSeparator();
+    FeedbackSelection = ZarnholtWebMenu->addAction(QStringLiteral("Provide &Feedback ..."));
+    BugListSelection = ZarnholtWebMenu->addAction(QStringLiteral("&View Bug List ..."));
+    BugReportSelection = ZarnholtWebMenu->addAction(QStringLiteral("&Report a bug ..."));
+    HelpMenu->addSeparator();
+    AboutSelection = HelpMenu->addAction(QStringLiteral("&About Vantrel ..."));
+
+    // Never in the menu bar: it pops up over the table.
+    TablePopup = new QMenu(QStringLiteral("TablePopup"), this);
+    CopyPopup = TablePopup->addAction(QStringLiteral("&Copy"));
+    DeletePopup = TablePopup->addAction(QStringLiteral("&Delete"));
+    TablePopup->addSeparator();
+    PingPopup = TablePopup->addAction(QStringLiteral("&Ping ..."));
+    TelnetPopup = TablePopup->addAction(QStringLiteral("&Telnet ..."));
+    BrowsePopup = TablePopup->addAction(QStringLiteral("&Browse ..."));
+
+    // The design client height leaves room for the menu bar above it.
+    resize(width(), twipsToPixels(DesignClientHeight) + menuBar()->sizeHint().height());
+}
+
+QString MainForm::echoBanner()
+{
+    return Version::fileDescription() + QStringLiteral(" Version ") + Version::text() + u' ' +
+           Version::legalTrademarks() + u' ' + Version::legalCopyright() +
+           QStringLiteral(": Visit ") + Version::webSite() + QStringLiteral(" for more details");
+}
+
+void MainForm::Form_Load()
+{
+    m_echo->setEchoData(echoBanner());
+    // Which kind of ICMP socket is in use, or why there is none, is worth a glance.
+    IP_Status->setToolTip(m_echo->isAvailable() ? QStringLiteral("ICMP: ") + m_echo->socketMode() +
+                                                      QStringLiteral(" socket")
+                                                : m_echo->unavailableReason());
+    StatusBar->hide();
+    Window_Grown = false;
+    ResultGrid &table = *m_grid;
+    table.setRows(1);
+    table.setCols(3);
+    table.setColWidth(0, textWidthTwips(QStringLiteral("XXX.XXX.XXX.XXX   ")));
+    table.setColWidth(1, textWidthTwips(QStringLiteral("Response Time        ")));
+    table.setColWidth(2, textWidthTwips(QStringLiteral("XXXXXXXXXXXXXXXXXXXXXX")));
+    table.setRow(0);
+    table.setCol(0);
+    table.setColAlignment(0, 1);
+    const QString captions[] = {QStringLiteral("IP Address"), QStringLiteral("Response Time"),
+                                QStringLiteral("DNS Lookup")};
+    for (int col = 0; col < 3; ++col) {
+        table.setCol(col);
+        table.setText(captions[col]);
+    }
+}
+
+void MainForm::applySettings(const ScanSettings &settings)
+{
+    m_engine->Pings_per_Node = settings.Pings_per_Node;
+    m_echo->setEchoTimeout(settings.Ping_Timeout);
+    m_echo->setEchoTTL(settings.Ping_TTL);
+    m_engine->setInter_Ping_Delay(settings.Inter_Ping_Delay);
+    m_engine->Resolve_DNS = settings.Resolve_DNS;
+    m_engine->Reverse_Scan = settings.Reverse_Scan;
+}
+
+ScanSettings MainForm::settings() const
+{
+    ScanSettings s;
+    s.Pings_per_Node = m_engine->Pings_per_Node;
+    s.Ping_Timeout = m_echo->EchoTimeout();
+    s.Ping_TTL = m_echo->EchoTTL();
+    s.Inter_Ping_Delay = m_engine->Inter_Ping_Delay();
+    s.Resolve_DNS = m_engine->Resolve_DNS;
+    s.Reverse_Scan = m_engine->Reverse_Scan;
+    return s;
+}
+
+QTimer &MainForm::PING_Timer()
+{
+    return m_engine->PING_Timer();
+}
+
+void MainForm::Scan_Button_Click()
+{
+    m_engine->Scan_Button_Click();
+}
+
+bool MainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && (watched == Starting_IP || watched == Ending_IP)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        return watched == Starting_IP ? Starting_IP_KeyPress(key->key(), key->text())
+                                      : Ending_IP_KeyPress(key->key(), key->text());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+namespace {
+
+bool isEnter(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// Letters never belong in an address; codes 65 to 122 also cover [ \ ] ^ _ and `.
+bool isDiscardedCharacter(const QString &text)
+{
+    return text.size() == 1 && text.at(0).unicode() >= 65 && text.at(0).unicode() <= 122;
+}
+
+} // namespace
+
+bool MainForm::Starting_IP_KeyPress(int key, const QString &text)
+{
+    if (isEnter(key)) {
+        Ending_IP->setFocus();
+        return true;
+    }
+    return isDiscardedCharacter(text);
+}
+
+bool MainForm::Ending_IP_KeyPress(int key, const QString &text)
+{
+    if (isEnter(key)) {
+        Scan_Button_Click();
+        return true;
+    }
+    return isDiscardedCharacter(text);
+}
+
+void MainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainForm::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void MainForm::Form_Resize()
+{
+    // Geometry in pixels, so rounding never moves the button off the table's edge; the
+    // column width is kept in twips like the others.
+    const int W = m_client->width();
+    const int H = m_client->height();
+    const int L = TableView->x();
+    const int T = TableView->y();
+    const int statusHeight = twipsToPixels(StatusBarHeight);
+    TableView->resize(std::max(0, W - 2 * L),
+                      std::max(0, H - (T + Starting_IP->y() + statusHeight)));
+    StatusBar->setGeometry(0, H - statusHeight, W, statusHeight);
+    ResultGrid &table = *m_grid;
+    const int rest =
+        pixelsToTwips(W) - (3 * pixelsToTwips(L) + table.ColWidth(0) + table.ColWidth(1));
+    if (rest > 0)
+        table.setColWidth(2, rest);
+    Scan_Button->move(std::max(0, W - (2 * L + Scan_Button->width())), Scan_Button->y());
+
+    if (isMinimized() && m_engine->isRunning())
+        setWindowTitle(QStringLiteral("Vantrel : ") + QString::number(table.Rows() - 1));
+    else
+        setWindowTitle(QStringLiteral("Vantrel"));
+}
+
+void MainForm::ExitSelection_Click()
+{
+    close();
+}
+
+void MainForm::closeEvent(QCloseEvent *event)
+{
+    if (Form_QueryUnload()) {
+        event->accept();
+        hide();
+    } else {
+        event->ignore();
+    }
+}
+
+bool MainForm::Form_QueryUnload()
+{
+    m_engine->PING_Timer().stop();
+    m_echo->CancelEchoes();
+    m_lookup->CancelLookups();
+    if (m_echo->EchoesPending() > 0 || m_lookup->LookupsPending() > 0) {
+        hide();
+        m_exitTicks = 0;
+        m_exitTimer.start();
+        return false;
+    }
+    return true;
+}
+
+void MainForm::Exit_Timer_Timer()
+{
+    ++m_exitTicks;
+    if (m_exitTicks > 10 || (m_lookup->LookupsPending() == 0 && m_echo->EchoesPending() == 0)) {
+        m_exitTimer.stop();
+        m_endProgram();
+    }
+}
+
+// ScanView
+
+QString MainForm::startingText() const
+{
+    return Starting_IP->text();
+}
+
+QString MainForm::endingText() const
+{
+    return Ending_IP->text();
+}
+
+void MainForm::refuseStart(const QString &message, Box focus)
+{
+    MessageBox::exclamation(this, message);
+    (focus == Box::Starting ? Starting_IP : Ending_IP)->setFocus();
+}
+
+void MainForm::showScanLayout()
+{
+    setCursor(Qt::WaitCursor);
+    StatusBar->show();
+    ExportSelection->setEnabled(true);
+    ClearSelection->setEnabled(true);
+    if (!Window_Grown) {
+        const int outer = frameGeometry().height();
+        const int frame = outer - height();
+        resize(width(), 3 * outer - frame);
+        Window_Grown = true;
+    }
+    PrintPreviewSelection->setEnabled(true);
+    PrintSelection->setEnabled(true);
+}
+
+void MainForm::showRunning(bool running)
+{
+    Starting_IP->setEnabled(!running);
+    Ending_IP->setEnabled(!running);
+    Scan_Button->setText(running ? QStringLiteral("STOP") : QStringLiteral("Scan"));
+    QFont font = Scan_Button->font();
+    font.setBold(running);
+    Scan_Button->setFont(font);
+    if (running) {
+        Scan_Button->setFocus();
+        return;
+    }
+    unsetCursor();
+    Starting_IP->selectAll();
+    Ending_IP->selectAll();
+    Starting_IP->setFocus();
+}
+
+void MainForm::setIcmpPercent(int percent)
+{
+    ICMP_Percent->setPercent(percent);
+}
+
+void MainForm::setDnsPercent(int percent)
+{
+    DNS_Percent->setPercent(percent);
+}
+
+void MainForm::setIpStatus(const QString &text)
+{
+    IP_Status->setText(text);
+}
+
+void MainForm::setNodeCount(std::int64_t count)
+{
+    NodeCount->setText(QString::number(count));
+}
+
+bool MainForm::isMinimized() const
+{
+    return QMainWindow::isMinimized();
+}
+
+void MainForm::setWindowCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+}
+
+void MainForm::beep()
+{
+    QApplication::beep();
+}

@@ -1,0 +1,383 @@
+#include "fakes/FakeEcho.h"
+#include "fakes/FakeLookup.h"
+#include "scan/ScanEngine.h"
+#include "scan/ScanView.h"
+#include "scan/components/ResultGrid.h"
+
+#include <QColor>
+#include <QTest>
+
+// Records what the engine shows instead of drawing it.
+class RecordingView : public ScanView
+{
+public:
+    QString start, end;
+    QStringList refusals;
+    Box focus = Box::Starting;
+    bool running = false;
+    int layouts = 0, icmpPercent = -1, dnsPercent = -1, beeps = 0;
+    QString ipStatus, caption;
+    std::int64_t nodeCount = -1;
+    bool minimized = false;
+
+    QString startingText() const override { return start; }
+    QString endingText() const override { return end; }
+    void refuseStart(const QString &message, Box box) override
+    {
+        refusals.append(message);
+        focus = box;
+    }
+    void showScanLayout() override { ++layouts; }
+    void showRunning(bool on) override { running = on; }
+    void setIcmpPercent(int p) override { icmpPercent = p; }
+    void setDnsPercent(int p) override { dnsPercent = p; }
+    void setIpStatus(const QString &t) override { ipStatus = t; }
+    void setNodeCount(std::int64_t n) override { nodeCount = n; }
+    bool isMinimized() const override { return minimized; }
+    void setWindowCaption(const QString &c) override { caption = c; }
+    void beep() override { ++beeps; }
+};
+
+class TestScanEngine : public QObject
+{
+    Q_OBJECT
+
+    FakeEcho *echo = nullptr;
+    FakeLookup *lookup = nullptr;
+    ResultGrid *grid = nullptr;
+    RecordingView *view = nullptr;
+    ScanEngine *engine = nullptr;
+
+    void start(const QString &from, const QString &to)
+    {
+        view->start = from;
+        view->end = to;
+        engine->Scan_Button_Click();
+    }
+    // Ticks until the engine stops handing out addresses.
+    void tickOut()
+    {
+        for (int i = 0; i < 100000 && engine->PING_Timer().isActive(); ++i)
+            engine->PING_Timer_Timer();
+    }
+    QStringList sentTags() const
+    {
+        QStringList tags;
+        for (const auto &s : echo->sent)
+            tags << s.tag;
+        return tags;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        echo = new FakeEcho;
+        lookup = new FakeLookup;
+        grid = new ResultGrid;
+        grid->setCols(3);
+        view = new RecordingView;
+        engine = new ScanEngine(*echo, *lookup, *grid, *view);
+        engine->Resolve_DNS = false;
+    }
+    void cleanup()
+    {
+        delete engine;
+        delete view;
+        delete grid;
+        delete lookup;
+        delete echo;
+    }
+
+    void refusedStart_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("focusStart");
+        const QString badStart = QStringLiteral("The starting address is not a valid IP address !");
+        const QString badEnd = QStringLiteral("The ending address is not a valid IP address !");
+        const QString order =
+            QStringLiteral("You starting address is greater than your ending address !");
+        QTest::newRow("leading zero") << "10.0.0.01"
+                                      << "10.0.0.5" << badStart << true;
+        QTest::newRow("three octets") << "10.0.0"
+                                      << "10.0.0.5" << badStart << true;
+        QTest::newRow("octet 256") << "10.0.0.256"
+                                   << "10.0.0.5" << badStart << true;
+        QTest::newRow("empty start") << ""
+                                     << "10.0.0.5" << badStart << true;
+        QTest::newRow("both invalid") << "x"
+                                      << "y" << badStart << true;
+        QTest::newRow("bad end") << "10.0.0.1"
+                                 << "10.0.0.1.5" << badEnd << false;
+        QTest::newRow("start above end") << "10.0.0.6"
+                                         << "10.0.0.5" << order << true;
+        QTest::newRow("across sign, reversed") << "128.0.0.5"
+                                               << "127.255.255.250" << order << true;
+    }
+    void refusedStart()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, message);
+        QFETCH(bool, focusStart);
+        start(from, to);
+        QCOMPARE(view->refusals, QStringList{message});
+        QCOMPARE(view->focus == ScanView::Box::Starting, focusStart);
+        QVERIFY(!engine->isRunning());
+        QVERIFY(echo->sent.isEmpty());
+        QCOMPARE(engine->Scan_Number(), 0);
+        QCOMPARE(view->layouts, 0);
+    }
+
+    void refusedWithoutIcmpSocket()
+    {
+        echo->available = false;
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"));
+        QCOMPARE(view->refusals, QStringList{echo->unavailableReason()});
+        QVERIFY(!engine->isRunning());
+        QVERIFY(echo->sent.isEmpty());
+    }
+
+    void oneAddressRange()
+    {
+        start(QStringLiteral(" 10.0.0.5 "), QStringLiteral("10.0.0.5/24"));
+        QVERIFY(engine->isRunning());
+        QCOMPARE(sentTags(), QStringList{QStringLiteral("1:10.0.0.5;1")});
+        QVERIFY(echo->sent.first().async);
+        engine->PING_Timer_Timer();
+        QCOMPARE(view->icmpPercent, 0);
+        QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
+        QVERIFY(!engine->isRunning());
+        QVERIFY(!engine->PING_Timer().isActive());
+        QCOMPARE(view->beeps, 1);
+    }
+
+    void walkAcrossSignBoundary()
+    {
+        start(QStringLiteral("127.255.255.254"), QStringLiteral("128.0.0.1"));
+        tickOut();
+        QStringList addresses;
+        for (const auto &s : echo->sent)
+            addresses << s.address;
+        QCOMPARE(addresses,
+                 QStringList({"127.255.255.254", "127.255.255.255", "128.0.0.0", "128.0.0.1"}));
+        QCOMPARE(view->icmpPercent, 100);
+    }
+
+    void lookupGateHoldsTheWalk()
+    {
+        lookup->capacity = 12;
+        lookup->pending = 3;
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.9"));
+        engine->PING_Timer_Timer();
+        QCOMPARE(view->ipStatus, QStringLiteral("Waiting on DNS ..."));
+        QCOMPARE(echo->sent.size(), 1);
+        lookup->pending = 2;
+        engine->PING_Timer_Timer();
+        QCOMPARE(echo->sent.size(), 2);
+        QCOMPARE(view->ipStatus, QStringLiteral("10.0.0.2"));
+    }
+
+    void retriesUpToPingsPerNode()
+    {
+        engine->Pings_per_Node = 3;
+        start(QStringLiteral("10.0.0.7"), QStringLiteral("10.0.0.7"));
+        echo->reply(QStringLiteral("1:10.0.0.7;1"), EchoControl::TimedOut);
+        echo->reply(QStringLiteral("1:10.0.0.7;2"), EchoControl::TimedOut);
+        echo->reply(QStringLiteral("1:10.0.0.7;3"), 0, 42);
+        QCOMPARE(sentTags(), QStringList({"1:10.0.0.7;1", "1:10.0.0.7;2", "1:10.0.0.7;3"}));
+        QCOMPARE(grid->Rows(), 2);
+        QCOMPARE(grid->cellText(1, 1), QStringLiteral("42 ms"));
+        QCOMPARE(view->nodeCount, 1);
+    }
+
+    void allAttemptsFailListNothing()
+    {
+        engine->Pings_per_Node = 2;
+        engine->Resolve_DNS = true;
+        start(QStringLiteral("10.0.0.7"), QStringLiteral("10.0.0.7"));
+        echo->reply(QStringLiteral("1:10.0.0.7;1"), EchoControl::TimedOut);
+        echo->reply(QStringLiteral("1:10.0.0.7;2"), EchoControl::TimedOut);
+        QCOMPARE(echo->sent.size(), 2);
+        QCOMPARE(grid->Rows(), 1);
+        QCOMPARE(view->nodeCount, -1);
+        QVERIFY(lookup->started.isEmpty());
+    }
+
+    void retryAfterWaitingSendIsAsynchronous()
+    {
+        start(QStringLiteral("10.0.0.7"), QStringLiteral("10.0.0.7"));
+        echo->setEchoAsync(false); // as an interactive ping leaves it
+        echo->reply(QStringLiteral("1:10.0.0.7;1"), EchoControl::TimedOut);
+        QCOMPARE(echo->sent.size(), 2);
+        QVERIFY(echo->sent.last().async);
+    }
+
+    void invertedScanListsFailures()
+    {
+        engine->Reverse_Scan = true;
+        engine->Pings_per_Node = 3;
+        echo->errorText = QStringLiteral("Destination host unreachable from 127.0.0.1");
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"));
+        engine->PING_Timer_Timer();
+        echo->reply(QStringLiteral("1:10.0.0.1;1"), 0, 3);
+        QCOMPARE(grid->Rows(), 1);
+        QCOMPARE(view->nodeCount, 0);
+        echo->reply(QStringLiteral("1:10.0.0.2;1"), EchoControl::DestinationUnreachable);
+        QCOMPARE(echo->sent.size(), 2); // no retries when inverted
+        QCOMPARE(grid->Rows(), 2);
+        QCOMPARE(grid->cellText(1, 1), echo->errorText);
+        grid->setRow(1);
+        grid->setCol(1);
+        QCOMPARE(grid->CellForeColor(), QColor(255, 0, 0));
+    }
+
+    void foreignRepliesAreDropped_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("interactive") << "Interactive";
+        QTest::newRow("older scan") << "1:10.0.0.1;1";
+        QTest::newRow("no number") << "x:10.0.0.1;1";
+    }
+    void foreignRepliesAreDropped()
+    {
+        QFETCH(QString, tag);
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
+        engine->Scan_Button_Click(); // stop
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
+        QCOMPARE(engine->Scan_Number(), 2);
+        echo->reply(tag, 0);
+        echo->reply(tag, EchoControl::TimedOut);
+        QCOMPARE(grid->Rows(), 1);
+        QCOMPARE(echo->sent.size(), 2);
+    }
+
+    void cancelledRequestsAreNeitherRetriedNorListed_data()
+    {
+        QTest::addColumn<bool>("inverted");
+        QTest::newRow("normal") << false;
+        QTest::newRow("inverted") << true;
+    }
+    void cancelledRequestsAreNeitherRetriedNorListed()
+    {
+        QFETCH(bool, inverted);
+        engine->Reverse_Scan = inverted;
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1"));
+        echo->reply(QStringLiteral("1:10.0.0.1;1"), EchoControl::Cancelled);
+        QCOMPARE(echo->sent.size(), 1);
+        QCOMPARE(grid->Rows(), 1);
+    }
+
+    void lateRepliesOfStoppedScanAreListed()
+    {
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
+        engine->Scan_Button_Click();
+        QVERIFY(!engine->isRunning());
+        echo->reply(QStringLiteral("1:10.0.0.1;1"), 0, 5);
+        QCOMPARE(grid->Rows(), 2);
+    }
+
+    void duplicateReplyAddsNoRow()
+    {
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1"));
+        echo->reply(QStringLiteral("1:10.0.0.1;1"), 0, 5);
+        echo->reply(QStringLiteral("1:10.0.0.1;2"), 0, 9);
+        QCOMPARE(grid->Rows(), 2);
+        QCOMPARE(grid->cellText(1, 1), QStringLiteral("5 ms"));
+        // Deleting the row forgets it: a later reply lists the address again.
+        grid->RemoveItem(1);
+        echo->reply(QStringLiteral("1:10.0.0.1;1"), 0, 7);
+        QCOMPARE(grid->Rows(), 2);
+    }
+
+    void lookupsCompleteTheScan()
+    {
+        engine->Resolve_DNS = true;
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"));
+        engine->PING_Timer_Timer();
+        echo->answerAll();
+        QCOMPARE(grid->cellText(1, 2), QStringLiteral(" resolving ..."));
+        QCOMPARE(view->dnsPercent, 0);
+        engine->PING_Timer_Timer(); // range exhausted, lookups outstanding
+        QCOMPARE(view->ipStatus, QStringLiteral("Waiting on DNS ..."));
+        QVERIFY(engine->isRunning());
+        lookup->answer(0, QStringLiteral("one.example"));
+        QCOMPARE(view->dnsPercent, 50);
+        QVERIFY(engine->isRunning());
+        lookup->answer(0, QString());
+        QCOMPARE(view->dnsPercent, 100);
+        QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
+        QVERIFY(!engine->isRunning());
+        QCOMPARE(grid->cellText(1, 2), QStringLiteral("one.example"));
+        QCOMPARE(grid->cellText(2, 2), QString());
+    }
+
+    void stragglerKeepsScanOpen()
+    {
+        engine->Resolve_DNS = true;
+        engine->Pings_per_Node = 1;
+        start(QStringLiteral("10.0.1.1"), QStringLiteral("10.0.2.44")); // 300 addresses
+        for (int i = 0; i < 299; ++i)
+            engine->PING_Timer_Timer();
+        echo->answerAll();
+        QCOMPARE(lookup->started.size(), 300);
+        engine->PING_Timer_Timer(); // range exhausted
+        QCOMPARE(view->ipStatus, QStringLiteral("Waiting on DNS ..."));
+        while (lookup->started.size() > 1)
+            lookup->answer(0, QStringLiteral("n"));
+        QCOMPARE(view->dnsPercent, 100); // 299 of 300 rounds to 100 ...
+        QVERIFY(engine->isRunning());    // ... but one row still reads " resolving ..."
+        QVERIFY(view->ipStatus != QStringLiteral("Scan Completed"));
+        lookup->answer(0, QStringLiteral("last"));
+        QVERIFY(!engine->isRunning());
+        QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
+    }
+
+    void answerFollowsItsAddressAfterDeletion()
+    {
+        engine->Resolve_DNS = true;
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
+        tickOut();
+        echo->answerAll();
+        QCOMPARE(grid->Rows(), 4);
+        grid->RemoveItem(1); // 10.0.0.1 goes; 10.0.0.3 moves from row 3 to row 2
+        lookup->answer(2, QStringLiteral("three.example")); // tagged row 3
+        QCOMPARE(grid->cellText(2, 2), QStringLiteral("three.example"));
+        lookup->answer(0, QStringLiteral("one.example")); // its row is gone
+        QCOMPARE(grid->cellText(1, 2), QStringLiteral(" resolving ..."));
+        QCOMPARE(grid->cellText(1, 0), QStringLiteral("10.0.0.2"));
+    }
+
+    void staleAnswerWritesNothing()
+    {
+        engine->Resolve_DNS = true;
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1"));
+        echo->answerAll();
+        engine->Scan_Button_Click();
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1"));
+        echo->answerAll();
+        lookup->answer(0, QStringLiteral("stale"));
+        QCOMPARE(grid->cellText(1, 2), QStringLiteral(" resolving ..."));
+    }
+
+    void minimizedCaptionCountsRows()
+    {
+        view->minimized = true;
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"));
+        engine->PING_Timer_Timer();
+        echo->answerAll();
+        QCOMPARE(view->caption, QStringLiteral("Vantrel : 2"));
+        engine->Scan_Button_Click();
+        QCOMPARE(view->caption, QStringLiteral("Vantrel : Scan Completed"));
+    }
+
+    void intervalNeverZero()
+    {
+        engine->setInter_Ping_Delay(0);
+        QCOMPARE(engine->Inter_Ping_Delay(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScanEngine)
+#include "tst_scan_engine.moc"

@@ -1,0 +1,218 @@
+#include "fakes/FakeEcho.h"
+#include "fakes/FakeLookup.h"
+#include "scan/ScanEngine.h"
+#include "scan/components/ResultGrid.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBox.h"
+#include "ui/ResultTableView.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+class TestMainForm : public QObject
+{
+    Q_OBJECT
+
+    MainForm *form = nullptr;
+    FakeEcho *echo = nullptr;
+    FakeLookup *lookup = nullptr;
+    int programEnds = 0;
+
+    void startScan()
+    {
+        form->Starting_IP->setText(QStringLiteral("10.0.0.1"));
+        form->Ending_IP->setText(QStringLiteral("10.0.0.5"));
+        form->Scan_Button_Click();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { MessageBox::setTestMode(true); }
+
+    void init()
+    {
+        auto e = std::make_unique<FakeEcho>();
+        auto l = std::make_unique<FakeLookup>();
+        echo = e.get();
+        lookup = l.get();
+        form = new MainForm(std::move(e), std::move(l));
+        programEnds = 0;
+        form->setProgramEnd([this] { ++programEnds; });
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form));
+    }
+    void cleanup()
+    {
+        delete form;
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
+    void keyFilter_data()
+    {
+        QTest::addColumn<bool>("startBox");
+        QTest::addColumn<char>("typed");
+        QTest::addColumn<bool>("kept");
+        for (bool startBox : {true, false}) {
+            const char *box = startBox ? "start " : "end ";
+            QTest::addRow("%sdigit", box) << startBox << '7' << true;
+            QTest::addRow("%sdot", box) << startBox << '.' << true;
+            QTest::addRow("%sslash", box) << startBox << '/' << true;
+            QTest::addRow("%sspace", box) << startBox << ' ' << true;
+            QTest::addRow("%sat sign (64)", box) << startBox << '@' << true;
+            QTest::addRow("%sA (65)", box) << startBox << 'A' << false;
+            QTest::addRow("%sz (122)", box) << startBox << 'z' << false;
+            QTest::addRow("%sbracket (91)", box) << startBox << '[' << false;
+            QTest::addRow("%sgrave (96)", box) << startBox << '`' << false;
+            QTest::addRow("%sbrace (123)", box) << startBox << '{' << true;
+        }
+    }
+    void keyFilter()
+    {
+        QFETCH(bool, startBox);
+        QFETCH(char, typed);
+        QFETCH(bool, kept);
+        QLineEdit *box = startBox ? form->Starting_IP : form->Ending_IP;
+        box->setFocus();
+        QTest::keyClick(box, typed);
+        QCOMPARE(box->text(), kept ? QString(QLatin1Char(typed)) : QString());
+    }
+
+    void enterMovesFocusThenScans()
+    {
+        form->Starting_IP->setFocus();
+        QTest::keyClicks(form->Starting_IP, QStringLiteral("10.0.0.1"));
+        QTest::keyClick(form->Starting_IP, Qt::Key_Return);
+        QTRY_VERIFY(form->Ending_IP->hasFocus());
+        QVERIFY(!form->engine().isRunning());
+        QTest::keyClicks(form->Ending_IP, QStringLiteral("10.0.0.2"));
+        QTest::keyClick(form->Ending_IP, Qt::Key_Return);
+        QVERIFY(form->engine().isRunning());
+        QCOMPARE(form->Scan_Button->text(), QStringLiteral("STOP"));
+        QVERIFY(form->Scan_Button->font().bold());
+        QVERIFY(!form->Ending_IP->isEnabled());
+        QTRY_VERIFY(form->Scan_Button->hasFocus());
+        QTest::keyClick(form->Scan_Button, Qt::Key_Space); // the focused button stops it
+        QVERIFY(!form->engine().isRunning());
+        QCOMPARE(form->Scan_Button->text(), QStringLiteral("Scan"));
+        QTRY_VERIFY(form->Starting_IP->hasFocus());
+        QCOMPARE(form->Starting_IP->selectedText(), QStringLiteral("10.0.0.1"));
+    }
+
+    void refusedStartShowsMessage()
+    {
+        form->Starting_IP->setText(QStringLiteral("10.0.0.6"));
+        form->Ending_IP->setText(QStringLiteral("10.0.0.5"));
+        form->Scan_Button_Click();
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text,
+                 QStringLiteral("You starting address is greater than your ending address !"));
+        QCOMPARE(shown[0].title, QStringLiteral("Vantrel"));
+        QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
+        QVERIFY(form->StatusBar->isHidden());
+        QVERIFY(!form->ExportSelection->isEnabled());
+    }
+
+    void firstScanGrowsWindowOnce()
+    {
+        QVERIFY(form->StatusBar->isHidden());
+        const int outer = form->frameGeometry().height();
+        startScan();
+        QTRY_COMPARE(form->frameGeometry().height(), 3 * outer);
+        QVERIFY(form->StatusBar->isVisible());
+        QVERIFY(form->TableView->height() > 0);
+        form->Scan_Button_Click();
+        startScan();
+        QTest::qWait(20);
+        QCOMPARE(form->frameGeometry().height(), 3 * outer);
+    }
+
+    void menuStates()
+    {
+        QVERIFY(!form->ExportSelection->isEnabled());
+        QVERIFY(!form->PrintSelection->isEnabled());
+        QVERIFY(!form->PrintPreviewSelection->isEnabled());
+        QVERIFY(!form->ClearSelection->isVisible());
+        startScan();
+        form->Scan_Button_Click();
+        form->Table().setRows(1);
+        QVERIFY(form->ExportSelection->isEnabled());
+        QVERIFY(form->PrintSelection->isEnabled());
+        QVERIFY(form->PrintPreviewSelection->isEnabled());
+        QVERIFY(!form->ClearSelection->isVisible());
+    }
+
+    void resizeKeepsLayoutRules()
+    {
+        startScan();
+        form->resize(900, 600);
+        QTRY_COMPARE(form->width(), 900);
+        const QWidget *client = form->centralWidget();
+        const int margin = form->TableView->x();
+        QCOMPARE(form->TableView->width(), client->width() - 2 * margin);
+        // The button keeps a margin of two table margins to the right edge.
+        QCOMPARE(form->Scan_Button->x() + form->Scan_Button->width(), client->width() - 2 * margin);
+        ResultGrid &t = form->Table();
+        const int clientTwips = form->pixelsToTwips(client->width());
+        const int marginTwips = form->pixelsToTwips(margin);
+        QVERIFY(qAbs(t.ColWidth(2) -
+                     (clientTwips - (3 * marginTwips + t.ColWidth(0) + t.ColWidth(1)))) <= 30);
+        QCOMPARE(form->StatusBar->geometry().bottom(), client->height() - 1);
+    }
+
+    void minimizedCaptions()
+    {
+        form->showMinimized();
+        QTRY_COMPARE(form->windowTitle(), QStringLiteral("Vantrel"));
+        form->showNormal();
+        startScan();
+        echo->reply(QStringLiteral("1:10.0.0.1;1"), 0);
+        form->showMinimized();
+        QTRY_COMPARE(form->windowTitle(), QStringLiteral("Vantrel : 1"));
+        form->showNormal();
+        QTRY_COMPARE(form->windowTitle(), QStringLiteral("Vantrel"));
+    }
+
+    void closeWhileIdleEndsAtOnce()
+    {
+        QVERIFY(form->close());
+        QVERIFY(!form->isVisible());
+        QVERIFY(!form->Exit_Timer().isActive());
+    }
+
+    void closeWithWorkOutstandingWaits_data()
+    {
+        QTest::addColumn<bool>("finishes");
+        QTest::newRow("controls finish") << true;
+        QTest::newRow("controls never finish") << false;
+    }
+    void closeWithWorkOutstandingWaits()
+    {
+        QFETCH(bool, finishes);
+        startScan();
+        QVERIFY(!form->close());
+        QVERIFY(!form->isVisible());
+        QVERIFY(!form->PING_Timer().isActive());
+        QCOMPARE(echo->cancels, 1);
+        QVERIFY(form->Exit_Timer().isActive());
+        form->Exit_Timer().setInterval(5);
+        if (finishes)
+            echo->pending = 0;
+        QTRY_COMPARE(programEnds, 1);
+        QVERIFY(!form->Exit_Timer().isActive());
+    }
+
+    void echoBannerNamesVersionAndSite()
+    {
+        QCOMPARE(MainForm::echoBanner().left(23), QStringLiteral("Vantrel Version 1.3.0 D"));
+        QVERIFY(MainForm::echoBanner().endsWith(
+            QStringLiteral(": Visit https://www.zarnholt.example for more details")));
+    }
+};
+
+QTEST_MAIN(TestMainForm)
+#include "tst_main_form.moc"
