@@ -9,6 +9,7 @@
 #include "ui/MessageBox.h"
 #include "ui/PercentPanel.h"
 #include "ui/ResultTableView.h"
+#include "ui/TableActions.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -50,6 +51,7 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
     m_engine = std::make_unique<ScanEngine>(*m_echo, *m_lookup, *m_grid, *this);
     createControls();
     createMenus();
+    m_tableActions = new TableActions(*this);
     m_exitTimer.setInterval(500);
     connect(&m_exitTimer, &QTimer::timeout, this, &MainForm::Exit_Timer_Timer);
     Form_Load();

@@ -20,6 +20,7 @@ class QPushButton;
 class ResultGrid;
 class ResultTableView;
 class ScanEngine;
+class TableActions;
 struct ScanSettings;
 
 // The main window: the two range boxes and the Scan button on top, the result table below,
@@ -38,6 +39,7 @@ public:
     ScanSettings settings() const;
 
     ScanEngine &engine() { return *m_engine; }
+    TableActions &tableActions() { return *m_tableActions; }
     EchoControl &ICMP() { return *m_echo; }
     LookupControl &DNS() { return *m_lookup; }
     ResultGrid &Table() { return *m_grid; }
@@ -129,6 +131,7 @@ private:
     std::unique_ptr<LookupControl> m_lookup;
     std::unique_ptr<ResultGrid> m_grid;
     std::unique_ptr<ScanEngine> m_engine;
+    TableActions *m_tableActions = nullptr;
     QWidget *m_client = nullptr;
     QTimer m_exitTimer;
     std::int16_t m_exitTicks = 0;

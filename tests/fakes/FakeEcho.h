@@ -21,6 +21,8 @@ public:
     QString errorText = QStringLiteral("Request timed out");
     int pending = 0;
     int cancels = 0;
+    int errorNumber = 0; // what a waiting send leaves behind
+    int roundTrip = 0;
 
     void setEchoData(const QString &) override {}
     int EchoTimeout() const override { return m_timeout; }
@@ -36,8 +38,8 @@ public:
         sent.append({address, m_tag, m_async});
         ++pending;
     }
-    int EchoErrorNumber() const override { return 0; }
-    int EchoRoundTrip() const override { return 0; }
+    int EchoErrorNumber() const override { return errorNumber; }
+    int EchoRoundTrip() const override { return roundTrip; }
     QString EchoErrorText() const override { return errorText; }
     void CancelEchoes() override { ++cancels; }
     int EchoesPending() const override { return pending; }

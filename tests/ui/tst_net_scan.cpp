@@ -1,0 +1,174 @@
+// Whole scans through the main window against the real echo and lookup components, inside
+// the private test network (127.0.0.0/24 answers, 127.0.1.0/24 is silent, 127.0.2.0/24 is
+// unreachable, dnsmasq names 127.0.0.1-200).
+#include "app/ScanSettings.h"
+#include "scan/ScanEngine.h"
+#include "scan/components/AresLookup.h"
+#include "scan/components/IcmpEcho.h"
+#include "scan/components/ResultGrid.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBox.h"
+#include "ui/TableActions.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+class TestNetScan : public QObject
+{
+    Q_OBJECT
+
+    MainForm *form = nullptr;
+
+    void scan(const QString &from, const QString &to, int timeoutMs = 20000)
+    {
+        form->Starting_IP->setText(from);
+        form->Ending_IP->setText(to);
+        form->Scan_Button_Click();
+        QVERIFY(form->engine().isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!form->engine().isRunning(), timeoutMs);
+    }
+    QStringList column(int col) const
+    {
+        QStringList cells;
+        for (qsizetype row = 1; row < form->Table().Rows(); ++row)
+            cells << form->Table().cellText(row, col);
+        return cells;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qgetenv("VANTREL_TESTNET") != "1")
+            QSKIP("needs the private test network (tests/net/testnet.sh)");
+        MessageBox::setTestMode(true);
+    }
+    void init()
+    {
+        form = new MainForm(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+        ScanSettings settings;
+        settings.Inter_Ping_Delay = 5;
+        settings.Ping_Timeout = 400;
+        settings.Pings_per_Node = 2;
+        form->applySettings(settings);
+        form->show();
+    }
+    void cleanup()
+    {
+        delete form;
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
+    void answeringRangeWithNames()
+    {
+        scan(QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.11"));
+        QTRY_COMPARE(form->Table().Rows(), 11);
+        QTRY_VERIFY(!column(2).contains(QStringLiteral(" resolving ...")));
+        QStringList addresses = column(0);
+        addresses.sort();
+        QCOMPARE(addresses.size(), 10);
+        for (qsizetype row = 1; row < form->Table().Rows(); ++row) {
+            const QString address = form->Table().cellText(row, 0);
+            QVERIFY(form->Table().cellText(row, 1).endsWith(QStringLiteral(" ms")));
+            QCOMPARE(form->Table().cellText(row, 2), QStringLiteral("host-") +
+                                                         address.section(u'.', 3) +
+                                                         QStringLiteral(".vantrel.test"));
+        }
+        QCOMPARE(form->IP_Status->text(), QStringLiteral("Scan Completed"));
+        QCOMPARE(form->NodeCount->text(), QStringLiteral("10"));
+    }
+
+    void silentAddressesAreNotListed()
+    {
+        form->engine().Resolve_DNS = false;
+        scan(QStringLiteral("127.0.0.253"), QStringLiteral("127.0.1.2"));
+        // Scan Completed comes one tick after the last send; replies may still be due.
+        QTest::qWait(1200);
+        QStringList addresses = column(0);
+        addresses.sort();
+        QCOMPARE(addresses, QStringList({"127.0.0.253", "127.0.0.254", "127.0.0.255"}));
+        QCOMPARE(column(2), QStringList({"", "", ""}));
+    }
+
+    void invertedScanListsSilentAndUnreachable()
+    {
+        form->engine().Reverse_Scan = true;
+        form->engine().Resolve_DNS = false;
+        scan(QStringLiteral("127.0.1.254"), QStringLiteral("127.0.2.1"));
+        QTRY_COMPARE_WITH_TIMEOUT(form->Table().Rows(), 5, 3000);
+        QTest::qWait(600);
+        QCOMPARE(form->Table().Rows(), 5);
+        QStringList addresses = column(0);
+        addresses.sort();
+        QCOMPARE(addresses, QStringList({"127.0.1.254", "127.0.1.255", "127.0.2.0", "127.0.2.1"}));
+        for (qsizetype row = 1; row < form->Table().Rows(); ++row) {
+            const QString text = form->Table().cellText(row, 1);
+            QVERIFY2(!text.isEmpty() && !text.endsWith(QStringLiteral(" ms")), qPrintable(text));
+            QVERIFY(!text.contains(u','));
+            form->Table().setRow(row);
+            form->Table().setCol(1);
+            QCOMPARE(form->Table().CellForeColor(), QColor(255, 0, 0));
+        }
+    }
+
+    void interactivePingDuringScanLosesNothing()
+    {
+        form->engine().Resolve_DNS = false;
+        form->Starting_IP->setText(QStringLiteral("127.0.0.1"));
+        form->Ending_IP->setText(QStringLiteral("127.0.0.60"));
+        form->Scan_Button_Click();
+        QTRY_VERIFY(form->Table().Rows() > 2);
+        ResultGrid &table = form->Table();
+
+        table.setRow(1);
+        const QString answering = table.cellText(1, 0);
+        form->tableActions().PingPopup_Click();
+        auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QStringLiteral("PING ") + answering);
+        QVERIFY2(shown[0].text.startsWith(answering + QStringLiteral(" responded in ")),
+                 qPrintable(shown[0].text));
+
+        // A silent address keeps the waiting send busy for the whole time-out while the
+        // scan's replies come in.
+        table.setRows(table.Rows() + 1);
+        table.setRow(table.Rows() - 1);
+        table.setCol(0);
+        table.setText(QStringLiteral("127.0.1.5"));
+        form->tableActions().PingPopup_Click();
+        shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
+        QVERIFY2(shown[0].text.startsWith(QStringLiteral("Error # ")) &&
+                     shown[0].text.section(u'\n', 1).size() > 0,
+                 qPrintable(shown[0].text));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!form->engine().isRunning(), 10000);
+        QTest::qWait(300);
+        QStringList scanned = column(0).filter(QStringLiteral("127.0.0."));
+        QCOMPARE(scanned.size(), 60);
+        scanned.removeDuplicates();
+        QCOMPARE(scanned.size(), 60);
+    }
+
+    void stopEndsTheWalk()
+    {
+        form->engine().setInter_Ping_Delay(50);
+        form->engine().Resolve_DNS = false;
+        form->Starting_IP->setText(QStringLiteral("127.1.0.0"));
+        form->Ending_IP->setText(QStringLiteral("127.1.0.255"));
+        form->Scan_Button_Click();
+        QTRY_VERIFY(form->Table().Rows() > 3);
+        form->Scan_Button_Click();
+        QVERIFY(!form->engine().isRunning());
+        QTest::qWait(300);
+        const qsizetype rows = form->Table().Rows();
+        QTest::qWait(300);
+        QCOMPARE(form->Table().Rows(), rows);
+        QVERIFY(rows < 40);
+    }
+};
+
+QTEST_MAIN(TestNetScan)
+#include "tst_net_scan.moc"

@@ -1,0 +1,231 @@
+#include "fakes/FakeEcho.h"
+#include "fakes/FakeLookup.h"
+#include "scan/ScanEngine.h"
+#include "scan/components/ResultGrid.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBox.h"
+#include "ui/ResultTableView.h"
+#include "ui/TableActions.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestTableActions : public QObject
+{
+    Q_OBJECT
+
+    MainForm *form = nullptr;
+    FakeEcho *echo = nullptr;
+    QByteArray savedPath;
+
+    // A scan of 10.0.0.1-3 whose three replies listed three rows.
+    void listThreeRows()
+    {
+        form->Starting_IP->setText(QStringLiteral("10.0.0.1"));
+        form->Ending_IP->setText(QStringLiteral("10.0.0.3"));
+        form->Scan_Button_Click();
+        form->engine().PING_Timer_Timer();
+        form->engine().PING_Timer_Timer();
+        for (int i = 1; i <= 3; ++i)
+            echo->reply(QStringLiteral("1:10.0.0.%1;1").arg(i), 0, std::int16_t(10 + i));
+    }
+    QPoint cellCentre(int dataRow, int col) const
+    {
+        return form->TableView->visualRect(form->Table().index(dataRow - 1, col)).center();
+    }
+    void rightClickCell(int dataRow, int col)
+    {
+        QTest::mouseClick(form->TableView->viewport(), Qt::RightButton, {},
+                          cellCentre(dataRow, col));
+    }
+    // A stand-in program on PATH that writes its arguments, one a line, to FILE.
+    static void writeRecorder(const QString &dir, const QString &name)
+    {
+        QFile script(dir + u'/' + name);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    }
+    static QStringList recorded(const QString &program)
+    {
+        QFile args(program + QStringLiteral(".args"));
+        if (!QTest::qWaitFor([&] { return args.exists() && args.size() > 0; }, 5000))
+            return {};
+        args.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(args.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        MessageBox::setTestMode(true);
+        savedPath = qgetenv("PATH");
+    }
+    void init()
+    {
+        auto e = std::make_unique<FakeEcho>();
+        echo = e.get();
+        form = new MainForm(std::move(e), std::make_unique<FakeLookup>());
+        form->engine().Resolve_DNS = false;
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        listThreeRows();
+        QCOMPARE(form->Table().Rows(), 4);
+    }
+    void cleanup()
+    {
+        form->TablePopup->hide();
+        delete form;
+        qputenv("PATH", savedPath);
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
+    void popupOnlyOnRightClickOverDataRow_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("right click on a data row") << "row" << true;
+        QTest::newRow("left click on a data row") << "left" << false;
+        QTest::newRow("right click below the last row") << "below" << false;
+        QTest::newRow("right click on the header") << "header" << false;
+    }
+    void popupOnlyOnRightClickOverDataRow()
+    {
+        QFETCH(QString, where);
+        QFETCH(bool, opens);
+        form->Table().setRow(3);
+        form->Table().setCol(2);
+        if (where == u"row")
+            rightClickCell(2, 1);
+        else if (where == u"left")
+            QTest::mouseClick(form->TableView->viewport(), Qt::LeftButton, {}, cellCentre(2, 1));
+        else if (where == u"below")
+            QTest::mouseClick(form->TableView->viewport(), Qt::RightButton, {},
+                              QPoint(5, form->TableView->viewport()->height() - 3));
+        else
+            QTest::mouseClick(form->TableView->horizontalHeader()->viewport(), Qt::RightButton, {},
+                              QPoint(5, 5));
+        QCOMPARE(form->TablePopup->isVisible(), opens);
+        QCOMPARE(form->Table().Row(), opens ? 2 : 3);
+        QCOMPARE(form->Table().Col(), opens ? 1 : 2);
+    }
+
+    void copyTakesTheClickedCell()
+    {
+        rightClickCell(2, 1);
+        form->CopyPopup->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12 ms"));
+    }
+
+    void deleteKeepsLaterRepliesInStep()
+    {
+        rightClickCell(1, 0);
+        form->DeletePopup->trigger();
+        QCOMPARE(form->Table().Rows(), 3);
+        QCOMPARE(form->Table().cellText(1, 0), QStringLiteral("10.0.0.2"));
+        QCOMPARE(form->NodeCount->text(), QStringLiteral("3"));
+        // The deleted address comes back with its next reply; a listed one stays single.
+        echo->reply(QStringLiteral("1:10.0.0.1;2"), 0, 30);
+        echo->reply(QStringLiteral("1:10.0.0.3;2"), 0, 31);
+        QCOMPARE(form->Table().Rows(), 4);
+        QCOMPARE(form->Table().cellText(3, 0), QStringLiteral("10.0.0.1"));
+    }
+
+    void clearKeepsHeaderAndForgetsRows()
+    {
+        form->ClearSelection->trigger();
+        QCOMPARE(form->Table().Rows(), 1);
+        QCOMPARE(form->Table().cellText(0, 0), QStringLiteral("IP Address"));
+        QCOMPARE(form->NodeCount->text(), QStringLiteral("3"));
+        echo->reply(QStringLiteral("1:10.0.0.2;2"), 0, 5);
+        QCOMPARE(form->Table().Rows(), 2);
+    }
+
+    void pingReportsTheOutcome_data()
+    {
+        QTest::addColumn<int>("errorNumber");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("icon");
+        QTest::newRow("answered") << 0 << "10.0.0.2 responded in 7 milliseconds"
+                                  << int(MessageBox::Icon::Information);
+        QTest::newRow("timed out")
+            << 1 << "Error # 1\nRequest timed out" << int(MessageBox::Icon::Exclamation);
+    }
+    void pingReportsTheOutcome()
+    {
+        QFETCH(int, errorNumber);
+        QFETCH(QString, text);
+        QFETCH(int, icon);
+        echo->errorNumber = errorNumber;
+        echo->roundTrip = 7;
+        echo->sent.clear();
+        rightClickCell(2, 2); // any column: the address comes from column 0
+        form->PingPopup->trigger();
+        QCOMPARE(echo->sent.size(), 1);
+        QCOMPARE(echo->sent[0].address, QStringLiteral("10.0.0.2"));
+        QCOMPARE(echo->sent[0].tag, QStringLiteral("Interactive"));
+        QVERIFY(!echo->sent[0].async);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QStringLiteral("PING 10.0.0.2"));
+        QCOMPARE(shown[0].text, text);
+        QCOMPARE(int(shown[0].icon), icon);
+        QCOMPARE(form->cursor().shape(), Qt::WaitCursor); // the scan's hourglass stays
+    }
+
+    void telnetAndBrowseGetArgumentLists_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("telnet") << "x-terminal-emulator"
+                                << "10.0.0.2" << QStringList{"-e", "telnet", "10.0.0.2"};
+        QTest::newRow("browse") << "lumtrace"
+                                << "10.0.0.2" << QStringList{"10.0.0.2", "255.255.255.255"};
+        QTest::newRow("no shell") << "lumtrace"
+                                  << "10.0.0.2;touch x $(id)"
+                                  << QStringList{"10.0.0.2;touch x $(id)", "255.255.255.255"};
+    }
+    void telnetAndBrowseGetArgumentLists()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, address);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        writeRecorder(dir.path(), program);
+        qputenv("PATH", dir.path().toUtf8() + ':' + savedPath);
+        form->Table().setRow(2);
+        form->Table().setCol(0);
+        form->Table().setText(address);
+        rightClickCell(2, 1);
+        (program == u"lumtrace" ? form->BrowsePopup : form->TelnetPopup)->trigger();
+        QCOMPARE(recorded(dir.path() + u'/' + program), expected);
+    }
+
+    void browseWithoutCompanionSaysWhereToGetIt()
+    {
+        form->Scan_Button_Click(); // idle: the pointer is the default arrow
+        QTemporaryDir empty;
+        qputenv("PATH", empty.path().toUtf8());
+        rightClickCell(1, 0);
+        form->BrowsePopup->trigger();
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, QStringLiteral("Zarnholt Lumtrace is not installed\nVisit "
+                                               "https://www.zarnholt.example for a copy."));
+        QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
+        QCOMPARE(form->cursor().shape(), Qt::ArrowCursor);
+    }
+};
+
+QTEST_MAIN(TestTableActions)
+#include "tst_table_actions.moc"
