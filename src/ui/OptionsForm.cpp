@@ -1,0 +1,175 @@
+#include "ui/OptionsForm.h"
+
+#include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
+#include "ui/MainForm.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Design lengths, in twips.
+constexpr int ClientWidth = 5685;
+constexpr int ClientHeight = 3405;
+constexpr int ScreenLeft = 1770;
+constexpr int ScreenTop = 2400;
+constexpr int ControlLeft = 240;
+constexpr int SliderWidth = 3852;
+constexpr int SliderHeight = 228;
+constexpr int LabelHeight = 195;
+
+} // namespace
+
+OptionsForm::OptionsForm(MainForm &form, QWidget *parent)
+    : QDialog(parent)
+    , m_form(form)
+{
+    setWindowTitle(u"Scan Options"_s);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    createControls();
+    // A fixed place on the screen, not centred on the main window.
+    const QScreen *screen = m_form.screen();
+    const QPoint screenOrigin = screen ? screen->geometry().topLeft() : QPoint();
+    setGeometry(QRect(screenOrigin + QPoint(pixels(ScreenLeft), pixels(ScreenTop)),
+                      QSize(pixels(ClientWidth), pixels(ClientHeight))));
+    setFixedSize(size());
+    Form_Load();
+}
+
+int OptionsForm::showFor(MainForm &form)
+{
+    // Parented to the main window only to keep it out of the task bar; the guard covers a
+    // main window that goes away while the nested loop runs.
+    QPointer<OptionsForm> dialog = new OptionsForm(form, &form);
+    const int result = dialog->exec();
+    delete dialog.data();
+    return result;
+}
+
+int OptionsForm::pixels(int twips) const
+{
+    return m_form.twipsToPixels(twips);
+}
+
+void OptionsForm::place(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(pixels(left), pixels(top), pixels(width), pixels(height));
+}
+
+void OptionsForm::createControls()
+{
+    Forward_Scan = new QRadioButton(u"Scan for responding IP addresses"_s, this);
+    place(Forward_Scan, ControlLeft, 60, 3855, 255);
+    Reverse_Scan = new QRadioButton(u"Scan for non-responding IP addresses"_s, this);
+    place(Reverse_Scan, ControlLeft, 300, 3855, 255);
+    DNS_Check = new QCheckBox(u"Reverse lookup addresses via DNS"_s, this);
+    place(DNS_Check, ControlLeft, 780, 3735, 255);
+
+    Label4 = addCaption(u"Delay between PINGs"_s, ControlLeft, 1245, 1590);
+    InterPING_Delay_Slider = addSlider(1470, 0, 2000, 50);
+    InterPING_Delay = addValueLabel(InterPING_Delay_Slider, u" milliseconds"_s, 2910, 1245, 1170);
+    Label2 = addCaption(u"PING Timeout"_s, ControlLeft, 1785, 1005);
+    Timeout_Slider = addSlider(2010, 100, 5000, 50);
+    Timeout = addValueLabel(Timeout_Slider, u" milliseconds"_s, 3480, 1785, 585);
+    Label1 = addCaption(u"PINGs transmitted per node"_s, ControlLeft, 2325, 1965);
+    PINGs_Slider = addSlider(2550, 1, 5, 2);
+    Pings = addValueLabel(PINGs_Slider, u" PINGs"_s, 3600, 2325, 465);
+    Label5 = addCaption(u"Packet Time-To-Live"_s, ControlLeft, 2865, 1515);
+    TTL_Slider = addSlider(3090, 1, 255, 10);
+    TTL = addValueLabel(TTL_Slider, QString(), 3765, 2865, 300);
+
+    OK_Button = new QPushButton(u"OK"_s, this);
+    place(OK_Button, 4440, 180, 972, 408);
+    OK_Button->setDefault(true);
+    Cancel_Button = new QPushButton(u"Cancel"_s, this);
+    place(Cancel_Button, 4440, 684, 972, 408);
+    connect(OK_Button, &QPushButton::clicked, this, &OptionsForm::OK_Button_Click);
+    connect(Cancel_Button, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QLabel *OptionsForm::addCaption(const QString &text, int left, int top, int width)
+{
+    auto *label = new QLabel(text, this);
+    place(label, left, top, width, LabelHeight);
+    // Never clip the caption when the desktop font is larger than the design's.
+    label->resize(std::max(label->width(), label->sizeHint().width()),
+                  std::max(label->height(), label->sizeHint().height()));
+    return label;
+}
+
+QSlider *OptionsForm::addSlider(int top, int minimum, int maximum, int largeStep)
+{
+    auto *slider = new QSlider(Qt::Horizontal, this);
+    slider->setRange(minimum, maximum);
+    slider->setSingleStep(1);
+    slider->setPageStep(largeStep);
+    place(slider, ControlLeft, top, SliderWidth, SliderHeight);
+    return slider;
+}
+
+QLabel *OptionsForm::addValueLabel(QSlider *slider, const QString &suffix, int left, int top,
+                                   int width)
+{
+    auto *label = new QLabel(this);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Right edge as designed, grown leftwards to hold the longest value text.
+    const QFontMetrics metrics = label->fontMetrics();
+    const int needed =
+        std::max(metrics.horizontalAdvance(QString::number(slider->minimum()) + suffix),
+                 metrics.horizontalAdvance(QString::number(slider->maximum()) + suffix));
+    const int right = pixels(left + width);
+    const int pixelWidth = std::max(pixels(width), needed + 2);
+    label->setGeometry(right - pixelWidth, pixels(top), pixelWidth,
+                       std::max(pixels(LabelHeight), metrics.height()));
+
+    // Change and Scroll alike: the label follows the thumb while it is dragged.
+    auto show = [label, suffix](int value) {
+        label->setText(QString::number(value) + suffix);
+    };
+    connect(slider, &QSlider::valueChanged, label, show);
+    connect(slider, &QSlider::sliderMoved, label, show);
+    m_showValues.push_back([slider, show] { show(slider->value()); });
+    return label;
+}
+
+void OptionsForm::Form_Load()
+{
+    const ScanSettings current = m_form.settings();
+    // The sliders clamp values outside their ranges.
+    Timeout_Slider->setValue(current.Ping_Timeout);
+    InterPING_Delay_Slider->setValue(current.Inter_Ping_Delay - 1);
+    PINGs_Slider->setValue(current.Pings_per_Node);
+    TTL_Slider->setValue(current.Ping_TTL);
+    Reverse_Scan->setChecked(current.Reverse_Scan);
+    Forward_Scan->setChecked(!current.Reverse_Scan);
+    DNS_Check->setChecked(current.Resolve_DNS);
+    for (const auto &showValue : m_showValues)
+        showValue();
+}
+
+void OptionsForm::OK_Button_Click()
+{
+    ScanSettings edited = m_form.settings();
+    edited.Inter_Ping_Delay = InterPING_Delay_Slider->value() + 1;
+    edited.Ping_Timeout = Timeout_Slider->value();
+    edited.Pings_per_Node = static_cast<std::int16_t>(PINGs_Slider->value());
+    edited.Ping_TTL = TTL_Slider->value();
+    edited.Reverse_Scan = Reverse_Scan->isChecked();
+    edited.Resolve_DNS = DNS_Check->isChecked();
+    m_form.applySettings(edited);
+    // Read back from the homes, so the store holds what the scan really uses. A store that
+    // cannot be written leaves the applied settings in force for this run.
+    SettingsStore::saveScanSettings(m_form.settings());
+    accept();
+}
