@@ -6,7 +6,9 @@
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
 #include "scan/components/ResultGrid.h"
+#include "ui/ExportAction.h"
 #include "ui/MessageBox.h"
+#include "ui/OptionsForm.h"
 #include "ui/PercentPanel.h"
 #include "ui/ResultTableView.h"
 #include "ui/TableActions.h"
@@ -136,6 +138,7 @@ void MainForm::createMenus()
     FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     ExportSelection = FileMenu->addAction(QStringLiteral("&Export ..."));
     ExportSelection->setEnabled(false);
+    connect(ExportSelection, &QAction::triggered, this, &MainForm::ExportSelection_Click);
     ClearSelection = FileMenu->addAction(QStringLiteral("&Clear List"));
     ClearSelection->setEnabled(false);
     ClearSelection->setVisible(false);
@@ -150,6 +153,7 @@ void MainForm::createMenus()
 
     OptionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
     ScanOptionsSelection = OptionsMenu->addAction(QStringLiteral("&Scan Options ..."));
+    connect(ScanOptionsSelection, &QAction::triggered, this, &MainForm::ScanOptionsSelection_Click);
 
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     ZarnholtWebMenu = HelpMenu->addMenu(QStringLiteral("Zarnholt &Web Site"));
@@ -319,6 +323,16 @@ void MainForm::Form_Resize()
         setWindowTitle(QStringLiteral("Vantrel : ") + QString::number(table.Rows() - 1));
     else
         setWindowTitle(QStringLiteral("Vantrel"));
+}
+
+void MainForm::ExportSelection_Click()
+{
+    ExportAction::run(this, Table(), Starting_IP->text(), Ending_IP->text());
+}
+
+void MainForm::ScanOptionsSelection_Click()
+{
+    OptionsForm::showFor(*this);
 }
 
 void MainForm::ExitSelection_Click()

@@ -53,6 +53,8 @@ public:
     int pixelsToTwips(int pixels) const;
 
     void Scan_Button_Click();
+    void ExportSelection_Click();
+    void ScanOptionsSelection_Click();
     void ExitSelection_Click();
 
     // ScanView

@@ -3,6 +3,7 @@
 #include "app/Version.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/ResultGrid.h"
+#include "ui/Hourglass.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/ResultTableView.h"
@@ -18,33 +19,6 @@
 namespace {
 
 constexpr int RightButton = 2;
-
-// Restores the window's pointer on every way out of a command that takes time.
-class Hourglass
-{
-public:
-    explicit Hourglass(QWidget &window)
-        : m_window(window)
-        , m_had(window.testAttribute(Qt::WA_SetCursor))
-        , m_cursor(window.cursor())
-    {
-        m_window.setCursor(Qt::WaitCursor);
-    }
-    ~Hourglass()
-    {
-        if (m_had)
-            m_window.setCursor(m_cursor);
-        else
-            m_window.unsetCursor();
-    }
-    Hourglass(const Hourglass &) = delete;
-    Hourglass &operator=(const Hourglass &) = delete;
-
-private:
-    QWidget &m_window;
-    bool m_had;
-    QCursor m_cursor;
-};
 
 } // namespace
 
@@ -103,7 +77,7 @@ void TableActions::PingPopup_Click()
     const QString address = addressOfCurrentRow();
     EchoControl &echo = m_form.ICMP();
     {
-        Hourglass wait(m_form);
+        Hourglass wait(&m_form);
         echo.setEchoAsync(false);
         echo.setEchoTag(QStringLiteral("Interactive"));
         echo.SendEcho(address);
@@ -135,7 +109,7 @@ void TableActions::TelnetPopup_Click()
 void TableActions::BrowsePopup_Click()
 {
     const QString address = addressOfCurrentRow();
-    Hourglass wait(m_form);
+    Hourglass wait(&m_form);
     const QString companion = QStandardPaths::findExecutable(QStringLiteral("lumtrace"));
     if (companion.isEmpty()) {
         MessageBox::exclamation(&m_form, QStringLiteral("Zarnholt Lumtrace is not installed\n") +

@@ -1,0 +1,149 @@
+#include "output/CsvExport.h"
+
+#include "app/Version.h"
+#include "scan/components/ResultGrid.h"
+
+#include <QIODevice>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Text is converted and handed to the device in pieces of about this many characters, so
+// memory stays flat however long the table is.
+constexpr qsizetype ChunkChars = 32 * 1024;
+
+bool needsQuotes(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n')
+            return true;
+    }
+    return false;
+}
+
+// Fields are written as the table shows them; only those that would break the line or
+// column structure are quoted, doubling their inner quotes.
+void appendField(QString &out, const QString &text)
+{
+    if (!needsQuotes(text)) {
+        out += text;
+        return;
+    }
+    out += u'"';
+    for (const QChar c : text) {
+        if (c == u'"')
+            out += u'"';
+        out += c;
+    }
+    out += u'"';
+}
+
+// The range boxes' text goes into a comment line, which has no quoting: a line break in it
+// would start a bogus data line.
+QString oneLine(QString text)
+{
+    text.replace(u'\r', u' ');
+    text.replace(u'\n', u' ');
+    return text;
+}
+
+// Adapts a locale's format to the general date form: the time zone goes (the stamp is local
+// time by definition), together with its brackets and the blank that set it apart; a
+// two-digit year becomes four digits so that a stamp never leaves the century open.
+QString generalFormat(const QString &format)
+{
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'')
+            quoted = !quoted;
+        if (quoted || (c != u't' && c != u'y')) {
+            out += c;
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < format.size() && format[end] == c)
+            ++end;
+        const qsizetype run = end - i;
+        i = end - 1;
+        if (c == u'y') {
+            out += run == 2 ? u"yyyy"_s : QString(run, u'y');
+            continue;
+        }
+        if (out.endsWith(u'(') && end < format.size() && format[end] == u')') {
+            out.chop(1);
+            ++i;
+        }
+        if (!out.isEmpty() && out.back().isSpace()) {
+            while (!out.isEmpty() && out.back().isSpace())
+                out.chop(1);
+        } else {
+            while (i + 1 < format.size() && format[i + 1].isSpace())
+                ++i;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QString CsvExport::generalDate(const QDateTime &when, const QLocale &locale)
+{
+    const QString date = generalFormat(locale.dateFormat(QLocale::ShortFormat));
+    // The stamp shows whole seconds, so anything within the first second reads as midnight.
+    if (when.time().msecsSinceStartOfDay() < 1000)
+        return locale.toString(when.date(), date);
+    return locale.toString(when,
+                           date + u' ' + generalFormat(locale.timeFormat(QLocale::LongFormat)));
+}
+
+CsvExport::Result CsvExport::write(QIODevice &device, const ResultGrid &table,
+                                   const QString &startText, const QString &endText,
+                                   const QDateTime &now, const QLocale &locale)
+{
+    Result result;
+    if (!device.isWritable()) {
+        result.error = u"The file is not open for writing."_s;
+        return result;
+    }
+    QString chunk;
+    chunk.reserve(ChunkChars + 1024);
+    const auto flush = [&] {
+        const QByteArray bytes = chunk.toUtf8();
+        chunk.resize(0);
+        // A device may take part of a piece and report the reason only on the next try.
+        for (qsizetype done = 0; done < bytes.size();) {
+            const qint64 n = device.write(bytes.constData() + done, bytes.size() - done);
+            if (n <= 0) {
+                result.error = device.errorString();
+                return false;
+            }
+            done += n;
+        }
+        return true;
+    };
+
+    chunk += u"# Scan from "_s + oneLine(startText) + u" to "_s + oneLine(endText) + u"\r\n"_s;
+    chunk += u"# Exported from Zarnholt Vantrel, Version "_s + Version::text() + u"\r\n"_s;
+    chunk += u"# "_s + generalDate(now, locale) + u"\r\n"_s;
+    chunk += u"# \r\n"_s;
+
+    const qsizetype rows = table.Rows();
+    for (qsizetype row = 1; row < rows; ++row) {
+        appendField(chunk, table.cellText(row, 0));
+        chunk += u',';
+        appendField(chunk, table.cellText(row, 1));
+        chunk += u',';
+        appendField(chunk, table.cellText(row, 2));
+        chunk += u"\r\n";
+        ++result.records;
+        if (chunk.size() >= ChunkChars && !flush())
+            return result;
+    }
+    if (!flush())
+        return result;
+    result.ok = true;
+    return result;
+}

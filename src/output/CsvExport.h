@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+class QIODevice;
+class ResultGrid;
+
+// The result table as a comma-separated text file: four "# " comment lines (range, program
+// version, time stamp, an empty comment), then one line per data row. Lines end in CR LF and
+// the text is UTF-8 without a byte-order mark. The writer takes any device, so the caller
+// chooses how a file is replaced and tests can hand it a buffer or a failing device.
+namespace CsvExport {
+
+struct Result
+{
+    bool ok = false;
+    qint64 records = 0; // data lines written
+    QString error;      // the device's reason when !ok
+};
+
+// Reads the table once, from row 1 to the last row, and writes it without giving the event
+// loop a chance to run. `now` is the time stamp of the third line.
+Result write(QIODevice &device, const ResultGrid &table, const QString &startText,
+             const QString &endText, const QDateTime &now, const QLocale &locale = QLocale());
+
+// The general date form of `locale`: short date, a blank, long time; the date alone at
+// exactly midnight. Shared by every stamp the program writes.
+QString generalDate(const QDateTime &when, const QLocale &locale = QLocale());
+
+} // namespace CsvExport

@@ -1,0 +1,66 @@
+#include "ui/ExportAction.h"
+
+#include "output/CsvExport.h"
+#include "ui/Hourglass.h"
+#include "ui/MessageBox.h"
+#include "ui/SaveFileDialog.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QWidget>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+CsvExport::Result writeFile(const QString &path, const ResultGrid &table, const QString &startText,
+                            const QString &endText)
+{
+    // The new text goes to a temporary file that replaces the target only once complete.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {false, 0, file.errorString()};
+    CsvExport::Result result =
+        CsvExport::write(file, table, startText, endText, QDateTime::currentDateTime());
+    if (result.ok && !file.commit()) {
+        // Qt gives no reason when the finished file cannot be put in the old one's place.
+        if (file.error() == QFileDevice::UnspecifiedError)
+            return {false, 0, u"The new file could not replace the old one."_s};
+        return {false, 0, file.errorString()};
+    }
+    return result; // on failure the temporary file is removed with `file`
+}
+
+} // namespace
+
+void ExportAction::run(QWidget *parent, const ResultGrid &table, const QString &startText,
+                       const QString &endText)
+{
+    const QString path =
+        SaveFileDialog::getSaveFileName(parent, u"Export Subnet to Text File"_s, u"Vantrel.csv"_s,
+                                        u"Comma Seperated File (*.csv)"_s, u"txt"_s);
+    if (path.isEmpty())
+        return;
+
+    CsvExport::Result result;
+    {
+        Hourglass wait(parent);
+        // Repaint where the dialog was before a long write holds the event loop. Scan events
+        // that run here still reach the file; none run once writing has begun.
+        QCoreApplication::processEvents();
+        result = writeFile(path, table, startText, endText);
+    }
+    if (!result.ok) {
+        MessageBox::exclamation(parent, u"Could not export to \"%1\".\n%2"_s.arg(
+                                            QDir::toNativeSeparators(path), result.error));
+        return;
+    }
+    MessageBox::show(parent,
+                     u"Exported %1 records to %2"_s.arg(QString::number(result.records),
+                                                        QFileInfo(path).fileName()),
+                     MessageBox::Icon::None);
+}
