@@ -2,11 +2,13 @@
 
 #include "app/ScanSettings.h"
 #include "app/Version.h"
+#include "output/print/PrintPreviewForm.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/ExportAction.h"
+#include "ui/Hourglass.h"
 #include "ui/MessageBox.h"
 #include "ui/OptionsForm.h"
 #include "ui/PercentPanel.h"
@@ -145,8 +147,11 @@ void MainForm::createMenus()
     FileMenu->addSeparator();
     PrintSelection = FileMenu->addAction(QStringLiteral("&Print ..."));
     PrintSelection->setEnabled(false);
+    connect(PrintSelection, &QAction::triggered, this, &MainForm::PrintSelection_Click);
     PrintPreviewSelection = FileMenu->addAction(QStringLiteral("Print Pre&view..."));
     PrintPreviewSelection->setEnabled(false);
+    connect(PrintPreviewSelection, &QAction::triggered, this,
+            &MainForm::PrintPreviewSelection_Click);
     FileMenu->addSeparator();
     ExitSelection = FileMenu->addAction(QStringLiteral("E&xit"));
     connect(ExitSelection, &QAction::triggered, this, &MainForm::ExitSelection_Click);
@@ -328,6 +333,18 @@ void MainForm::Form_Resize()
 void MainForm::ExportSelection_Click()
 {
     ExportAction::run(this, Table(), Starting_IP->text(), Ending_IP->text());
+}
+
+void MainForm::PrintSelection_Click()
+{
+    Hourglass wait(this);
+    PrintPreviewForm::PrintNow(*this);
+}
+
+void MainForm::PrintPreviewSelection_Click()
+{
+    Hourglass wait(this);
+    PrintPreviewForm::Preview(*this);
 }
 
 void MainForm::ScanOptionsSelection_Click()

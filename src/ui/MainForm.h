@@ -54,6 +54,8 @@ public:
 
     void Scan_Button_Click();
     void ExportSelection_Click();
+    void PrintSelection_Click();
+    void PrintPreviewSelection_Click();
     void ScanOptionsSelection_Click();
     void ExitSelection_Click();
 

@@ -1,0 +1,115 @@
+// The report of a result table of 100,000 rows (offscreen platform unless one is set): what
+// building it costs until its page total is known, until its first page is on screen, per
+// page painted, and for printing every page to a PDF file; and how far memory peaks, which
+// must not grow with the number of pages.
+#include "fakes/FakeEcho.h"
+#include "fakes/FakeLookup.h"
+#include "output/print/PrintEngine.h"
+#include "output/print/PrintPreviewForm.h"
+#include "scan/components/ResultGrid.h"
+#include "ui/MainForm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QWindow>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int RowCount = 100'000;
+constexpr int PaintedPages = 50;
+
+void print(const char *name, double value, const char *unit)
+{
+    std::printf("%s: %.2f %s\n", name, value, unit);
+}
+
+double peakMemoryMiB()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    }
+    return 0;
+}
+
+double ms(const QElapsedTimer &timer)
+{
+    return timer.nsecsElapsed() / 1e6;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    MainForm main(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
+    main.Starting_IP->setText(u"10.0.0.1"_s);
+    main.Ending_IP->setText(u"10.1.134.160"_s);
+
+    QElapsedTimer timer;
+    timer.start();
+    ResultGrid &table = main.Table();
+    table.setRedraw(false);
+    table.setRows(1 + RowCount);
+    for (int row = 1; row <= RowCount; ++row) {
+        table.setRow(row);
+        table.setCol(0);
+        table.setText(u"10.%1.%2.%3"_s.arg(row >> 16).arg((row >> 8) & 255).arg(row & 255));
+        table.setCol(1);
+        table.setText(QString::number(row % 50) + u" ms"_s);
+        table.setCol(2);
+        table.setText(u"host-%1.example"_s.arg(row));
+    }
+    table.setRedraw(true);
+    const double fillMs = ms(timer);
+    print("grid_fill_100k_baseline", fillMs, "ms");
+    const double baseMiB = peakMemoryMiB();
+    print("peak_memory_before_report", baseMiB, "MiB");
+
+    timer.restart();
+    PrintPreviewForm::Preview(main);
+    PrintPreviewForm *form = PrintPreviewForm::instance();
+    const double buildMs = ms(timer);
+    print("page_total", form->vsPrint->PageTotal(), "pages");
+    print("time_to_page_total", buildMs, "ms");
+    print("build_vs_grid_fill", buildMs / fillMs, "ratio");
+    while (!form->windowHandle() || !form->windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    form->vsPrint->viewport()->grab();
+    print("time_to_first_page_shown", ms(timer), "ms");
+
+    timer.restart();
+    for (int i = 0; i < PaintedPages; ++i) {
+        form->NextPageButton->click();
+        form->vsPrint->viewport()->grab();
+    }
+    print("page_paint", ms(timer) / PaintedPages, "ms");
+    print("peak_memory_after_preview", peakMemoryMiB(), "MiB");
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"report.pdf"_s);
+    PrintEngine::setNextPrinterSetup([file](QPrinter &printer) {
+        printer.setOutputFileName(file);
+        return true;
+    });
+    timer.restart();
+    const bool printed = form->vsPrint->PrintAllPages();
+    print("print_all_pages_pdf", ms(timer), "ms");
+    print("pdf_size", printed ? QFile(file).size() / 1048576.0 : 0, "MiB");
+    const double peakMiB = peakMemoryMiB();
+    print("peak_memory_after_print", peakMiB, "MiB");
+    print("report_peak_memory_over_table", peakMiB - baseMiB, "MiB");
+    return printed ? 0 : 1;
+}
