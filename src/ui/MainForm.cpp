@@ -2,6 +2,7 @@
 
 #include "app/ScanSettings.h"
 #include "app/Version.h"
+#include "app/desktop/Globals.h"
 #include "output/print/PrintPreviewForm.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/EchoControl.h"
@@ -13,6 +14,7 @@
 #include "ui/OptionsForm.h"
 #include "ui/PercentPanel.h"
 #include "ui/ResultTableView.h"
+#include "ui/SplashForm.h"
 #include "ui/TableActions.h"
 
 #include <QApplication>
@@ -170,6 +172,16 @@ void MainForm::createMenus()
     BugReportSelection = ZarnholtWebMenu->addAction(QStringLiteral("&Report a bug ..."));
     HelpMenu->addSeparator();
     AboutSelection = HelpMenu->addAction(QStringLiteral("&About Vantrel ..."));
+    const auto webPage = [this](QAction *entry, const QString &page) {
+        connect(entry, &QAction::triggered, this,
+                [this, page] { Globals::openHelpPage(this, page); });
+    };
+    webPage(UpdatesSelection, QStringLiteral("/Updates.htm"));
+    webPage(FAQSelection, QStringLiteral("/FAQ.htm"));
+    webPage(FeedbackSelection, QStringLiteral("/Feedback.htm"));
+    webPage(BugListSelection, QStringLiteral("/Bug-List.htm"));
+    webPage(BugReportSelection, QStringLiteral("/Bug-Report.htm"));
+    connect(AboutSelection, &QAction::triggered, this, [this] { SplashForm::showAbout(this); });
 
     // Never in the menu bar: it pops up over the table.
     TablePopup = new QMenu(QStringLiteral("TablePopup"), this);

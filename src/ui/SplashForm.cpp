@@ -1,0 +1,330 @@
+#include "ui/SplashForm.h"
+
+#include "app/Version.h"
+#include "app/desktop/Globals.h"
+
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+
+// The artwork lives in the widgets library, which is static: nothing else would pull its
+// resources into the program.
+static void loadArtwork()
+{
+    Q_INIT_RESOURCE(vantrel);
+}
+
+namespace {
+
+// Design lengths, in twips.
+constexpr int ClientWidth = 6795;
+constexpr int ClientHeight = 3540;
+constexpr int ArtworkLeft = 4800;
+constexpr int ArtworkTop = 900;
+
+QFont designFont(const QStringList &families, qreal points, bool bold)
+{
+    QFont font;
+    font.setFamilies(families);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QFont arialBold(qreal points)
+{
+    return designFont({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                       QStringLiteral("Arimo"), QStringLiteral("Helvetica")},
+                      points, true);
+}
+
+QFont dialogFont(qreal points, bool bold)
+{
+    return designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                       QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")},
+                      points, bold);
+}
+
+// Labels have no background of their own: the panel shows through.
+QLabel *makeLabel(QWidget *parent, const QString &text, const QFont &font,
+                  const QColor &colour = Qt::black)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel *makePicture(QWidget *parent, const QString &resource)
+{
+    auto *picture = new QLabel(parent);
+    picture->setPixmap(QPixmap(resource));
+    picture->resize(picture->pixmap().size());
+    return picture;
+}
+
+// Fonts of this desktop may run wider than the design's: a label never clips its text.
+void fitText(QLabel *label)
+{
+    const QSize hint = label->sizeHint();
+    label->resize(std::max(label->width(), hint.width()), std::max(label->height(), hint.height()));
+}
+
+} // namespace
+
+SplashForm::SplashForm(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint)
+{
+    loadArtwork();
+    createControls();
+    Form_Load();
+}
+
+int SplashForm::twipsToPixels(int twips) const
+{
+    return static_cast<int>(static_cast<long long>(twips) * logicalDpiX() / 1440);
+}
+
+void SplashForm::place(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
+                        twipsToPixels(height));
+}
+
+void SplashForm::createControls()
+{
+    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    setFont(dialogFont(8.25, false));
+    QPalette grey = palette();
+    grey.setColor(QPalette::Window, QColor(192, 192, 192));
+    grey.setColor(QPalette::Button, QColor(192, 192, 192));
+    setPalette(grey);
+
+    BackPanel = new QFrame(this);
+    BackPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    BackPanel->setAutoFillBackground(true);
+    BackPanel->setMouseTracking(true);
+    BackPanel->installEventFilter(this);
+
+    Banner = makePicture(BackPanel, QStringLiteral(":/vantrel/banner.png"));
+    Banner->move((width() - Banner->width()) / 2, 2);
+    Picture = makePicture(BackPanel, QStringLiteral(":/vantrel/scope.png"));
+    Picture->move(twipsToPixels(ArtworkLeft), twipsToPixels(ArtworkTop));
+
+    Line1 = new QFrame(BackPanel);
+    Line1->setFrameStyle(QFrame::HLine | QFrame::Plain);
+    QPalette black = Line1->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    Line1->setPalette(black);
+    Line1->setGeometry(twipsToPixels(120), twipsToPixels(780), twipsToPixels(6540 - 120), 1);
+
+    // The title twice: the black copy, a little right of and below the red one, is its shadow.
+    Label4 = makeLabel(BackPanel, Version::fileDescription(), arialBold(21.75));
+    place(Label4, 750, 930, 5895, 495);
+    Label3 = makeLabel(BackPanel, Version::fileDescription(), arialBold(21.75), Qt::red);
+    place(Label3, 720, 900, 5955, 495);
+
+    Pgm_Icon = new QLabel(BackPanel);
+    Pgm_Icon->setPixmap(programIcon().pixmap(32, 32));
+    place(Pgm_Icon, 120, 960, 480, 480);
+
+    lblVersion = makeLabel(BackPanel, QString(), arialBold(9));
+    place(lblVersion, 780, 1500, 5775, 255);
+    lblCompany = makeLabel(BackPanel, QString(), arialBold(9));
+    place(lblCompany, 780, 1740, 3195, 255);
+    lblCopyright = makeLabel(BackPanel, QString(), arialBold(9));
+    place(lblCopyright, 780, 1980, 3195, 255);
+
+    Label1 = makeLabel(BackPanel, QStringLiteral("Visit Zarnholt on the Internet at"), font());
+    place(Label1, 780, 2640, 2655, 195);
+    fitText(Label1);
+    ZarnholtWebLink = makeLabel(BackPanel, Version::webSite(), dialogFont(8.25, true), Qt::blue);
+    place(ZarnholtWebLink, 3360, 2640, 2475, 195);
+    // Exactly as wide as its text, so that the pointer is on the link only over the text,
+    // and after the caption on the same line.
+    ZarnholtWebLink->setGeometry(
+        std::max(ZarnholtWebLink->x(), Label1->x() + Label1->sizeHint().width() + 3),
+        ZarnholtWebLink->y(), ZarnholtWebLink->sizeHint().width(),
+        std::max(ZarnholtWebLink->height(), ZarnholtWebLink->sizeHint().height()));
+    ZarnholtWebLink->setCursor(Qt::PointingHandCursor);
+    ZarnholtWebLink->setMouseTracking(true);
+    ZarnholtWebLink->installEventFilter(this);
+
+    Status = makeLabel(BackPanel, QString(), dialogFont(12, true));
+    place(Status, 780, 3000, 4455, 375);
+
+    OK_Button = new QPushButton(BackPanel);
+    place(OK_Button, 4920, 3000, 1635, 375);
+    OK_Button->hide();
+    OK_Button->installEventFilter(this);
+    connect(OK_Button, &QPushButton::clicked, this, &SplashForm::OK_Button_Click);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void SplashForm::Form_Load()
+{
+    lblVersion->setText(QStringLiteral("Version ") + Version::text());
+    lblCopyright->setText(Version::legalCopyright());
+    lblCompany->setText(Version::legalTrademarks());
+    Status->clear();
+    OK_Button->setText(QStringLiteral("OK"));
+}
+
+void SplashForm::WaitForUser()
+{
+    OK_Button->setText(QStringLiteral("OK"));
+    OK_Button->show();
+    Status->clear();
+    show();
+}
+
+SplashForm *SplashForm::showAbout(QWidget *mainWindow)
+{
+    // One About box at a time; it goes when the main window goes.
+    static QPointer<SplashForm> about;
+    if (!about) {
+        about = new SplashForm(mainWindow);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    about->m_mainWindow = mainWindow;
+    about->show();
+    about->raise(); // an About box already open comes to the front
+    about->activateWindow();
+    QCoreApplication::processEvents();
+    if (about)
+        about->WaitForUser();
+    return about;
+}
+
+QIcon SplashForm::programIcon()
+{
+    loadArtwork();
+    QIcon icon;
+    for (int size : {16, 32, 64, 128})
+        icon.addFile(QStringLiteral(":/vantrel/icon-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+void SplashForm::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void SplashForm::Form_Resize()
+{
+    BackPanel->setGeometry(rect());
+}
+
+bool SplashForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ZarnholtWebLink) {
+        switch (event->type()) {
+        case QEvent::Enter:
+            setLinkUnderlined(true);
+            break;
+        case QEvent::MouseMove:
+            setLinkUnderlined(true);
+            return true; // not on to the panel, which would take the underline off again
+        case QEvent::Leave:
+            setLinkUnderlined(false);
+            break;
+        case QEvent::MouseButtonRelease: {
+            const auto *mouse = static_cast<QMouseEvent *>(event);
+            if (mouse->button() == Qt::LeftButton &&
+                ZarnholtWebLink->rect().contains(mouse->position().toPoint())) {
+                ZarnholtWebLink_Click();
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    } else if (watched == BackPanel && event->type() == QEvent::MouseMove) {
+        setLinkUnderlined(false);
+    } else if (watched == OK_Button && event->type() == QEvent::KeyPress) {
+        // Key preview: a key meant for the button reaches the window first.
+        Form_KeyPress(static_cast<QKeyEvent *>(event)->key());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SplashForm::keyPressEvent(QKeyEvent *event)
+{
+    Form_KeyPress(event->key());
+}
+
+void SplashForm::Form_KeyPress(int key)
+{
+    switch (key) {
+    // A modifier alone is half of a key, or of a switch to another window.
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+        return;
+    default:
+        break;
+    }
+    // Esc is the OK button's key as well.
+    if (key == Qt::Key_Escape && !OK_Button->isHidden())
+        OK_Button_Click();
+    else
+        close();
+}
+
+void SplashForm::OK_Button_Click()
+{
+    if (m_mainWindow) {
+        m_mainWindow->show();
+        m_mainWindow->raise();
+        m_mainWindow->activateWindow();
+    }
+    close();
+}
+
+void SplashForm::ZarnholtWebLink_Click()
+{
+    const QPointer<SplashForm> self(this);
+    setCursor(Qt::WaitCursor);
+    ZarnholtWebLink->setCursor(Qt::WaitCursor);
+    Status->setText(QStringLiteral("Loading Web Browser ..."));
+    Globals::Open_Web_Page(this, Version::webSite());
+    // The text and the hourglass stay up while the browser starts; a key may close the
+    // window meanwhile.
+    Globals::Pause_Seconds(3);
+    if (!self)
+        return;
+    Status->clear();
+    unsetCursor();
+    ZarnholtWebLink->setCursor(Qt::PointingHandCursor);
+}
+
+void SplashForm::setLinkUnderlined(bool underlined)
+{
+    QFont font = ZarnholtWebLink->font();
+    if (font.underline() == underlined)
+        return;
+    font.setUnderline(underlined);
+    ZarnholtWebLink->setFont(font);
+}
