@@ -16,6 +16,7 @@
 #include "ui/ResultTableView.h"
 #include "ui/SplashForm.h"
 #include "ui/TableActions.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -71,12 +72,12 @@ MainForm::~MainForm()
 
 int MainForm::twipsToPixels(int twips) const
 {
-    return static_cast<int>(static_cast<long long>(twips) * logicalDpiX() / 1440);
+    return Twips::toPixels(*this, twips);
 }
 
 int MainForm::pixelsToTwips(int pixels) const
 {
-    return static_cast<int>(static_cast<long long>(pixels) * 1440 / std::max(1, logicalDpiX()));
+    return Twips::fromPixels(*this, pixels);
 }
 
 void MainForm::place(QWidget *widget, int left, int top, int width, int height)

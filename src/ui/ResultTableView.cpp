@@ -1,6 +1,7 @@
 #include "ui/ResultTableView.h"
 
 #include "scan/components/ResultGrid.h"
+#include "ui/Twips.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -8,7 +9,6 @@
 #include <cmath>
 
 namespace {
-constexpr int TwipsPerInch = 1440;
 
 int buttonCode(Qt::MouseButton button)
 {
@@ -73,12 +73,12 @@ ResultTableView::ResultTableView(ResultGrid *grid, QWidget *parent)
 
 int ResultTableView::twipsToPixels(int twips) const
 {
-    return int(std::lround(double(twips) * logicalDpiX() / TwipsPerInch));
+    return Twips::toPixels(*this, twips);
 }
 
 int ResultTableView::pixelsToTwips(int pixels) const
 {
-    return int(std::lround(double(pixels) * TwipsPerInch / logicalDpiX()));
+    return Twips::fromPixels(*this, pixels);
 }
 
 void ResultTableView::mousePressEvent(QMouseEvent *event)
@@ -131,7 +131,6 @@ void ResultTableView::reportPress(const QMouseEvent *event, const QWidget *sourc
     if (button == 0)
         return;
     const QPoint inView = source->mapTo(this, local);
-    Q_EMIT MouseDown(button, shiftCode(event->modifiers()),
-                     int(std::lround(double(inView.x()) * TwipsPerInch / logicalDpiX())),
-                     int(std::lround(double(inView.y()) * TwipsPerInch / logicalDpiY())));
+    Q_EMIT MouseDown(button, shiftCode(event->modifiers()), Twips::fromPixels(*this, inView.x()),
+                     Twips::fromPixels(*this, inView.y()));
 }

@@ -2,6 +2,7 @@
 
 #include "app/Version.h"
 #include "app/desktop/Globals.h"
+#include "ui/Twips.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -93,7 +94,7 @@ SplashForm::SplashForm(QWidget *parent)
 
 int SplashForm::twipsToPixels(int twips) const
 {
-    return static_cast<int>(static_cast<long long>(twips) * logicalDpiX() / 1440);
+    return Twips::toPixels(*this, twips);
 }
 
 void SplashForm::place(QWidget *widget, int left, int top, int width, int height)

@@ -3,6 +3,7 @@
 #include "output/RtfFooter.h"
 #include "output/print/PrintEngine.h"
 #include "ui/MainForm.h"
+#include "ui/Twips.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -260,7 +261,7 @@ void PrintPreviewForm::Form_Resize()
 
 int PrintPreviewForm::twipsToPixels(int twips) const
 {
-    return int(qint64(twips) * logicalDpiX() / 1440);
+    return Twips::toPixels(*this, twips);
 }
 
 void PrintPreviewForm::place(QWidget *widget, int left, int top, int width, int height)
