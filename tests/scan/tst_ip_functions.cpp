@@ -1,7 +1,5 @@
 #include "scan/IP_Functions.h"
 
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <limits>
@@ -9,45 +7,27 @@
 using namespace IP_Functions;
 using namespace Qt::StringLiterals;
 
+// fuzz_is_valid_address checks the accepted form of an address against random input and
+// every printed address against that form; the rows here are what it cannot judge.
 class TestIpFunctions : public QObject
 {
     Q_OBJECT
-
 private Q_SLOTS:
     void isValidAddress_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<int>("number");
-
         QTest::newRow("lowest") << u"0.0.0.0"_s << true << 0;
         QTest::newRow("highest") << u"255.255.255.255"_s << true << -1;
-        QTest::newRow("plain") << u"10.0.0.1"_s << true << 167772161;
         QTest::newRow("outer spaces") << u"  10.0.0.1   "_s << true << 167772161;
         QTest::newRow("slash suffix") << u"10.0.0.1/24"_s << true << 167772161;
-        QTest::newRow("spaces then slash") << u" 10.0.0.1 /x.y"_s << true << 167772161;
         QTest::newRow("sign boundary low") << u"127.255.255.255"_s << true << 2147483647;
         QTest::newRow("sign boundary high")
             << u"128.0.0.0"_s << true << std::numeric_limits<int>::min();
-        QTest::newRow("leading zero last") << u"10.0.0.01"_s << false << 0;
-        QTest::newRow("leading zero first") << u"010.0.0.1"_s << false << 0;
-        QTest::newRow("three octets") << u"10.0.0"_s << false << 0;
-        QTest::newRow("five octets") << u"10.0.0.1.5"_s << false << 0;
-        QTest::newRow("empty octet") << u"10..0.1"_s << false << 0;
-        QTest::newRow("octet 256") << u"10.0.0.256"_s << false << 0;
-        QTest::newRow("plus sign") << u"+10.0.0.1"_s << false << 0;
-        QTest::newRow("minus zero") << u"-0.0.0.0"_s << false << 0;
-        QTest::newRow("inner space") << u"10. 0.0.1"_s << false << 0;
-        QTest::newRow("inner tab") << u"10.0.0.1\t"_s << false << 0;
-        QTest::newRow("empty") << QString() << false << 0;
-        QTest::newRow("only spaces") << u"   "_s << false << 0;
-        QTest::newRow("hex octet") << u"&HA.0.0.1"_s << false << 0;
-        QTest::newRow("exponent octet") << u"1e1.0.0.1"_s << false << 0;
-        QTest::newRow("trailing dot") << u"10.0.0.1."_s << false << 0;
+        QTest::newRow("leading zero") << u"10.0.0.01"_s << false << 0;
         QTest::newRow("first octet above 32767") << u"40000.0.0.1"_s << false << 0;
-        QTest::newRow("last octet overflows") << u"1.2.3.1e999"_s << false << 0;
         QTest::newRow("wraps to valid number") << u"266.0.0.1"_s << false << 0;
-        QTest::newRow("full-width digit") << u"1\uFF10.0.0.1"_s << false << 0;
     }
 
     void isValidAddress()
@@ -55,29 +35,19 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(bool, valid);
         QFETCH(int, number);
-
         const QString before = text;
         QCOMPARE(Is_Valid_Address(text), valid);
         QCOMPARE(text, before);
         if (valid) {
-            QString copy = text;
-            QCOMPARE(Address_To_Number(copy), number);
-            QCOMPARE(Number_To_Address(number), copy.trimmed());
+            QCOMPARE(Address_To_Number(text), number);
+            QCOMPARE(Number_To_Address(number), text.trimmed()); // the text was cut at the slash
         }
-    }
-
-    void addressToNumberCutsCallersText()
-    {
-        QString text = u"192.168.0.1/16 comment"_s;
-        QCOMPARE(Address_To_Number(text), AddressNumber(0xC0A80001));
-        QCOMPARE(text, u"192.168.0.1"_s);
     }
 
     void addressToHex_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("hex"); // empty: overflow expected
-
         QTest::newRow("example") << u"10.20.30.40"_s << u"0A141E28"_s;
         QTest::newRow("modulo 256") << u"300.-1.0.255"_s << u"2CFF00FF"_s;
         QTest::newRow("missing octets") << u"1.2"_s << u"01020000"_s;
@@ -93,7 +63,6 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(QString, hex);
-
         if (hex.isEmpty()) {
             QVERIFY_THROWS_EXCEPTION(OverflowError, Address_To_Hex(text));
             QVERIFY(!Is_Valid_Address(text));
@@ -107,34 +76,26 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");
-
+        const double infinity = std::numeric_limits<double>::infinity();
         QTest::newRow("none") << u"abc"_s << 0.0;
-        QTest::newRow("empty") << QString() << 0.0;
         QTest::newRow("blanks inside") << u" 1\t2\n3 "_s << 123.0;
         QTest::newRow("sign and point") << u"-2.5x"_s << -2.5;
         QTest::newRow("second point stops") << u"1.2.3"_s << 1.2;
-        QTest::newRow("exponent") << u"15e-1"_s << 1.5;
         QTest::newRow("exponent without digits") << u"7e+"_s << 7.0;
         QTest::newRow("leading point") << u"-.5"_s << -0.5;
-        QTest::newRow("trailing point") << u"7."_s << 7.0;
         QTest::newRow("point then exponent") << u"5.E2"_s << 500.0;
         QTest::newRow("hex 16-bit") << u"&HFFFF"_s << -1.0;
         QTest::newRow("hex lower") << u" & h7fff"_s << 32767.0;
         QTest::newRow("hex 32-bit") << u"&H10000"_s << 65536.0;
         QTest::newRow("hex without digits") << u"&Hxyz"_s << 0.0;
-        QTest::newRow("huge exponent")
-            << u"1e99999999999999999999"_s << std::numeric_limits<double>::infinity();
-        QTest::newRow("tiny exponent") << u"1e-99999999999999999999"_s << 0.0;
-        QTest::newRow("long digits")
-            << (u"1"_s + QString(400, u'0')) << std::numeric_limits<double>::infinity();
+        QTest::newRow("huge exponent") << u"1e99999999999999999999"_s << infinity;
+        QTest::newRow("long digits") << (u"1"_s + QString(400, u'0')) << infinity;
     }
 
     void readNumber()
     {
         QFETCH(QString, text);
-        QFETCH(double, value);
-
-        QCOMPARE(Read_Number(text), value);
+        QTEST(Read_Number(text), "value");
     }
 
     void toInt16_data()
@@ -142,16 +103,10 @@ private Q_SLOTS:
         QTest::addColumn<double>("value");
         QTest::addColumn<int>("expected");
         QTest::addColumn<bool>("overflow");
-
         QTest::newRow("2.5 to even") << 2.5 << 2 << false;
         QTest::newRow("3.5 to even") << 3.5 << 4 << false;
-        QTest::newRow("-2.5 to even") << -2.5 << -2 << false;
-        QTest::newRow("nearest") << 2.6 << 3 << false;
-        QTest::newRow("lowest") << -32768.4 << -32768 << false;
         QTest::newRow("-32768.5 to even") << -32768.5 << -32768 << false;
         QTest::newRow("32767.5 rounds over") << 32767.5 << 0 << true;
-        QTest::newRow("above") << 32768.0 << 0 << true;
-        QTest::newRow("below") << -32769.0 << 0 << true;
         QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << 0 << true;
         QTest::newRow("nan") << std::numeric_limits<double>::quiet_NaN() << 0 << true;
     }
@@ -159,13 +114,11 @@ private Q_SLOTS:
     void toInt16()
     {
         QFETCH(double, value);
-        QFETCH(int, expected);
         QFETCH(bool, overflow);
-
         if (overflow)
             QVERIFY_THROWS_EXCEPTION(OverflowError, To_Int16(value));
         else
-            QCOMPARE(int(To_Int16(value)), expected);
+            QTEST(int(To_Int16(value)), "expected");
     }
 
     void addressSpan_data()
@@ -173,52 +126,29 @@ private Q_SLOTS:
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("end");
         QTest::addColumn<qint64>("span");
-
-        QTest::newRow("equal") << u"10.0.0.1"_s << u"10.0.0.1"_s << qint64(0);
-        QTest::newRow("small") << u"10.0.0.1"_s << u"10.0.0.254"_s << qint64(253);
+        QTest::newRow("octet carry") << u"10.0.0.255"_s << u"10.0.1.0"_s << qint64(1);
+        QTest::newRow("sign boundary") << u"127.255.255.255"_s << u"128.0.0.0"_s << qint64(1);
+        QTest::newRow("negative") << u"200.1.2.3"_s << u"200.1.2.4"_s << qint64(1);
         QTest::newRow("across sign") << u"127.255.255.250"_s << u"128.0.0.5"_s << qint64(11);
-        QTest::newRow("backwards across sign")
-            << u"128.0.0.5"_s << u"127.255.255.250"_s << qint64(-11);
-        QTest::newRow("to half") << u"0.0.0.0"_s << u"128.0.0.0"_s << qint64(2147483648LL);
-        QTest::newRow("whole space")
-            << u"0.0.0.0"_s << u"255.255.255.255"_s << qint64(4294967295LL);
-        QTest::newRow("whole space back")
-            << u"255.255.255.255"_s << u"0.0.0.0"_s << qint64(-4294967295LL);
+        QTest::newRow("whole space") << u"0.0.0.0"_s << u"255.255.255.255"_s << 4294967295LL;
+        QTest::newRow("whole space back") << u"255.255.255.255"_s << u"0.0.0.0"_s << -4294967295LL;
     }
 
+    // Rows one address apart also check Next_Address; the last address wraps to the first.
     void addressSpan()
     {
         QFETCH(QString, start);
         QFETCH(QString, end);
         QFETCH(qint64, span);
-
         QCOMPARE(Address_Span_Of(Address_To_Number(start), Address_To_Number(end)), span);
-    }
-
-    void nextAddress_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("next");
-
-        QTest::newRow("octet carry") << u"10.0.0.255"_s << u"10.0.1.0"_s;
-        QTest::newRow("sign boundary") << u"127.255.255.255"_s << u"128.0.0.0"_s;
-        QTest::newRow("negative") << u"200.1.2.3"_s << u"200.1.2.4"_s;
-        QTest::newRow("wraps to zero") << u"255.255.255.255"_s << u"0.0.0.0"_s;
-    }
-
-    void nextAddress()
-    {
-        QFETCH(QString, address);
-        QFETCH(QString, next);
-
-        QCOMPARE(Number_To_Address(Next_Address(Address_To_Number(address))), next);
+        if (span == 1 || span == -4294967295LL)
+            QCOMPARE(Number_To_Address(Next_Address(Address_To_Number(start))), end);
     }
 
     void leadingNumber_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("value");
-
         QTest::newRow("tag") << u"17:10.0.0.1;2"_s << qint64(17);
         QTest::newRow("negative") << u"-42x"_s << qint64(-42);
         QTest::newRow("none") << u"Interactive"_s << qint64(0);
@@ -231,24 +161,7 @@ private Q_SLOTS:
     void leadingNumber()
     {
         QFETCH(QString, text);
-        QFETCH(qint64, value);
-
-        QCOMPARE(Leading_Number(text), value);
-    }
-
-    void roundTripIsCanonical()
-    {
-        const QString octet = u"(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])"_s;
-        const QRegularExpression canonical(u"^%1\\.%1\\.%1\\.%1$"_s.arg(octet));
-        QRandomGenerator random(20240611);
-        for (int i = 0; i < 200000; ++i) {
-            const auto number = AddressNumber(random.generate());
-            QString text = Number_To_Address(number);
-            if (!canonical.match(text).hasMatch() || !Is_Valid_Address(text))
-                QFAIL(qPrintable(u"not canonical: "_s + text));
-            if (Address_To_Number(text) != number)
-                QFAIL(qPrintable(u"round trip fails for "_s + text));
-        }
+        QTEST(qint64(Leading_Number(text)), "value");
     }
 };
 

@@ -371,12 +371,6 @@ private Q_SLOTS:
         engine->Scan_Button_Click();
         QCOMPARE(view->caption, QStringLiteral("Vantrel : Scan Completed"));
     }
-
-    void intervalNeverZero()
-    {
-        engine->setInter_Ping_Delay(0);
-        QCOMPARE(engine->Inter_Ping_Delay(), 1);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestScanEngine)
