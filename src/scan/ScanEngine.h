@@ -2,6 +2,7 @@
 
 #include "scan/IP_Functions.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
@@ -55,6 +56,8 @@ private:
     void scanStart();
     void scanStop();
     void sendFirstAttempt(const QString &address);
+    void handOutNextAddress();
+    void restartPacing();
     void appendRow(const QString &address, const QString &hostAddress, std::int16_t roundTripMs,
                    bool answered);
     void updateDnsPercent(std::int64_t pendingInControl);
@@ -66,6 +69,9 @@ private:
     ResultGrid &m_table;
     ScanView &m_view;
     QTimer m_pingTimer;
+    // Time since the walk last ran at the set delay, and the count sent by then.
+    QElapsedTimer m_pacingClock;
+    std::int64_t m_pacingBase = 0;
 
     bool m_running = false;
     IP_Functions::AddressNumber m_startAddress = 0;
