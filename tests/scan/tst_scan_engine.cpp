@@ -94,26 +94,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("to");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("focusStart");
+        QTest::addColumn<bool>("socket");
         const QString badStart = QStringLiteral("The starting address is not a valid IP address !");
         const QString badEnd = QStringLiteral("The ending address is not a valid IP address !");
         const QString order =
             QStringLiteral("You starting address is greater than your ending address !");
         QTest::newRow("leading zero") << "10.0.0.01"
-                                      << "10.0.0.5" << badStart << true;
+                                      << "10.0.0.5" << badStart << true << true;
         QTest::newRow("three octets") << "10.0.0"
-                                      << "10.0.0.5" << badStart << true;
+                                      << "10.0.0.5" << badStart << true << true;
         QTest::newRow("octet 256") << "10.0.0.256"
-                                   << "10.0.0.5" << badStart << true;
+                                   << "10.0.0.5" << badStart << true << true;
         QTest::newRow("empty start") << ""
-                                     << "10.0.0.5" << badStart << true;
+                                     << "10.0.0.5" << badStart << true << true;
         QTest::newRow("both invalid") << "x"
-                                      << "y" << badStart << true;
+                                      << "y" << badStart << true << true;
         QTest::newRow("bad end") << "10.0.0.1"
-                                 << "10.0.0.1.5" << badEnd << false;
+                                 << "10.0.0.1.5" << badEnd << false << true;
         QTest::newRow("start above end") << "10.0.0.6"
-                                         << "10.0.0.5" << order << true;
+                                         << "10.0.0.5" << order << true << true;
         QTest::newRow("across sign, reversed") << "128.0.0.5"
-                                               << "127.255.255.250" << order << true;
+                                               << "127.255.255.250" << order << true << true;
+        QTest::newRow("no ICMP socket") << "10.0.0.1"
+                                        << "10.0.0.2"
+                                        << "No ICMP socket here" << true << false;
     }
     void refusedStart()
     {
@@ -121,6 +125,8 @@ private Q_SLOTS:
         QFETCH(QString, to);
         QFETCH(QString, message);
         QFETCH(bool, focusStart);
+        QFETCH(bool, socket);
+        echo->available = socket;
         start(from, to);
         QCOMPARE(view->refusals, QStringList{message});
         QCOMPARE(view->focus == ScanView::Box::Starting, focusStart);
@@ -128,15 +134,6 @@ private Q_SLOTS:
         QVERIFY(echo->sent.isEmpty());
         QCOMPARE(engine->Scan_Number(), 0);
         QCOMPARE(view->layouts, 0);
-    }
-
-    void refusedWithoutIcmpSocket()
-    {
-        echo->available = false;
-        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"));
-        QCOMPARE(view->refusals, QStringList{echo->unavailableReason()});
-        QVERIFY(!engine->isRunning());
-        QVERIFY(echo->sent.isEmpty());
     }
 
     void oneAddressRange()
@@ -179,39 +176,42 @@ private Q_SLOTS:
         QCOMPARE(view->ipStatus, QStringLiteral("10.0.0.2"));
     }
 
-    void retriesUpToPingsPerNode()
+    void retries_data()
     {
-        engine->Pings_per_Node = 3;
-        start(QStringLiteral("10.0.0.7"), QStringLiteral("10.0.0.7"));
-        echo->reply(QStringLiteral("1:10.0.0.7;1"), EchoControl::TimedOut);
-        echo->reply(QStringLiteral("1:10.0.0.7;2"), EchoControl::TimedOut);
-        echo->reply(QStringLiteral("1:10.0.0.7;3"), 0, 42);
-        QCOMPARE(sentTags(), QStringList({"1:10.0.0.7;1", "1:10.0.0.7;2", "1:10.0.0.7;3"}));
-        QCOMPARE(grid->Rows(), 2);
-        QCOMPARE(grid->cellText(1, 1), QStringLiteral("42 ms"));
-        QCOMPARE(view->nodeCount, 1);
+        QTest::addColumn<int>("pings");
+        QTest::addColumn<int>("answeredAttempt");  // 0: every attempt fails
+        QTest::addColumn<bool>("leftSynchronous"); // as an interactive ping leaves the control
+        QTest::newRow("answered on the third of three") << 3 << 3 << false;
+        QTest::newRow("all attempts fail") << 2 << 0 << false;
+        QTest::newRow("one ping: no retry") << 1 << 0 << false;
+        QTest::newRow("retry after a waiting send") << 2 << 2 << true;
     }
-
-    void allAttemptsFailListNothing()
+    void retries()
     {
-        engine->Pings_per_Node = 2;
+        QFETCH(int, pings);
+        QFETCH(int, answeredAttempt);
+        QFETCH(bool, leftSynchronous);
+        engine->Pings_per_Node = std::int16_t(pings);
         engine->Resolve_DNS = true;
         start(QStringLiteral("10.0.0.7"), QStringLiteral("10.0.0.7"));
-        echo->reply(QStringLiteral("1:10.0.0.7;1"), EchoControl::TimedOut);
-        echo->reply(QStringLiteral("1:10.0.0.7;2"), EchoControl::TimedOut);
-        QCOMPARE(echo->sent.size(), 2);
-        QCOMPARE(grid->Rows(), 1);
-        QCOMPARE(view->nodeCount, -1);
-        QVERIFY(lookup->started.isEmpty());
-    }
-
-    void retryAfterWaitingSendIsAsynchronous()
-    {
-        start(QStringLiteral("10.0.0.7"), QStringLiteral("10.0.0.7"));
-        echo->setEchoAsync(false); // as an interactive ping leaves it
-        echo->reply(QStringLiteral("1:10.0.0.7;1"), EchoControl::TimedOut);
-        QCOMPARE(echo->sent.size(), 2);
-        QVERIFY(echo->sent.last().async);
+        echo->setEchoAsync(!leftSynchronous);
+        QStringList expected;
+        for (int attempt = 1; attempt <= pings; ++attempt) {
+            const QString tag = QStringLiteral("1:10.0.0.7;%1").arg(attempt);
+            expected << tag;
+            const bool answers = attempt == answeredAttempt;
+            echo->reply(tag, answers ? 0 : EchoControl::TimedOut, 42);
+            if (answers)
+                break;
+        }
+        QCOMPARE(sentTags(), expected);
+        for (const auto &s : echo->sent)
+            QVERIFY(s.async);
+        QCOMPARE(grid->Rows(), answeredAttempt ? 2 : 1);
+        QCOMPARE(lookup->started.size(), answeredAttempt ? 1 : 0);
+        if (answeredAttempt)
+            QCOMPARE(grid->cellText(1, 1), QStringLiteral("42 ms"));
+        QCOMPARE(view->nodeCount, answeredAttempt ? 1 : -1);
     }
 
     void invertedScanListsFailures()
@@ -233,40 +233,32 @@ private Q_SLOTS:
         QCOMPARE(grid->CellForeColor(), QColor(255, 0, 0));
     }
 
-    void foreignRepliesAreDropped_data()
+    void droppedReplies_data()
     {
         QTest::addColumn<QString>("tag");
-        QTest::newRow("interactive") << "Interactive";
-        QTest::newRow("older scan") << "1:10.0.0.1;1";
-        QTest::newRow("no number") << "x:10.0.0.1;1";
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("inverted");
+        QTest::newRow("interactive") << "Interactive" << 0 << false;
+        QTest::newRow("interactive, failed") << "Interactive" << 1 << true;
+        QTest::newRow("older scan") << "1:10.0.0.1;1" << 0 << false;
+        QTest::newRow("older scan, failed") << "1:10.0.0.1;1" << 1 << false;
+        QTest::newRow("no number") << "x:10.0.0.1;1" << 0 << false;
+        QTest::newRow("cancelled") << "2:10.0.0.1;1" << int(EchoControl::Cancelled) << false;
+        QTest::newRow("cancelled, inverted")
+            << "2:10.0.0.1;1" << int(EchoControl::Cancelled) << true;
     }
-    void foreignRepliesAreDropped()
+    void droppedReplies()
     {
         QFETCH(QString, tag);
+        QFETCH(int, status);
+        QFETCH(bool, inverted);
+        engine->Reverse_Scan = inverted;
         start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
         engine->Scan_Button_Click(); // stop
         start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
-        QCOMPARE(engine->Scan_Number(), 2);
-        echo->reply(tag, 0);
-        echo->reply(tag, EchoControl::TimedOut);
+        echo->reply(tag, std::int16_t(status));
         QCOMPARE(grid->Rows(), 1);
-        QCOMPARE(echo->sent.size(), 2);
-    }
-
-    void cancelledRequestsAreNeitherRetriedNorListed_data()
-    {
-        QTest::addColumn<bool>("inverted");
-        QTest::newRow("normal") << false;
-        QTest::newRow("inverted") << true;
-    }
-    void cancelledRequestsAreNeitherRetriedNorListed()
-    {
-        QFETCH(bool, inverted);
-        engine->Reverse_Scan = inverted;
-        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1"));
-        echo->reply(QStringLiteral("1:10.0.0.1;1"), EchoControl::Cancelled);
-        QCOMPARE(echo->sent.size(), 1);
-        QCOMPARE(grid->Rows(), 1);
+        QCOMPARE(echo->sent.size(), 2); // nothing retried
     }
 
     void lateRepliesOfStoppedScanAreListed()
