@@ -101,8 +101,7 @@ void ScanEngine::scanStart()
     m_startAddress = start;
     m_endAddress = end;
     m_addressSpan = span;
-    m_table.setRows(1);
-    m_listedRows.clear();
+    m_table.setRows(1); // the grid's removal signal empties the index of listed rows
     m_view.showScanLayout();
     m_view.setIcmpPercent(0);
     m_dnsPercent = 100;
