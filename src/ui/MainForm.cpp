@@ -104,6 +104,14 @@ void MainForm::createControls()
     place(Label2, 60, 480, 1995, 315);
     Ending_IP = new QLineEdit(m_client);
     place(Ending_IP, 1500, 420, 1755, 315);
+    // The design's labels fit a narrow 8-point font; wider desktop fonts would run them
+    // under the boxes, so the boxes move right just enough.
+    const int labelsRight =
+        60 + std::max(textWidthTwips(Label1->text()), textWidthTwips(Label2->text())) + 60;
+    if (labelsRight > 1500) {
+        Starting_IP->move(twipsToPixels(labelsRight), Starting_IP->y());
+        Ending_IP->move(twipsToPixels(labelsRight), Ending_IP->y());
+    }
     Scan_Button = new QPushButton(QStringLiteral("Scan"), m_client);
     Scan_Button->setAutoDefault(false);
     Scan_Button->setDefault(false);
