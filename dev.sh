@@ -55,6 +55,8 @@ test)
     install_missing
     build dev
     run_tests dev
+    echo "== The core library alone, without widgets, so the split cannot erode =="
+    build core
     echo "== The same tests under the address and undefined-behaviour sanitizers =="
     build asan
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
