@@ -1,11 +1,12 @@
-// Checks Is_Valid_Address against a separate hand-written reading of the accepted form:
-// optional spaces, a canonical dotted quad, optional spaces, then optionally "/" and
-// anything. Also checks that every address Number_To_Address prints is of that form and
+// Checks Is_Valid_Address against a separate reading of the accepted form, a regular
+// expression: optional spaces, a canonical dotted quad, optional spaces, then optionally "/"
+// and anything. Also checks that every address Number_To_Address prints is of that form and
 // reads back as its number. Any disagreement, or a crash or exception inside, aborts.
 #include "scan/IP_Functions.h"
 
 #include <QList>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <cstdint>
@@ -18,24 +19,10 @@ namespace {
 
 bool isCanonicalQuad(const QString &text)
 {
-    qsizetype pos = 0;
-    const qsizetype size = text.size();
-    while (pos < size && text.at(pos) == u' ')
-        ++pos;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0 && (pos >= size || text.at(pos++) != u'.'))
-            return false;
-        const qsizetype start = pos;
-        int value = 0;
-        while (pos < size && pos - start < 4 && text.at(pos) >= u'0' && text.at(pos) <= u'9')
-            value = value * 10 + (text.at(pos++).unicode() - u'0');
-        const qsizetype digits = pos - start;
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text.at(start) == u'0'))
-            return false;
-    }
-    while (pos < size && text.at(pos) == u' ')
-        ++pos;
-    return pos == size || text.at(pos) == u'/';
+    // ASCII digits only, and \z: PCRE's $ would also match before a final line feed.
+    static const QString octet = "(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])";
+    static const QRegularExpression form("\\A *" + octet + "(\\." + octet + "){3} *(/|\\z)");
+    return form.match(text).hasMatch();
 }
 
 void fail(const char *what, const QString &text)
@@ -88,8 +75,7 @@ int main(int argc, char **argv)
         const int kind = random.bounded(10);
         if (kind == 0) {
             input.resize(random.bounded(40));
-            for (char &byte : input)
-                byte = char(random.bounded(256));
+            random.generate(input.begin(), input.end());
         }
         for (int edit = kind > 1 ? random.bounded(1, 4) : 0; edit > 0; --edit) {
             const QByteArray &piece = pieces[random.bounded(int(pieces.size()))];

@@ -3,20 +3,16 @@
 #include "scan/components/LookupControl.h"
 
 #include <QList>
-#include <QObject>
-#include <QString>
 
 // Records every LookupAnswer of one lookup control, with the pending count its handler saw.
 struct LookupRecorder
 {
     struct Answer
     {
-        QString result;
-        QString address;
+        QString result, address;
         int status;
         QString tag;
-        int elapsedMs;
-        int pendingInHandler;
+        int elapsedMs, pendingInHandler;
     };
 
     explicit LookupRecorder(LookupControl *lookup)
