@@ -1,5 +1,6 @@
 // Cost of exporting a one-million-row result table to a file, as the Export entry does it
 // (temporary file, then replace), against the bare cost of writing the same bytes.
+#include "BenchSupport.h"
 #include "output/CsvExport.h"
 #include "scan/components/ResultGrid.h"
 
@@ -14,19 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int RowCount = 1'000'000;
-
-qint64 statusKiB(const QByteArray &key)
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // Rows as a finished scan leaves them: most answered and named, some still resolving,
 // some without a name.
@@ -64,7 +52,7 @@ int main()
     fill(grid);
     QTemporaryDir dir;
     const QString path = dir.filePath(u"Vantrel.csv"_s);
-    const qint64 hwmBefore = statusKiB("VmHWM:");
+    const qint64 hwmBefore = processStatusKiB("VmHWM:");
 
     QElapsedTimer timer;
     timer.start();
@@ -76,7 +64,7 @@ int main()
     if (!result.ok || !file.commit())
         return 1;
     const double exportMs = double(timer.nsecsElapsed()) / 1e6;
-    const qint64 hwmAfter = statusKiB("VmHWM:");
+    const qint64 hwmAfter = processStatusKiB("VmHWM:");
 
     // Baseline: the same bytes, already encoded, written in one go.
     QFile written(path);

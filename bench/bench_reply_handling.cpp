@@ -1,5 +1,6 @@
 // Cost of the echo reply handler: scripted replies through a scan with two pings per node
 // and lookups on. The time should grow linearly with the number of replies.
+#include "BenchSupport.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "scan/ScanEngine.h"
@@ -13,24 +14,6 @@
 
 namespace {
 
-class SilentView : public ScanView
-{
-public:
-    QString start, end;
-    QString startingText() const override { return start; }
-    QString endingText() const override { return end; }
-    void refuseStart(const QString &, Box) override {}
-    void showScanLayout() override {}
-    void showRunning(bool) override {}
-    void setIcmpPercent(int) override {}
-    void setDnsPercent(int) override {}
-    void setIpStatus(const QString &) override {}
-    void setNodeCount(std::int64_t) override {}
-    bool isMinimized() const override { return false; }
-    void setWindowCaption(const QString &) override {}
-    void beep() override {}
-};
-
 double replyMilliseconds(int replies)
 {
     FakeEcho echo;
@@ -38,7 +21,7 @@ double replyMilliseconds(int replies)
     lookup.capacity = 1 << 30;
     ResultGrid grid;
     grid.setCols(3);
-    SilentView view;
+    BenchScanView view;
     ScanEngine engine(echo, lookup, grid, view);
     engine.Pings_per_Node = 2;
     engine.Resolve_DNS = true;

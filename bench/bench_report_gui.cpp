@@ -2,6 +2,7 @@
 // building it costs until its page total is known, until its first page is on screen, per
 // page painted, and for printing every page to a PDF file; and how far memory peaks, which
 // must not grow with the number of pages.
+#include "BenchSupport.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "output/print/PrintEngine.h"
@@ -33,14 +34,7 @@ void print(const char *name, double value, const char *unit)
 
 double peakMemoryMiB()
 {
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
-    }
-    return 0;
+    return static_cast<double>(processStatusKiB("VmHWM:")) / 1024;
 }
 
 double ms(const QElapsedTimer &timer)

@@ -1,5 +1,6 @@
 // Cost of filling the result grid: one million rows written the way the scan engine writes
 // them, with the grid's batching on and off, and the memory a row takes.
+#include "BenchSupport.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QElapsedTimer>
@@ -21,16 +22,7 @@ enum class RedrawMode
 
 qint64 residentKiB()
 {
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    // /proc files report size 0, so read to the end rather than testing atEnd().
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    return processStatusKiB("VmRSS:");
 }
 
 QString addressText(int i)

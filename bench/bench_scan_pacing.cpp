@@ -1,6 +1,7 @@
 // Real scans in the private test network (run through tests/net/testnet.sh): how closely
 // the ping timer keeps its delay, how long the event loop ever waits between two turns
 // during a long scan, and the peak memory at the end.
+#include "BenchSupport.h"
 #include "scan/ScanEngine.h"
 #include "scan/ScanView.h"
 #include "scan/components/AresLookup.h"
@@ -16,28 +17,6 @@
 
 namespace {
 
-class StopWatchView : public ScanView
-{
-public:
-    QString start, end;
-    bool running = false;
-    QString startingText() const override { return start; }
-    QString endingText() const override { return end; }
-    void refuseStart(const QString &message, Box) override
-    {
-        std::fprintf(stderr, "refused: %s\n", qPrintable(message));
-    }
-    void showScanLayout() override {}
-    void showRunning(bool on) override { running = on; }
-    void setIcmpPercent(int) override {}
-    void setDnsPercent(int) override {}
-    void setIpStatus(const QString &) override {}
-    void setNodeCount(std::int64_t) override {}
-    bool isMinimized() const override { return false; }
-    void setWindowCaption(const QString &) override {}
-    void beep() override {}
-};
-
 struct Run
 {
     double seconds = 0;
@@ -51,7 +30,7 @@ Run scan(const QString &from, const QString &to, int delayMs)
     AresLookup lookup;
     ResultGrid grid;
     grid.setCols(3);
-    StopWatchView view;
+    BenchScanView view;
     ScanEngine engine(echo, lookup, grid, view);
     engine.Resolve_DNS = false;
     engine.Pings_per_Node = 1;
@@ -85,17 +64,6 @@ Run scan(const QString &from, const QString &to, int delayMs)
     return run;
 }
 
-long peakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -124,6 +92,6 @@ int main(int argc, char *argv[])
         std::printf("scan_4096_longest_event_loop_gap: %.1f ms (pass --full for the /16 scan)\n",
                     fast.longestGapMs);
     }
-    std::printf("peak_memory: %.1f MB\n", static_cast<double>(peakMemoryKiB()) / 1024.0);
+    std::printf("peak_memory: %.1f MB\n", static_cast<double>(processStatusKiB("VmHWM:")) / 1024.0);
     return 0;
 }
