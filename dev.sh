@@ -69,11 +69,11 @@ bench)
     # Inside the private test network where it can be built; the benchmarks that need it
     # say so when it cannot.
     for b in build/release/bench/bench_*; do
-        [ -x "$b" ] || continue
+        [ -f "$b" ] && [ -x "$b" ] || continue
         echo "== $(basename "$b") =="
         status=0
         QT_QPA_PLATFORM=offscreen tests/net/testnet.sh "$b" || status=$?
-        [ "$status" = 77 ] && QT_QPA_PLATFORM=offscreen "$b"
+        if [ "$status" = 77 ]; then QT_QPA_PLATFORM=offscreen "$b"; fi
     done
     ;;
 *)
