@@ -189,15 +189,26 @@ QString AresLookup::sanitizedName(const char *name)
     return out;
 }
 
+// The lookup a c-ares callback belongs to, while it still runs; null once it was answered,
+// cancelled or the control is being destroyed.
+const AresLookup::Request *AresLookup::runningRequest(const CallContext &context)
+{
+    AresLookup *self = context.self;
+    if (self->m_destroying)
+        return nullptr;
+    const auto it = self->m_requests.constFind(context.id);
+    if (it == self->m_requests.cend() || it->stage != Stage::Running)
+        return nullptr;
+    return &*it;
+}
+
 void AresLookup::hostsCallback(void *arg, int status, int, hostent *host)
 {
     const std::unique_ptr<CallContext> context(static_cast<CallContext *>(arg));
+    const Request *request = runningRequest(*context);
+    if (!request)
+        return;
     AresLookup *self = context->self;
-    if (self->m_destroying)
-        return;
-    const auto it = self->m_requests.constFind(context->id);
-    if (it == self->m_requests.cend() || it->stage != Stage::Running)
-        return;
     if (status == ARES_SUCCESS && host) {
         const QString name = sanitizedName(host->h_name);
         if (!name.isEmpty()) {
@@ -211,16 +222,14 @@ void AresLookup::hostsCallback(void *arg, int status, int, hostent *host)
 void AresLookup::ptrCallback(void *arg, int status, int, unsigned char *abuf, int alen)
 {
     const std::unique_ptr<CallContext> context(static_cast<CallContext *>(arg));
+    const Request *request = runningRequest(*context);
+    if (!request)
+        return;
     AresLookup *self = context->self;
-    if (self->m_destroying)
-        return;
-    const auto it = self->m_requests.constFind(context->id);
-    if (it == self->m_requests.cend() || it->stage != Stage::Running)
-        return;
 
     if (status == ARES_SUCCESS) {
         in_addr addr{};
-        addr.s_addr = it->addr;
+        addr.s_addr = request->addr;
         hostent *host = nullptr;
         status = ares_parse_ptr_reply(abuf, alen, &addr, sizeof addr, AF_INET, &host);
         if (status == ARES_SUCCESS) {

@@ -76,6 +76,7 @@ private:
         quint64 id;
     };
 
+    static const Request *runningRequest(const CallContext &context);
     static void hostsCallback(void *arg, int status, int timeouts, hostent *host);
     static void ptrCallback(void *arg, int status, int timeouts, unsigned char *abuf, int alen);
 
