@@ -15,6 +15,7 @@ using namespace IP_Functions;
 namespace {
 
 const QString WaitingOnDns = QStringLiteral("Waiting on DNS ...");
+const QString WaitingOnReplies = QStringLiteral("Waiting on replies ...");
 const QString ScanCompleted = QStringLiteral("Scan Completed");
 constexpr int LookupHeadroom = 10;
 constexpr std::int64_t MaxCatchUp = 4; // addresses one late tick may hand out
@@ -61,7 +62,7 @@ QString ScanEngine::requestTag(std::int64_t scanNumber, const QString &address,
 void ScanEngine::Scan_Button_Click()
 {
     if (m_running)
-        scanStop();
+        scanStop(false);
     else
         scanStart();
 }
@@ -110,9 +111,11 @@ void ScanEngine::scanStart()
     ++m_scanNumber;
     m_lookupsStarted = 0;
     m_lookupsOutstanding = 0;
+    m_echoesOutstanding = 0;
+    m_allHandedOut = false;
     m_sentCount = 0;
     m_currentAddress = m_startAddress;
-    sendFirstAttempt(Number_To_Address(m_currentAddress));
+    sendRequest(Number_To_Address(m_currentAddress), 1);
 
     m_running = true;
     m_view.showRunning(true);
@@ -120,7 +123,7 @@ void ScanEngine::scanStart()
     restartPacing();
 }
 
-void ScanEngine::scanStop()
+void ScanEngine::scanStop(bool completed)
 {
     m_running = false;
     m_view.showRunning(false);
@@ -128,13 +131,31 @@ void ScanEngine::scanStop()
     m_view.beep();
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : Scan Completed"));
+    Q_EMIT scanEnded(completed);
 }
 
-void ScanEngine::sendFirstAttempt(const QString &address)
+void ScanEngine::sendRequest(const QString &address, std::int64_t attempt)
 {
+    // A waiting send elsewhere may have left the control synchronous; a scan request must
+    // never block the window.
     m_echo.setEchoAsync(true);
-    m_echo.setEchoTag(requestTag(m_scanNumber, address, 1));
+    m_echo.setEchoTag(requestTag(m_scanNumber, address, attempt));
+    ++m_echoesOutstanding;
     m_echo.SendEcho(address);
+}
+
+void ScanEngine::completeIfDone()
+{
+    if (!m_allHandedOut)
+        return;
+    if (m_echoesOutstanding > 0 || m_lookupsOutstanding > 0) {
+        if (m_running)
+            m_view.setIpStatus(m_echoesOutstanding > 0 ? WaitingOnReplies : WaitingOnDns);
+        return;
+    }
+    m_view.setIpStatus(ScanCompleted);
+    if (m_running)
+        scanStop(true);
 }
 
 void ScanEngine::PING_Timer_Timer()
@@ -165,21 +186,16 @@ void ScanEngine::handOutNextAddress()
     ++m_sentCount;
     if (m_sentCount <= m_addressSpan) {
         const QString address = Number_To_Address(m_currentAddress);
-        sendFirstAttempt(address);
+        sendRequest(address, 1);
         m_view.setIpStatus(address);
         const float percent =
             static_cast<float>(m_sentCount) / static_cast<float>(m_addressSpan) * 100.0f;
         m_view.setIcmpPercent(wholePercent(percent));
         return;
     }
-    if (m_lookupsOutstanding == 0) {
-        m_view.setIpStatus(ScanCompleted);
-        if (m_running)
-            Scan_Button_Click();
-    } else {
-        m_view.setIpStatus(WaitingOnDns);
-    }
+    m_allHandedOut = true;
     m_pingTimer.stop();
+    completeIfDone();
 }
 
 void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTripMs,
@@ -195,7 +211,10 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     if (semicolon >= 0)
         address.truncate(semicolon);
 
-    // Requests abandoned at close say nothing about the host: neither retry nor list them.
+    if (m_echoesOutstanding > 0)
+        --m_echoesOutstanding;
+    // Requests abandoned at close say nothing about the host: neither retry nor list them,
+    // and a scan cut short this way has not completed.
     if (ReplyStatus == EchoControl::Cancelled)
         return;
 
@@ -203,13 +222,9 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     if (!answered && !Reverse_Scan) {
         const qsizetype attemptAt = Tag.indexOf(u';');
         const std::int64_t attempt = attemptAt < 0 ? 0 : Leading_Number(Tag.mid(attemptAt + 1));
-        if (attempt < Pings_per_Node && attemptAt >= 0) {
-            // A waiting send elsewhere may have left the control synchronous; a retry must
-            // never block the window.
-            m_echo.setEchoAsync(true);
-            m_echo.setEchoTag(Tag.left(attemptAt + 1) + QString::number(attempt + 1));
-            m_echo.SendEcho(address);
-        }
+        if (attempt < Pings_per_Node && attemptAt >= 0)
+            sendRequest(address, attempt + 1);
+        completeIfDone();
         return;
     }
 
@@ -224,6 +239,7 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     m_view.setNodeCount(m_table.Rows() - 1);
     if (!m_table.Redraw())
         m_table.setRedraw(true);
+    completeIfDone();
 }
 
 void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
@@ -251,17 +267,19 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
         ++m_lookupsStarted;
         ++m_lookupsOutstanding;
         m_lookup.StartLookup(hostAddress);
-        updateDnsPercent(m_lookup.LookupsPending());
+        updateDnsPercent();
     }
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
 }
 
-void ScanEngine::updateDnsPercent(std::int64_t pendingInControl)
+void ScanEngine::updateDnsPercent()
 {
+    // This scan's own count: lookups of an earlier scan still pending in the control say
+    // nothing about this one.
     if (m_lookupsStarted == 0)
         return;
-    const int percent = wholePercent(static_cast<double>(m_lookupsStarted - pendingInControl) /
+    const int percent = wholePercent(static_cast<double>(m_lookupsStarted - m_lookupsOutstanding) /
                                      static_cast<double>(m_lookupsStarted) * 100.0);
     if (percent < 0)
         return;
@@ -272,12 +290,11 @@ void ScanEngine::updateDnsPercent(std::int64_t pendingInControl)
 void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
                                   int /*Status*/, const QString &Tag, int /*ElapsedMs*/)
 {
-    // The answer being delivered still counts as pending in the control.
-    updateDnsPercent(m_lookup.LookupsPending() - 1);
     if (Leading_Number(Tag) != m_scanNumber)
         return;
     if (m_lookupsOutstanding > 0)
         --m_lookupsOutstanding;
+    updateDnsPercent();
 
     const qsizetype row = rowOfLookup(Tag, HostAddress);
     if (row > 0) {
@@ -286,11 +303,7 @@ void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &Ho
         m_table.setCellForeColor(QColor(0, 0, 0));
         m_table.setText(LookupResult);
     }
-    if (m_lookupsOutstanding == 0 && !m_pingTimer.isActive()) {
-        m_view.setIpStatus(ScanCompleted);
-        if (m_running)
-            Scan_Button_Click();
-    }
+    completeIfDone();
 }
 
 qsizetype ScanEngine::rowOfLookup(const QString &tag, const QString &hostAddress) const

@@ -40,6 +40,7 @@ public:
     std::int64_t Scan_Number() const { return m_scanNumber; }
     int dnsPercent() const { return m_dnsPercent; }
     std::int64_t lookupsOutstanding() const { return m_lookupsOutstanding; }
+    std::int64_t echoesOutstanding() const { return m_echoesOutstanding; }
 
     // Start when idle, stop when running.
     void Scan_Button_Click();
@@ -52,15 +53,23 @@ public:
     static QString requestTag(std::int64_t scanNumber, const QString &address,
                               std::int64_t attempt);
 
+Q_SIGNALS:
+    // The scan has ended: completed (every address sent, every request of the scan answered
+    // or failed, every lookup answered) or stopped by the user. Late replies of a stopped
+    // scan may still add rows afterwards.
+    void scanEnded(bool completed);
+
 private:
     void scanStart();
-    void scanStop();
-    void sendFirstAttempt(const QString &address);
+    void scanStop(bool completed);
+    void sendRequest(const QString &address, std::int64_t attempt);
+    // Completes the scan once nothing of it is outstanding; else says what it waits on.
+    void completeIfDone();
     void handOutNextAddress();
     void restartPacing();
     void appendRow(const QString &address, const QString &hostAddress, std::int16_t roundTripMs,
                    bool answered);
-    void updateDnsPercent(std::int64_t pendingInControl);
+    void updateDnsPercent();
     void forgetRows(qsizetype firstRow, qsizetype count);
     qsizetype rowOfLookup(const QString &tag, const QString &hostAddress) const;
 
@@ -83,6 +92,11 @@ private:
     // Lookups of the running scan not yet answered: the completion test asks this, not the
     // rounded percentage, so a straggler keeps the scan open.
     std::int64_t m_lookupsOutstanding = 0;
+    // Echo requests of the running scan (first attempts and retries) not yet reported, and
+    // whether the walk has handed out its last address: the scan completes only when both
+    // say nothing is left to come.
+    std::int64_t m_echoesOutstanding = 0;
+    bool m_allHandedOut = false;
     std::int64_t m_scanNumber = 0;
     int m_dnsPercent = 0;
     // Listed address -> its row, kept in step with appends, deletes and clears: the duplicate

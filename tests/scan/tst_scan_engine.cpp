@@ -144,10 +144,64 @@ private Q_SLOTS:
         QVERIFY(echo->sent.first().async);
         engine->PING_Timer_Timer();
         QCOMPARE(view->icmpPercent, 0);
+        QVERIFY(!engine->PING_Timer().isActive());
+        echo->answerAll();
         QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
         QVERIFY(!engine->isRunning());
-        QVERIFY(!engine->PING_Timer().isActive());
         QCOMPARE(view->beeps, 1);
+    }
+
+    // The scan ends only when every request of it has come back and every lookup answered:
+    // rows never arrive after "Scan Completed", so an export made then holds them all.
+    void completionWaitsForEveryRequest_data()
+    {
+        QTest::addColumn<int>("pings");
+        QTest::addColumn<bool>("inverted");
+        QTest::addColumn<bool>("resolve");
+        QTest::addColumn<QString>("failing"); // fails its first attempt; "all": every attempt
+        QTest::addColumn<int>("rows");
+        QTest::newRow("replies of the last addresses") << 1 << false << false << "" << 3;
+        QTest::newRow("a retry still out") << 2 << false << false << "10.0.0.3" << 3;
+        QTest::newRow("inverted: time-outs to come") << 1 << true << false << "all" << 3;
+        QTest::newRow("then the lookups") << 1 << false << true << "" << 3;
+    }
+    void completionWaitsForEveryRequest()
+    {
+        QFETCH(int, pings);
+        QFETCH(bool, inverted);
+        QFETCH(bool, resolve);
+        QFETCH(QString, failing);
+        QFETCH(int, rows);
+        engine->Pings_per_Node = std::int16_t(pings);
+        engine->Reverse_Scan = inverted;
+        engine->Resolve_DNS = resolve;
+        QList<qsizetype> rowsAtEnd;
+        QList<bool> ends;
+        connect(engine, &ScanEngine::scanEnded, this, [&](bool completed) {
+            ends << completed;
+            rowsAtEnd << grid->Rows() - 1;
+        });
+        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
+        tickOut();
+        QCOMPARE(view->ipStatus, QStringLiteral("Waiting on replies ..."));
+        while (!echo->sent.isEmpty()) {
+            QVERIFY(engine->isRunning());
+            QVERIFY(view->ipStatus != QStringLiteral("Scan Completed"));
+            const FakeEcho::Sent request = echo->sent.takeFirst();
+            const bool fails =
+                failing == u"all" || (request.address == failing && request.tag.endsWith(u";1"));
+            echo->reply(request.tag, fails ? EchoControl::TimedOut : 0);
+        }
+        if (resolve) {
+            QCOMPARE(view->ipStatus, QStringLiteral("Waiting on DNS ..."));
+            QVERIFY(engine->isRunning());
+            lookup->answerAll();
+        }
+        QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
+        QVERIFY(!engine->isRunning());
+        QCOMPARE(view->beeps, 1);
+        QCOMPARE(ends, QList<bool>{true});
+        QCOMPARE(rowsAtEnd, QList<qsizetype>{rows});
     }
 
     void walkAcrossSignBoundary()
@@ -341,16 +395,24 @@ private Q_SLOTS:
         QCOMPARE(grid->cellText(1, 0), QStringLiteral("10.0.0.2"));
     }
 
-    void staleAnswerWritesNothing()
+    // After a quick restart the old scan's lookups are still out: they write nothing, and
+    // the new scan's progress and completion count only its own.
+    void restartLeavesOldLookupsOut()
     {
         engine->Resolve_DNS = true;
         start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1"));
         echo->answerAll();
         engine->Scan_Button_Click();
         start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.1"));
+        engine->PING_Timer_Timer();
         echo->answerAll();
+        QCOMPARE(view->dnsPercent, 0);
+        lookup->answer(1, QStringLiteral("fresh"));
+        QCOMPARE(view->dnsPercent, 100);
+        QVERIFY(!engine->isRunning());
         lookup->answer(0, QStringLiteral("stale"));
-        QCOMPARE(grid->cellText(1, 2), QStringLiteral(" resolving ..."));
+        QCOMPARE(grid->cellText(1, 2), QStringLiteral("fresh"));
+        QCOMPARE(view->dnsPercent, 100);
     }
 
     void minimizedCaptionCountsRows()
