@@ -16,6 +16,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int RightButton = 2;
@@ -44,27 +46,39 @@ void TableActions::Table_MouseDown(int Button, int /*Shift*/, int X, int Y)
         return;
     table.setRow(row);
     table.setCol(col);
+    m_target = {row, col, table.cellText(row, 0)};
     const QPoint pixels(m_form.twipsToPixels(X), m_form.twipsToPixels(Y));
     m_form.TablePopup->popup(m_form.TableView->mapToGlobal(pixels));
 }
 
-QString TableActions::addressOfCurrentRow() const
+qsizetype TableActions::targetRow() const
 {
-    ResultGrid &table = m_form.Table();
-    table.setCol(0);
-    return table.Text();
+    const ResultGrid &table = m_form.Table();
+    if (m_target.row < 1)
+        return -1;
+    // Rows only ever move up, by deletions above them.
+    for (qsizetype row = std::min(m_target.row, table.Rows() - 1); row >= 1; --row) {
+        if (table.cellText(row, 0) == m_target.address)
+            return row;
+    }
+    return -1;
 }
 
 void TableActions::CopyPopup_Click()
 {
+    const qsizetype row = targetRow();
+    if (row < 0)
+        return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(m_form.Table().Text());
+    clipboard->setText(m_form.Table().cellText(row, m_target.col));
 }
 
 void TableActions::DeletePopup_Click()
 {
-    m_form.Table().RemoveItem(m_form.Table().Row());
+    const qsizetype row = targetRow();
+    if (row >= 0)
+        m_form.Table().RemoveItem(row);
 }
 
 void TableActions::ClearSelection_Click()
@@ -74,7 +88,9 @@ void TableActions::ClearSelection_Click()
 
 void TableActions::PingPopup_Click()
 {
-    const QString address = addressOfCurrentRow();
+    if (targetRow() < 0)
+        return;
+    const QString address = m_target.address;
     EchoControl &echo = m_form.ICMP();
     {
         Hourglass wait(&m_form);
@@ -99,16 +115,19 @@ void TableActions::PingPopup_Click()
 
 void TableActions::TelnetPopup_Click()
 {
+    if (targetRow() < 0)
+        return;
     // An argument list, never a command line: the address reaches no shell. A failure to
     // start is not reported.
-    QProcess::startDetached(
-        QStringLiteral("x-terminal-emulator"),
-        {QStringLiteral("-e"), QStringLiteral("telnet"), addressOfCurrentRow()});
+    QProcess::startDetached(QStringLiteral("x-terminal-emulator"),
+                            {QStringLiteral("-e"), QStringLiteral("telnet"), m_target.address});
 }
 
 void TableActions::BrowsePopup_Click()
 {
-    const QString address = addressOfCurrentRow();
+    if (targetRow() < 0)
+        return;
+    const QString address = m_target.address;
     Hourglass wait(&m_form);
     const QString companion = QStandardPaths::findExecutable(QStringLiteral("lumtrace"));
     if (companion.isEmpty()) {

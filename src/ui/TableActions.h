@@ -25,7 +25,19 @@ public:
     void BrowsePopup_Click();
 
 private:
-    QString addressOfCurrentRow() const;
+    // The cell of the right click, and the address its row held then. The scan moves the
+    // grid's current cell with every reply and answer while the menu is up, so the actions
+    // never go by the current cell.
+    struct Target
+    {
+        qsizetype row = -1;
+        int col = -1;
+        QString address;
+    };
+    // The clicked row where it is now (rows above it may have been deleted), or -1 when it
+    // is gone.
+    qsizetype targetRow() const;
 
     MainForm &m_form;
+    Target m_target;
 };

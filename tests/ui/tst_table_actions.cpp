@@ -119,11 +119,68 @@ private Q_SLOTS:
         QCOMPARE(form->Table().Col(), opens ? 1 : 2);
     }
 
-    void copyTakesTheClickedCell()
+    // The scan writes into the grid while the menu is up; each action still acts on the
+    // clicked cell's row, or on nothing once that row is gone.
+    void actionsHitTheClickedRow_data()
     {
-        rightClickCell(2, 1);
-        form->CopyPopup->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("12 ms"));
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<int>("clickedRow");
+        QTest::addColumn<QString>("outcome");
+        const QString rest = QStringLiteral("10.0.0.2 10.0.0.3 10.0.0.4");
+        QTest::newRow("copy, a reply") << "copy"
+                                       << "reply" << 1 << "11 ms";
+        QTest::newRow("copy, a lookup answer") << "copy"
+                                               << "answer" << 1 << "11 ms";
+        QTest::newRow("delete, a reply") << "delete"
+                                         << "reply" << 1 << rest;
+        QTest::newRow("delete, a lookup answer") << "delete"
+                                                 << "answer" << 1 << rest;
+        QTest::newRow("ping, a reply") << "ping"
+                                       << "reply" << 1 << "10.0.0.1";
+        QTest::newRow("ping, a lookup answer") << "ping"
+                                               << "answer" << 1 << "10.0.0.1";
+        QTest::newRow("copy, row deleted") << "copy"
+                                           << "gone" << 1 << "before";
+        QTest::newRow("delete, row deleted") << "delete"
+                                             << "gone" << 1 << "10.0.0.2 10.0.0.3";
+        QTest::newRow("ping, row deleted") << "ping"
+                                           << "gone" << 1 << "";
+        QTest::newRow("delete, a row above deleted") << "delete"
+                                                     << "gone" << 2 << "10.0.0.3";
+    }
+    void actionsHitTheClickedRow()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, meanwhile);
+        QFETCH(int, clickedRow);
+        QFETCH(QString, outcome);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        form->engine().Resolve_DNS = true;
+        echo->sent.clear();
+        rightClickCell(clickedRow, 1);
+        QVERIFY(form->TablePopup->isVisible());
+        if (meanwhile == u"gone") {
+            form->Table().RemoveItem(1);
+        } else {
+            echo->reply(QStringLiteral("1:10.0.0.4;1"), 0, 14);
+            if (meanwhile == u"answer")
+                static_cast<FakeLookup &>(form->DNS()).answer(0, QStringLiteral("four.example"));
+        }
+        if (action == u"copy") {
+            form->CopyPopup->trigger();
+            QCOMPARE(QGuiApplication::clipboard()->text(), outcome);
+        } else if (action == u"delete") {
+            form->DeletePopup->trigger();
+            QStringList left;
+            for (qsizetype row = 1; row < form->Table().Rows(); ++row)
+                left << form->Table().cellText(row, 0);
+            QCOMPARE(left.join(u' '), outcome);
+        } else {
+            form->PingPopup->trigger();
+            QCOMPARE(echo->sent.isEmpty() ? QString() : echo->sent.first().address, outcome);
+            MessageBox::takeShown();
+        }
     }
 
     void removalsKeepLaterRepliesInStep_data()
