@@ -120,6 +120,7 @@ void MainForm::createControls()
     setTabOrder(Ending_IP, Scan_Button);
     Starting_IP->installEventFilter(this);
     Ending_IP->installEventFilter(this);
+    Scan_Button->installEventFilter(this);
     connect(Scan_Button, &QPushButton::clicked, this, &MainForm::Scan_Button_Click);
 
     TableView = new ResultTableView(m_grid.get(), m_client);
@@ -270,8 +271,26 @@ void MainForm::Scan_Button_Click()
     m_engine->Scan_Button_Click();
 }
 
+namespace {
+
+bool isEnter(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
+
 bool MainForm::eventFilter(QObject *watched, QEvent *event)
 {
+    // A push button that is not a dialog's default ignores Enter; this one starts and
+    // stops the scan with it, as the scan start's focus move promises.
+    if (watched == Scan_Button && event->type() == QEvent::KeyPress &&
+        isEnter(static_cast<QKeyEvent *>(event)->key())) {
+        // A held key would start and stop by turns.
+        if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
+            Scan_Button_Click();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress && (watched == Starting_IP || watched == Ending_IP)) {
         const auto *key = static_cast<QKeyEvent *>(event);
         return watched == Starting_IP ? Starting_IP_KeyPress(key->key(), key->text())
@@ -281,11 +300,6 @@ bool MainForm::eventFilter(QObject *watched, QEvent *event)
 }
 
 namespace {
-
-bool isEnter(int key)
-{
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
-}
 
 // Letters never belong in an address; codes 65 to 122 also cover [ \ ] ^ _ and `.
 bool isDiscardedCharacter(const QString &text)

@@ -81,8 +81,16 @@ private Q_SLOTS:
         QCOMPARE(box->text(), kept ? QString(QLatin1Char(typed)) : QString());
     }
 
+    void enterMovesFocusThenScans_data()
+    {
+        QTest::addColumn<int>("key"); // pressed on the focused button, running and idle
+        QTest::newRow("space") << int(Qt::Key_Space);
+        QTest::newRow("return") << int(Qt::Key_Return);
+        QTest::newRow("keypad enter") << int(Qt::Key_Enter);
+    }
     void enterMovesFocusThenScans()
     {
+        QFETCH(int, key);
         form->Starting_IP->setFocus();
         QTest::keyClicks(form->Starting_IP, QStringLiteral("10.0.0.1"));
         QTest::keyClick(form->Starting_IP, Qt::Key_Return);
@@ -95,11 +103,14 @@ private Q_SLOTS:
         QVERIFY(form->Scan_Button->font().bold());
         QVERIFY(!form->Ending_IP->isEnabled());
         QTRY_VERIFY(form->Scan_Button->hasFocus());
-        QTest::keyClick(form->Scan_Button, Qt::Key_Space); // the focused button stops it
+        QTest::keyClick(form->Scan_Button, Qt::Key(key)); // the focused button stops it
         QVERIFY(!form->engine().isRunning());
         QCOMPARE(form->Scan_Button->text(), QStringLiteral("Scan"));
         QTRY_VERIFY(form->Starting_IP->hasFocus());
         QCOMPARE(form->Starting_IP->selectedText(), QStringLiteral("10.0.0.1"));
+        form->Scan_Button->setFocus();
+        QTest::keyClick(form->Scan_Button, Qt::Key(key)); // and starts the next one
+        QVERIFY(form->engine().isRunning());
     }
 
     void refusedStartShowsMessage()
