@@ -126,6 +126,8 @@ void MainForm::createControls()
     TableView = new ResultTableView(m_grid.get(), m_client);
     place(TableView, 60, 780, 4275, 3915);
     TableView->setFocusPolicy(Qt::ClickFocus);
+    // The viewport narrows when the vertical scroll bar appears: column 2 follows it.
+    TableView->viewport()->installEventFilter(this);
 
     StatusBar = new QFrame(m_client);
     StatusBar->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -282,6 +284,8 @@ bool isEnter(int key)
 
 bool MainForm::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == TableView->viewport() && event->type() == QEvent::Resize)
+        fitLastColumn();
     // A push button that is not a dialog's default ignores Enter; this one starts and
     // stops the scan with it, as the scan start's focus move promises.
     if (watched == Scan_Button && event->type() == QEvent::KeyPress &&
@@ -352,17 +356,24 @@ void MainForm::Form_Resize()
     TableView->resize(std::max(0, W - 2 * L),
                       std::max(0, H - (T + Starting_IP->y() + statusHeight)));
     StatusBar->setGeometry(0, H - statusHeight, W, statusHeight);
-    ResultGrid &table = *m_grid;
-    const int rest =
-        pixelsToTwips(W) - (3 * pixelsToTwips(L) + table.ColWidth(0) + table.ColWidth(1));
-    if (rest > 0)
-        table.setColWidth(2, rest);
+    fitLastColumn();
     Scan_Button->move(std::max(0, W - (2 * L + Scan_Button->width())), Scan_Button->y());
 
     if (isMinimized() && m_engine->isRunning())
-        setWindowTitle(QStringLiteral("Vantrel : ") + QString::number(table.Rows() - 1));
+        setWindowTitle(QStringLiteral("Vantrel : ") + QString::number(m_grid->Rows() - 1));
     else
         setWindowTitle(QStringLiteral("Vantrel"));
+}
+
+void MainForm::fitLastColumn()
+{
+    // The rest of what the table shows, so a vertical scroll bar never brings a horizontal
+    // one with it.
+    ResultGrid &table = *m_grid;
+    const int rest =
+        pixelsToTwips(TableView->viewport()->width()) - (table.ColWidth(0) + table.ColWidth(1));
+    if (rest > 0)
+        table.setColWidth(2, rest);
 }
 
 void MainForm::ExportSelection_Click()

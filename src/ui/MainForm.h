@@ -124,6 +124,7 @@ private:
     void createMenus();
     void Form_Load();
     void Form_Resize();
+    void fitLastColumn();
     bool Form_QueryUnload();
     void Exit_Timer_Timer();
     bool Starting_IP_KeyPress(int key, const QString &text);
