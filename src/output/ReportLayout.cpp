@@ -33,6 +33,9 @@ QFont makeFont(const QString &family, QFont::StyleHint hint, int twips, bool bol
     font.setStyleHint(hint);
     font.setPixelSize(twips);
     font.setBold(bold);
+    // Ligatures would put one glyph for "fi" into the file, and a host name copied or
+    // searched in the PDF would not read as typed.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     return font;
 }
 
@@ -108,20 +111,47 @@ void ReportLayout::addGrid(const ResultGrid &grid)
             keep(row * cols + col, grid.data(grid.index(int(row - 1), col), Qt::ForegroundRole));
     }
 
-    // A table wider than the paper is narrowed evenly rather than cut off.
-    qint64 total = 0;
-    for (int col = 0; col < cols; ++col)
-        total += std::max(0, grid.ColWidth(col));
-    const qint64 available = m_pageTwips.width() - LeftMargin - RightMargin;
     m_columns.clear();
     int left = LeftMargin;
-    for (int col = 0; col < cols; ++col) {
-        qint64 width = std::max(0, grid.ColWidth(col));
-        if (total > available)
-            width = width * std::max<qint64>(available, 0) / total;
-        m_columns.push_back({left, int(width), ResultGrid::alignmentFlags(grid.ColAlignment(col))});
-        left += int(width);
+    for (const int width : columnWidths(grid)) {
+        const int col = int(m_columns.size());
+        m_columns.push_back({left, width, ResultGrid::alignmentFlags(grid.ColAlignment(col))});
+        left += width;
     }
+}
+
+std::vector<int> ReportLayout::columnWidths(const ResultGrid &grid) const
+{
+    const int cols = grid.Cols();
+    std::vector<int> widths;
+    qint64 total = 0;
+    for (int col = 0; col < cols; ++col) {
+        widths.push_back(std::max(0, grid.ColWidth(col)));
+        total += widths.back();
+    }
+    const qint64 available = std::max(0, m_pageTwips.width() - LeftMargin - RightMargin);
+    if (total <= available)
+        return widths;
+
+    // Too wide for the paper: every column but the last keeps room for its widest text (up
+    // to its own width), so addresses and times print whole, and the last column, the
+    // names, takes what is left and elides.
+    const QFontMetricsF metrics(bodyFont());
+    qint64 used = 0;
+    for (int col = 0; col + 1 < cols; ++col) {
+        const int own = widths[std::size_t(col)];
+        qreal widest = 0;
+        for (qsizetype row = 0; row < m_rows && widest + 2 * CellPadding < own; ++row)
+            widest =
+                std::max(widest, metrics.horizontalAdvance(m_cells[std::size_t(row * cols + col)]));
+        const int needed = std::min(own, int(std::ceil(widest)) + 2 * CellPadding + LineWidth);
+        const int scaled = int(own * available / total);
+        widths[std::size_t(col)] = std::max(scaled, needed);
+        used += widths[std::size_t(col)];
+    }
+    if (cols > 0)
+        widths.back() = int(std::max<qint64>(0, available - used));
+    return widths;
 }
 
 void ReportLayout::end()

@@ -85,6 +85,8 @@ private:
     };
 
     QString cell(qsizetype row, int col) const;
+    // Column widths on paper for the added grid.
+    std::vector<int> columnWidths(const ResultGrid &grid) const;
     void paintRow(QPainter &painter, qsizetype row, int top) const;
     void paintFooter(QPainter &painter, int page) const;
 

@@ -125,6 +125,54 @@ private Q_SLOTS:
         QVERIFY(images.waitForFinished(60000));
         QCOMPARE(images.readAllStandardOutput().count('\n') - 2, layout.pageCount());
     }
+
+    // Host names read as typed (no ligature glyphs), and a grid wider than the paper keeps
+    // its addresses and times whole while the name column gives way.
+    void columnsOnPaper_data()
+    {
+        QTest::addColumn<int>("nameWidth");
+        QTest::newRow("grid fits the paper") << 3000;
+        QTest::newRow("grid wider than the paper") << 30000;
+    }
+    void columnsOnPaper()
+    {
+        QFETCH(int, nameWidth);
+        const QStringList cells = {"IP Address",   "Response Time", "DNS Lookup",
+                                   "10.0.0.101",   "1234 ms",       "five.dns.lab",
+                                   "10.0.255.255", "7 ms",          "office.filer.lab"};
+        ResultGrid grid;
+        grid.setRows(3);
+        const int widths[] = {1800, 2000, nameWidth};
+        for (int at = 0; at < cells.size(); ++at) {
+            grid.setRow(at / 3);
+            grid.setCol(at % 3);
+            grid.setText(cells[at]);
+            grid.setColWidth(at % 3, widths[at % 3]);
+        }
+        ReportLayout layout;
+        layout.begin("Vantrel from 10.0.0.1 to 10.0.255.254", RtfFooter::footerTemplate(moment));
+        layout.addGrid(grid);
+        layout.end();
+        const int available =
+            layout.pageSize().width() - ReportLayout::LeftMargin - ReportLayout::RightMargin;
+        const auto &columns = layout.columns();
+        if (nameWidth < available / 2) {
+            for (int col = 0; col < 3; ++col)
+                QCOMPARE(columns[std::size_t(col)].width, widths[col]);
+        } else {
+            QCOMPARE(columns[2].left + columns[2].width, ReportLayout::LeftMargin + available);
+        }
+        const QString file = dir.filePath(QTest::currentDataTag() + QString(".pdf"));
+        {
+            QPdfWriter writer(file);
+            layout.setUpDevice(writer);
+            QVERIFY(layout.print(writer));
+        }
+        const QStringList pages = pdfText(file);
+        QCOMPARE(pages.size(), 1);
+        for (const QString &text : cells)
+            QVERIFY2(pages[0].contains(text), qPrintable(text + " not in: " + pages[0]));
+    }
 };
 
 QTEST_MAIN(TestReportLayout)
