@@ -5,6 +5,7 @@
 #include "ui/Twips.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -13,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -164,6 +166,7 @@ void SplashForm::createControls()
 
     Status = makeLabel(BackPanel, QString(), dialogFont(12, true));
     place(Status, 780, 3000, 4455, 375);
+    Status->installEventFilter(this);
 
     OK_Button = new QPushButton(BackPanel);
     place(OK_Button, 4920, 3000, 1635, 375);
@@ -210,6 +213,25 @@ SplashForm *SplashForm::showAbout(QWidget *mainWindow)
     return about;
 }
 
+void SplashForm::showStatus(const QString &text, int timeoutMs)
+{
+    Status->setText(text);
+    if (!isVisible())
+        return;
+    QEventLoop wait;
+    QTimer::singleShot(timeoutMs, &wait, &QEventLoop::quit);
+    m_paintWait = &wait;
+    wait.exec();
+    m_paintWait = nullptr;
+}
+
+void SplashForm::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (m_paintWait)
+        m_paintWait->quit();
+}
+
 QIcon SplashForm::programIcon()
 {
     loadArtwork();
@@ -232,6 +254,9 @@ void SplashForm::Form_Resize()
 
 bool SplashForm::eventFilter(QObject *watched, QEvent *event)
 {
+    // The loop ends once back in it, after this paint has been drawn and flushed.
+    if (watched == Status && event->type() == QEvent::Paint && m_paintWait)
+        m_paintWait->quit();
     if (watched == ZarnholtWebLink) {
         switch (event->type()) {
         case QEvent::Enter:

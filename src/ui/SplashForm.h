@@ -6,6 +6,7 @@
 class QFrame;
 class QIcon;
 class QLabel;
+class QEventLoop;
 class QPushButton;
 
 // The product window: shown without a button while the program starts (its owner writes
@@ -21,6 +22,10 @@ public:
     // Turns the shown window into the About box: OK button visible, status line empty.
     // Returns at once.
     void WaitForUser();
+
+    // Puts text into the status line and returns once the window has painted it, or after
+    // timeoutMs, or when the window closes meanwhile. Events are handled while it waits.
+    void showStatus(const QString &text, int timeoutMs);
 
     // The help menu's About entry. The box belongs to mainWindow, which its OK button
     // brings to the front. Gives the box, or null when it was closed at once.
@@ -50,6 +55,7 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
@@ -63,4 +69,6 @@ private:
     void place(QWidget *widget, int left, int top, int width, int height);
 
     QPointer<QWidget> m_mainWindow;
+    // Runs while showStatus waits for the status line to reach the screen.
+    QEventLoop *m_paintWait = nullptr;
 };

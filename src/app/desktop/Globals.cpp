@@ -201,18 +201,20 @@ bool startDetached(const Launch &launch)
 } // namespace
 
 std::unique_ptr<MainForm> Globals::Main(std::unique_ptr<EchoControl> echo,
-                                        std::unique_ptr<LookupControl> lookup)
+                                        std::unique_ptr<LookupControl> lookup,
+                                        const std::function<ScanSettings()> &loadSettings)
 {
-    // The two drains let a key press close the splash window, or a click open the web
-    // site, while start-up goes on regardless.
+    // The drains let a key press close the splash window, or a click open the web site,
+    // while start-up goes on regardless. The window system exposes a new window some time
+    // after it is shown: the splash waits, a little at most, until it is on the screen.
+    constexpr int SplashWaitMs = 1000;
     auto splash = std::make_unique<SplashForm>();
     splash->show();
     QCoreApplication::processEvents();
-    splash->Status->setText(QStringLiteral("Loading Default Settings ..."));
-    QCoreApplication::processEvents();
+    splash->showStatus(QStringLiteral("Loading Default Settings ..."), SplashWaitMs);
 
     auto form = std::make_unique<MainForm>(std::move(echo), std::move(lookup));
-    form->applySettings(SettingsStore::loadScanSettings());
+    form->applySettings(loadSettings ? loadSettings() : SettingsStore::loadScanSettings());
     splash->Status->clear();
     form->show();
     splash.reset();

@@ -3,21 +3,25 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class EchoControl;
 class LookupControl;
 class MainForm;
 class QWidget;
+struct ScanSettings;
 
 // Shared routines of the windows: opening product web pages in the user's browser, and a
 // pause that keeps the windows alive.
 namespace Globals {
 
 // The program's start-up: the splash window while the six scan settings are read from the
-// user's store into their homes, then the main window, shown, with the given controls.
+// user's store (or by loadSettings, when given) into their homes, then the main window,
+// shown, with the given controls.
 std::unique_ptr<MainForm> Main(std::unique_ptr<EchoControl> echo,
-                               std::unique_ptr<LookupControl> lookup);
+                               std::unique_ptr<LookupControl> lookup,
+                               const std::function<ScanSettings()> &loadSettings = {});
 
 // Opens address in the user's default web browser, the address being the browser's one
 // argument. Failures are told to the user in a message box over owner; the caller goes on.

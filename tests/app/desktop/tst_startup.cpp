@@ -9,9 +9,56 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
+
+// Holds back the splash window's first expose, as a slow window system would, and records
+// the status texts the splash paints.
+class DelayedSplashExpose : public QObject
+{
+public:
+    explicit DelayedSplashExpose(int delayMs)
+        : m_delayMs(delayMs)
+    {}
+    QStringList painted;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (auto *label = qobject_cast<QLabel *>(watched);
+            label && event->type() == QEvent::Paint &&
+            qobject_cast<SplashForm *>(label->window()) &&
+            label == static_cast<SplashForm *>(label->window())->Status)
+            painted << label->text();
+        auto *window = qobject_cast<QWindow *>(watched);
+        if (window && event->type() == QEvent::Expose && m_delayMs > 0 && !m_held &&
+            isSplash(window)) {
+            m_held = true;
+            const QRect area(QPoint(), window->size());
+            QTimer::singleShot(m_delayMs, window, [window, area] {
+                QExposeEvent late{QRegion(area)};
+                QCoreApplication::sendEvent(window, &late);
+            });
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static bool isSplash(const QWindow *window)
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<SplashForm *>(w) && w->windowHandle() == window)
+                return true;
+        }
+        return false;
+    }
+
+    int m_delayMs;
+    bool m_held = false;
+};
 
 class TestStartup : public QObject
 {
@@ -71,6 +118,29 @@ private Q_SLOTS:
         QVERIFY(s.Reverse_Scan);
         for (QWidget *w : QApplication::topLevelWidgets())
             QVERIFY(!qobject_cast<SplashForm *>(w) || !w->isVisible());
+    }
+
+    // The splash must be on the screen, status line and all, before the settings are read,
+    // also when the window system exposes the new window late.
+    void splashPaintedBeforeSettingsLoad_data()
+    {
+        QTest::addColumn<int>("exposeDelayMs");
+        QTest::newRow("prompt display") << 0;
+        QTest::newRow("slow display") << 150;
+    }
+    void splashPaintedBeforeSettingsLoad()
+    {
+        QFETCH(int, exposeDelayMs);
+        DelayedSplashExpose filter(exposeDelayMs);
+        qApp->installEventFilter(&filter);
+        QStringList paintedAtLoad;
+        const auto form =
+            Globals::Main(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>(), [&] {
+                paintedAtLoad = filter.painted;
+                return ScanSettings{};
+            });
+        qApp->removeEventFilter(&filter);
+        QVERIFY(paintedAtLoad.contains(QStringLiteral("Loading Default Settings ...")));
     }
 };
 
