@@ -36,6 +36,8 @@ namespace {
 constexpr int DesignClientWidth = 6090;
 constexpr int DesignClientHeight = 750;
 constexpr int StatusBarHeight = 360;
+constexpr int TableTop = 780;
+constexpr int Starting_IP_Top = 60;
 
 QLabel *makePanel(QWidget *parent, const QString &caption, Qt::Alignment alignment)
 {
@@ -96,22 +98,16 @@ void MainForm::createControls()
     m_client = new QWidget(this);
     setCentralWidget(m_client);
 
+    // The boxes stand a little further right than in the first design, and the labels end
+    // before them and share their lines, so a label never runs under a box or the table.
     Label1 = new QLabel(QStringLiteral("Starting IP Address"), m_client);
-    place(Label1, 60, 120, 1995, 315);
+    place(Label1, 60, 60, 1560, 315);
     Starting_IP = new QLineEdit(m_client);
-    place(Starting_IP, 1500, 60, 1755, 315);
+    place(Starting_IP, 1680, 60, 1755, 315);
     Label2 = new QLabel(QStringLiteral("Ending IP Address"), m_client);
-    place(Label2, 60, 480, 1995, 315);
+    place(Label2, 60, 420, 1560, 315);
     Ending_IP = new QLineEdit(m_client);
-    place(Ending_IP, 1500, 420, 1755, 315);
-    // The design's labels fit a narrow 8-point font; wider desktop fonts would run them
-    // under the boxes, so the boxes move right just enough.
-    const int labelsRight =
-        60 + std::max(textWidthTwips(Label1->text()), textWidthTwips(Label2->text())) + 60;
-    if (labelsRight > 1500) {
-        Starting_IP->move(twipsToPixels(labelsRight), Starting_IP->y());
-        Ending_IP->move(twipsToPixels(labelsRight), Ending_IP->y());
-    }
+    place(Ending_IP, 1680, 420, 1755, 315);
     Scan_Button = new QPushButton(QStringLiteral("Scan"), m_client);
     Scan_Button->setAutoDefault(false);
     Scan_Button->setDefault(false);
@@ -124,28 +120,31 @@ void MainForm::createControls()
     connect(Scan_Button, &QPushButton::clicked, this, &MainForm::Scan_Button_Click);
 
     TableView = new ResultTableView(m_grid.get(), m_client);
-    place(TableView, 60, 780, 4275, 3915);
+    place(TableView, 60, TableTop, 4275, 3915);
     TableView->setFocusPolicy(Qt::ClickFocus);
     // The viewport narrows when the vertical scroll bar appears: column 2 follows it.
     TableView->viewport()->installEventFilter(this);
 
     StatusBar = new QFrame(m_client);
     StatusBar->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    // IP_Status is wide enough for its longest text, "Waiting on replies ..."; the panels
+    // after it move right, still inside the design width.
     IP_Status = makePanel(StatusBar, QString(), Qt::AlignLeft);
-    place(IP_Status, 60, 60, 1335, 255);
+    place(IP_Status, 60, 60, 1635, 255);
     SSPanel2 = makePanel(StatusBar, QStringLiteral("Scan"), Qt::AlignHCenter);
-    place(SSPanel2, 1560, 60, 435, 255);
+    place(SSPanel2, 1770, 60, 495, 255);
     ICMP_Percent = new PercentPanel(StatusBar);
-    place(ICMP_Percent, 2040, 60, 1035, 255);
+    place(ICMP_Percent, 2310, 60, 1035, 255);
     SSPanel1 = makePanel(StatusBar, QStringLiteral("DNS"), Qt::AlignHCenter);
-    place(SSPanel1, 3360, 60, 375, 255);
+    place(SSPanel1, 3420, 60, 435, 255);
     DNS_Percent = new PercentPanel(StatusBar);
-    place(DNS_Percent, 3780, 60, 1035, 255);
+    place(DNS_Percent, 3900, 60, 1035, 255);
     NodeCount = makePanel(StatusBar, QString(), Qt::AlignHCenter);
-    place(NodeCount, 5040, 60, 735, 255);
+    place(NodeCount, 5010, 60, 735, 255);
 
     setWindowTitle(QStringLiteral("Vantrel"));
-    m_client->setMinimumSize(0, 0);
+    // Never smaller than the design, or the Scan button would slide over the boxes.
+    m_client->setMinimumSize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight));
     resize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight));
 }
 
@@ -465,6 +464,8 @@ void MainForm::showScanLayout()
         const int frame = outer - height();
         resize(width(), 3 * outer - frame);
         Window_Grown = true;
+        // From now on the status bar needs its room below the top rows.
+        m_client->setMinimumHeight(twipsToPixels(TableTop + Starting_IP_Top + StatusBarHeight));
     }
     PrintPreviewSelection->setEnabled(true);
     PrintSelection->setEnabled(true);

@@ -3,6 +3,7 @@
 #include "app/ScanSettings.h"
 #include "app/SettingsStore.h"
 #include "ui/MainForm.h"
+#include "ui/Twips.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -27,6 +28,7 @@ constexpr int ControlLeft = 240;
 constexpr int SliderWidth = 3852;
 constexpr int SliderHeight = 228;
 constexpr int LabelHeight = 195;
+constexpr int ValueGap = 60;
 
 } // namespace
 
@@ -59,7 +61,7 @@ int OptionsForm::showFor(MainForm &form)
 
 int OptionsForm::pixels(int twips) const
 {
-    return m_form.twipsToPixels(twips);
+    return Twips::toPixels(*this, twips);
 }
 
 void OptionsForm::place(QWidget *widget, int left, int top, int width, int height)
@@ -70,24 +72,25 @@ void OptionsForm::place(QWidget *widget, int left, int top, int width, int heigh
 void OptionsForm::createControls()
 {
     Forward_Scan = new QRadioButton(u"Scan for responding IP addresses"_s, this);
-    place(Forward_Scan, ControlLeft, 60, 3855, 255);
+    // 240 high, not 255: the two option buttons then no longer overlap.
+    place(Forward_Scan, ControlLeft, 60, 3855, 240);
     Reverse_Scan = new QRadioButton(u"Scan for non-responding IP addresses"_s, this);
-    place(Reverse_Scan, ControlLeft, 300, 3855, 255);
+    place(Reverse_Scan, ControlLeft, 300, 3855, 240);
     DNS_Check = new QCheckBox(u"Reverse lookup addresses via DNS"_s, this);
     place(DNS_Check, ControlLeft, 780, 3735, 255);
 
     Label4 = addCaption(u"Delay between PINGs"_s, ControlLeft, 1245, 1590);
     InterPING_Delay_Slider = addSlider(1470, 0, 2000, 50);
-    InterPING_Delay = addValueLabel(InterPING_Delay_Slider, u" milliseconds"_s, 2910, 1245, 1170);
+    InterPING_Delay = addValueLabel(InterPING_Delay_Slider, u" milliseconds"_s, Label4, 4080);
     Label2 = addCaption(u"PING Timeout"_s, ControlLeft, 1785, 1005);
     Timeout_Slider = addSlider(2010, 100, 5000, 50);
-    Timeout = addValueLabel(Timeout_Slider, u" milliseconds"_s, 3480, 1785, 585);
-    Label1 = addCaption(u"PINGs transmitted per node"_s, ControlLeft, 2325, 1965);
+    Timeout = addValueLabel(Timeout_Slider, u" milliseconds"_s, Label2, 4065);
+    Label1 = addCaption(u"PINGs transmitted per node"_s, ControlLeft, 2325, 2205);
     PINGs_Slider = addSlider(2550, 1, 5, 2);
-    Pings = addValueLabel(PINGs_Slider, u" PINGs"_s, 3600, 2325, 465);
+    Pings = addValueLabel(PINGs_Slider, u" PINGs"_s, Label1, 4065);
     Label5 = addCaption(u"Packet Time-To-Live"_s, ControlLeft, 2865, 1515);
     TTL_Slider = addSlider(3090, 1, 255, 10);
-    TTL = addValueLabel(TTL_Slider, QString(), 3765, 2865, 300);
+    TTL = addValueLabel(TTL_Slider, QString(), Label5, 4065);
 
     OK_Button = new QPushButton(u"OK"_s, this);
     place(OK_Button, 4440, 180, 972, 408);
@@ -102,9 +105,6 @@ QLabel *OptionsForm::addCaption(const QString &text, int left, int top, int widt
 {
     auto *label = new QLabel(text, this);
     place(label, left, top, width, LabelHeight);
-    // Never clip the caption when the desktop font is larger than the design's.
-    label->resize(std::max(label->width(), label->sizeHint().width()),
-                  std::max(label->height(), label->sizeHint().height()));
     return label;
 }
 
@@ -118,20 +118,15 @@ QSlider *OptionsForm::addSlider(int top, int minimum, int maximum, int largeStep
     return slider;
 }
 
-QLabel *OptionsForm::addValueLabel(QSlider *slider, const QString &suffix, int left, int top,
-                                   int width)
+QLabel *OptionsForm::addValueLabel(QSlider *slider, const QString &suffix, QLabel *caption,
+                                   int right)
 {
+    // Right-aligned on its caption's line, from just after the caption to the design's right
+    // edge: room for the longest value text without ever reaching over the caption.
     auto *label = new QLabel(this);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Right edge as designed, grown leftwards to hold the longest value text.
-    const QFontMetrics metrics = label->fontMetrics();
-    const int needed =
-        std::max(metrics.horizontalAdvance(QString::number(slider->minimum()) + suffix),
-                 metrics.horizontalAdvance(QString::number(slider->maximum()) + suffix));
-    const int right = pixels(left + width);
-    const int pixelWidth = std::max(pixels(width), needed + 2);
-    label->setGeometry(right - pixelWidth, pixels(top), pixelWidth,
-                       std::max(pixels(LabelHeight), metrics.height()));
+    const int left = caption->geometry().right() + 1 + pixels(ValueGap);
+    label->setGeometry(left, caption->y(), pixels(right) - left, caption->height());
 
     // Change and Scroll alike: the label follows the thumb while it is dragged.
     auto show = [label, suffix](int value) {

@@ -50,7 +50,7 @@ private:
     void OK_Button_Click();
     QLabel *addCaption(const QString &text, int left, int top, int width);
     QSlider *addSlider(int top, int minimum, int maximum, int largeStep);
-    QLabel *addValueLabel(QSlider *slider, const QString &suffix, int left, int top, int width);
+    QLabel *addValueLabel(QSlider *slider, const QString &suffix, QLabel *caption, int right);
     void place(QWidget *widget, int left, int top, int width, int height);
     int pixels(int twips) const;
 

@@ -77,13 +77,6 @@ QLabel *makePicture(QWidget *parent, const QString &resource)
     return picture;
 }
 
-// Fonts of this desktop may run wider than the design's: a label never clips its text.
-void fitText(QLabel *label)
-{
-    const QSize hint = label->sizeHint();
-    label->resize(std::max(label->width(), hint.width()), std::max(label->height(), hint.height()));
-}
-
 } // namespace
 
 SplashForm::SplashForm(QWidget *parent)
@@ -133,39 +126,36 @@ void SplashForm::createControls()
     Line1->setGeometry(twipsToPixels(120), twipsToPixels(780), twipsToPixels(6540 - 120), 1);
 
     // The title twice: the black copy, a little right of and below the red one, is its shadow.
+    // Title and version lines end before the artwork on the right.
     Label4 = makeLabel(BackPanel, Version::fileDescription(), arialBold(21.75));
-    place(Label4, 750, 930, 5895, 495);
+    place(Label4, 750, 930, 3990, 495);
     Label3 = makeLabel(BackPanel, Version::fileDescription(), arialBold(21.75), Qt::red);
-    place(Label3, 720, 900, 5955, 495);
+    place(Label3, 720, 900, 3990, 495);
 
     Pgm_Icon = new QLabel(BackPanel);
     Pgm_Icon->setPixmap(programIcon().pixmap(32, 32));
     place(Pgm_Icon, 120, 960, 480, 480);
 
     lblVersion = makeLabel(BackPanel, QString(), arialBold(9));
-    place(lblVersion, 780, 1500, 5775, 255);
+    place(lblVersion, 780, 1500, 3195, 240);
     lblCompany = makeLabel(BackPanel, QString(), arialBold(9));
-    place(lblCompany, 780, 1740, 3195, 255);
+    place(lblCompany, 780, 1740, 3195, 240);
     lblCopyright = makeLabel(BackPanel, QString(), arialBold(9));
-    place(lblCopyright, 780, 1980, 3195, 255);
+    place(lblCopyright, 780, 1980, 3195, 240);
 
     Label1 = makeLabel(BackPanel, QStringLiteral("Visit Zarnholt on the Internet at"), font());
-    place(Label1, 780, 2640, 2655, 195);
-    fitText(Label1);
+    place(Label1, 780, 2640, 2520, 195);
     ZarnholtWebLink = makeLabel(BackPanel, Version::webSite(), dialogFont(8.25, true), Qt::blue);
     place(ZarnholtWebLink, 3360, 2640, 2475, 195);
-    // Exactly as wide as its text, so that the pointer is on the link only over the text,
-    // and after the caption on the same line.
-    ZarnholtWebLink->setGeometry(
-        std::max(ZarnholtWebLink->x(), Label1->x() + Label1->sizeHint().width() + 3),
-        ZarnholtWebLink->y(), ZarnholtWebLink->sizeHint().width(),
-        std::max(ZarnholtWebLink->height(), ZarnholtWebLink->sizeHint().height()));
+    // Exactly as wide as its text, so that the pointer is on the link only over the text.
+    ZarnholtWebLink->resize(ZarnholtWebLink->sizeHint().width(), ZarnholtWebLink->height());
     ZarnholtWebLink->setCursor(Qt::PointingHandCursor);
     ZarnholtWebLink->setMouseTracking(true);
     ZarnholtWebLink->installEventFilter(this);
 
     Status = makeLabel(BackPanel, QString(), dialogFont(12, true));
-    place(Status, 780, 3000, 4455, 375);
+    // Ends before the OK button of the About box.
+    place(Status, 780, 3000, 4080, 375);
     Status->installEventFilter(this);
 
     OK_Button = new QPushButton(BackPanel);

@@ -1,0 +1,164 @@
+#include "fakes/FakeEcho.h"
+#include "fakes/FakeLookup.h"
+#include "output/print/PrintPreviewForm.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBox.h"
+#include "ui/OptionsForm.h"
+#include "ui/PercentPanel.h"
+#include "ui/SplashForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QStyle>
+#include <QTest>
+
+// Every window at the user's font: each caption fits its widget and no two sibling widgets
+// overlap.
+class TestLayoutFit : public QObject
+{
+    Q_OBJECT
+
+    // Room a widget needs for its caption beyond the text itself, or -1 for no caption.
+    static QString captionProblem(const QWidget *w)
+    {
+        const QFontMetrics metrics(w->font());
+        const int frame = 2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+        QSize needed(-1, -1);
+        QString text;
+        if (const auto *label = qobject_cast<const QLabel *>(w);
+            label && !label->text().isEmpty()) {
+            text = label->text();
+            needed = label->sizeHint();
+        } else if (const auto *push = qobject_cast<const QPushButton *>(w)) {
+            text = push->text().remove(u'&');
+            needed = QSize(metrics.horizontalAdvance(text) + frame, metrics.height());
+        } else if (const auto *button = qobject_cast<const QAbstractButton *>(w)) {
+            text = button->text().remove(u'&');
+            needed = QSize(button->sizeHint().width(), metrics.height());
+        } else if (qobject_cast<const QLineEdit *>(w) || qobject_cast<const PercentPanel *>(w)) {
+            text = qobject_cast<const QLineEdit *>(w) ? QStringLiteral("255.255.255.255")
+                                                      : QStringLiteral("100%");
+            needed = QSize(metrics.horizontalAdvance(text) + frame + 4, metrics.height());
+        }
+        if (needed.width() < 0 || (needed.width() <= w->width() && needed.height() <= w->height()))
+            return {};
+        return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
+            .arg(text)
+            .arg(needed.width())
+            .arg(needed.height())
+            .arg(w->width())
+            .arg(w->height());
+    }
+    // Our own containers; the insides of Qt's widgets are theirs.
+    static bool isContainer(const QWidget *w)
+    {
+        const char *name = w->metaObject()->className();
+        return qstrcmp(name, "QWidget") == 0 || qstrcmp(name, "QFrame") == 0;
+    }
+    static QString describe(const QWidget *w)
+    {
+        if (const auto *label = qobject_cast<const QLabel *>(w))
+            return QStringLiteral("label \"%1\"").arg(label->text());
+        if (const auto *button = qobject_cast<const QAbstractButton *>(w))
+            return QStringLiteral("button \"%1\"").arg(button->text());
+        return QString::fromLatin1(w->metaObject()->className());
+    }
+    static void collect(const QWidget *parent, QStringList &problems)
+    {
+        QList<const QWidget *> shown;
+        for (const QObject *child : parent->children()) {
+            const auto *w = qobject_cast<const QWidget *>(child);
+            if (!w || w->isWindow() || w->isHidden() || w->size().isEmpty())
+                continue;
+            shown << w;
+            if (const QString problem = captionProblem(w); !problem.isEmpty())
+                problems << describe(w) + QStringLiteral(": ") + problem;
+            if (isContainer(w))
+                collect(w, problems);
+        }
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            for (qsizetype j = i + 1; j < shown.size(); ++j) {
+                const auto *a = qobject_cast<const QLabel *>(shown[i]);
+                const auto *b = qobject_cast<const QLabel *>(shown[j]);
+                if (a && b && a->text() == b->text())
+                    continue; // a title and its shadow
+                if (shown[i]->geometry().intersects(shown[j]->geometry()))
+                    problems << describe(shown[i]) + QStringLiteral(" overlaps ") +
+                                    describe(shown[j]);
+            }
+        }
+    }
+    static QStringList problemsOf(const QWidget *window)
+    {
+        QStringList problems;
+        collect(window, problems);
+        return problems;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { MessageBox::setTestMode(true); }
+
+    void everyWindowFits_data()
+    {
+        QTest::addColumn<int>("points");
+        for (int points : {8, 9, 10, 12})
+            QTest::addRow("DejaVu Sans %d pt", points) << points;
+    }
+    void everyWindowFits()
+    {
+        QFETCH(int, points);
+        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), points));
+        MainForm form(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.Starting_IP->setText(QStringLiteral("10.0.0.1"));
+        form.Ending_IP->setText(QStringLiteral("10.0.0.2"));
+        form.Scan_Button_Click(); // grows the window and shows the status bar
+        form.NodeCount->setText(QStringLiteral("65536"));
+        QStringList problems;
+        for (const QString &status :
+             {QStringLiteral("255.255.255.255"), QStringLiteral("Waiting on DNS ..."),
+              QStringLiteral("Waiting on replies ..."), QStringLiteral("Scan Completed")}) {
+            form.IP_Status->setText(status);
+            problems << problemsOf(&form);
+        }
+        // The smallest window the user can make still keeps the top row apart.
+        form.resize(10, 10);
+        QTest::qWait(1);
+        problems << problemsOf(&form);
+
+        OptionsForm options(form);
+        options.Timeout_Slider->setValue(5000);
+        options.InterPING_Delay_Slider->setValue(2000);
+        options.PINGs_Slider->setValue(5);
+        options.TTL_Slider->setValue(255);
+        problems << problemsOf(&options);
+
+        PrintPreviewForm::Preview(form);
+        PrintPreviewForm *preview = PrintPreviewForm::instance();
+        QVERIFY(preview);
+        problems << problemsOf(preview);
+        preview->close();
+
+        SplashForm splash;
+        splash.show();
+        for (const QString &status : {QStringLiteral("Loading Default Settings ..."),
+                                      QStringLiteral("Loading Web Browser ...")}) {
+            splash.Status->setText(status);
+            problems << problemsOf(&splash);
+            splash.WaitForUser(); // the About box: its OK button beside the status line
+            splash.Status->setText(status);
+            problems << problemsOf(&splash);
+        }
+        problems.removeDuplicates();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+};
+
+QTEST_MAIN(TestLayoutFit)
+#include "tst_layout_fit.moc"
