@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -136,14 +137,27 @@ std::vector<int> ReportLayout::columnWidths(const ResultGrid &grid) const
     // Too wide for the paper: every column but the last keeps room for its widest text (up
     // to its own width), so addresses and times print whole, and the last column, the
     // names, takes what is left and elides.
+    // The body font is drawn unshaped, so a plain ASCII text is as wide as the sum of its
+    // characters: a table of a million rows is measured from one small table of advances.
     const QFontMetricsF metrics(bodyFont());
+    std::array<qreal, 128> advances{};
+    for (char16_t ch = 32; ch < 127; ++ch)
+        advances[ch] = metrics.horizontalAdvance(QChar(ch));
+    const auto widthOf = [&](const QString &text) {
+        qreal width = 0;
+        for (const QChar ch : text) {
+            if (ch.unicode() < 32 || ch.unicode() >= 127)
+                return metrics.horizontalAdvance(text);
+            width += advances[ch.unicode()];
+        }
+        return width;
+    };
     qint64 used = 0;
     for (int col = 0; col + 1 < cols; ++col) {
         const int own = widths[std::size_t(col)];
         qreal widest = 0;
         for (qsizetype row = 0; row < m_rows && widest + 2 * CellPadding < own; ++row)
-            widest =
-                std::max(widest, metrics.horizontalAdvance(m_cells[std::size_t(row * cols + col)]));
+            widest = std::max(widest, widthOf(m_cells[std::size_t(row * cols + col)]));
         const int needed = std::min(own, int(std::ceil(widest)) + 2 * CellPadding + LineWidth);
         const int scaled = int(own * available / total);
         widths[std::size_t(col)] = std::max(scaled, needed);
