@@ -100,8 +100,9 @@ void SplashForm::place(QWidget *widget, int left, int top, int width, int height
 
 void SplashForm::createControls()
 {
-    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    // The font first: the layout scale comes from it.
     setFont(dialogFont(8.25, false));
+    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
     QPalette grey = palette();
     grey.setColor(QPalette::Window, QColor(192, 192, 192));
     grey.setColor(QPalette::Button, QColor(192, 192, 192));
