@@ -17,8 +17,8 @@
 #include <QStyle>
 #include <QTest>
 
-// Every window at the user's font: each caption fits its widget and no two sibling widgets
-// overlap.
+// Every window at the user's font: each caption fits its widget, each widget lies inside
+// its parent, and no two sibling widgets overlap.
 class TestLayoutFit : public QObject
 {
     Q_OBJECT
@@ -76,6 +76,8 @@ class TestLayoutFit : public QObject
             if (!w || w->isWindow() || w->isHidden() || w->size().isEmpty())
                 continue;
             shown << w;
+            if (!parent->rect().contains(w->geometry()))
+                problems << describe(w) + QStringLiteral(" sticks out of its parent");
             if (const QString problem = captionProblem(w); !problem.isEmpty())
                 problems << describe(w) + QStringLiteral(": ") + problem;
             if (isContainer(w))
