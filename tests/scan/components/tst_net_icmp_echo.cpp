@@ -38,6 +38,13 @@ struct Recorder
     QStringList outcomes;
 };
 
+void addChoices()
+{
+    QTest::addColumn<int>("choice");
+    QTest::newRow("datagram") << int(Choice::DatagramOnly);
+    QTest::newRow("raw") << int(Choice::RawOnly);
+}
+
 // A raw socket on 127.0.0.66: sees the requests sent there and forges ICMP errors.
 struct Probe
 {
@@ -127,12 +134,7 @@ private Q_SLOTS:
             QSKIP("needs the private test network: run through tests/net/testnet.sh");
     }
 
-    void sweepPastSequenceWrap_data()
-    {
-        QTest::addColumn<int>("choice");
-        QTest::newRow("datagram") << int(Choice::DatagramOnly);
-        QTest::newRow("raw") << int(Choice::RawOnly);
-    }
+    void sweepPastSequenceWrap_data() { addChoices(); }
 
     // 70,000 requests, each sent from an answer's handler, pass the 16-bit sequence number
     // while three silent requests stay in flight: their numbers must not be handed out
@@ -234,15 +236,8 @@ private Q_SLOTS:
         QTEST(probe.arrivedTtl(), "onTheWire");
     }
 
-    void choices_data()
-    {
-        QTest::addColumn<int>("choice");
-        QTest::newRow("datagram") << int(Choice::DatagramOnly);
-        QTest::newRow("raw") << int(Choice::RawOnly);
-    }
-
     // A reply that waits while the event loop is busy keeps the time the kernel got it.
-    void busyLoopAddsNoTime_data() { choices_data(); }
+    void busyLoopAddsNoTime_data() { addChoices(); }
     void busyLoopAddsNoTime()
     {
         QFETCH(int, choice);
