@@ -1,8 +1,11 @@
 #include "app/SettingsStore.h"
 
+#include "app/AtomicFile.h"
 #include "app/Version.h"
 #include "scan/IP_Functions.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -90,12 +93,27 @@ QString GetSetting(const QString &application, const QString &section, const QSt
 bool SaveSetting(const QString &application, const QString &section, const QString &key,
                  const QString &value)
 {
+    if (!saveRefusal(application).isEmpty())
+        return false;
     QSettings store(fileName(application), QSettings::IniFormat);
     store.beginGroup(section);
     store.setValue(key, value);
     store.endGroup();
     store.sync();
-    return store.status() == QSettings::NoError;
+    if (store.status() != QSettings::FormatError)
+        return store.status() == QSettings::NoError;
+    // A malformed line in the old file is reported even when the new one was written: what
+    // counts is whether the value reads back.
+    return GetSetting(application, section, key, {}) == value;
+}
+
+QString saveRefusal(const QString &application)
+{
+    const QString path = fileName(application);
+    // A missing folder is made by the first save.
+    if (!QFileInfo::exists(QFileInfo(path).path()))
+        return {};
+    return AtomicFile::refusal(path);
 }
 
 std::optional<std::int16_t> toInt16(const QString &text)
@@ -148,7 +166,7 @@ ScanSettings loadScanSettings()
     return s;
 }
 
-bool saveScanSettings(const ScanSettings &settings)
+bool saveScanSettings(const ScanSettings &settings, QString *reason)
 {
     // Every entry is attempted even after a failure, so one bad write loses no others.
     bool saved = put(PingsEntry, QString::number(settings.Pings_per_Node));
@@ -157,6 +175,11 @@ bool saveScanSettings(const ScanSettings &settings)
     saved = put(DelayEntry, QString::number(settings.Inter_Ping_Delay)) && saved;
     saved = put(ActiveEntry, booleanText(settings.Resolve_DNS)) && saved;
     saved = put(ReverseEntry, booleanText(settings.Reverse_Scan)) && saved;
+    if (!saved && reason) {
+        *reason = saveRefusal(Version::fileDescription());
+        if (reason->isEmpty())
+            *reason = u"The file could not be written."_s;
+    }
     return saved;
 }
 

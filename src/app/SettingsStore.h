@@ -23,6 +23,10 @@ bool SaveSetting(const QString &application, const QString &section, const QStri
                  const QString &value);
 
 QString fileName(const QString &application);
+// Why the store of `application` cannot be written (a read-only file or folder, something
+// other than a file in its place), by the same rule as any file the program replaces; "" when
+// it can.
+QString saveRefusal(const QString &application);
 
 // Conversions of stored texts; nullopt is a conversion failure. Numbers are read by the
 // address functions' rule (blanks skipped, "." whatever the locale, 0 when there is no
@@ -40,7 +44,8 @@ QString booleanText(bool value);
 // the write-back reads them back as integers with the same rounding, so what is stored
 // later is unchanged by this. Never writes.
 ScanSettings loadScanSettings();
-// Writes all six settings in store order. False when the store could not be written.
-bool saveScanSettings(const ScanSettings &settings);
+// Writes all six settings in store order. False when the store could not be written, with
+// the reason in `reason` when given.
+bool saveScanSettings(const ScanSettings &settings, QString *reason = nullptr);
 
 } // namespace SettingsStore

@@ -1,5 +1,6 @@
 #include "output/CsvExport.h"
 
+#include "app/AtomicFile.h"
 #include "app/Version.h"
 #include "scan/components/ResultGrid.h"
 
@@ -22,10 +23,19 @@ bool needsQuotes(const QString &text)
     return false;
 }
 
-// Fields are written as the table shows them; only those that would break the line or
-// column structure are quoted, doubling their inner quotes.
-void appendField(QString &out, const QString &text)
+// A spreadsheet opens a field that starts with one of these as a formula. Names come from
+// the hosts file and DNS, which are not ours to trust.
+bool looksLikeFormula(const QString &text)
 {
+    return !text.isEmpty() && QStringView(u"=+-@\t\r").contains(text.front());
+}
+
+// Fields are written as the table shows them, except that a leading apostrophe keeps a
+// would-be formula a text; only fields that would break the line or column structure are
+// quoted, doubling their inner quotes.
+void appendField(QString &out, const QString &cell)
+{
+    const QString text = looksLikeFormula(cell) ? u'\'' + cell : cell;
     if (!needsQuotes(text)) {
         out += text;
         return;
@@ -145,5 +155,18 @@ CsvExport::Result CsvExport::write(QIODevice &device, const ResultGrid &table,
     if (!flush())
         return result;
     result.ok = true;
+    return result;
+}
+
+CsvExport::Result CsvExport::writeFile(const QString &path, const ResultGrid &table,
+                                       const QString &startText, const QString &endText,
+                                       const QDateTime &now, const QLocale &locale)
+{
+    AtomicFile file(path);
+    if (!file.open())
+        return {false, 0, file.errorString()};
+    Result result = write(file.device(), table, startText, endText, now, locale);
+    if (result.ok && !file.commit())
+        return {false, 0, file.errorString()};
     return result;
 }

@@ -25,6 +25,11 @@ struct Result
 Result write(QIODevice &device, const ResultGrid &table, const QString &startText,
              const QString &endText, const QDateTime &now, const QLocale &locale = QLocale());
 
+// Replaces the file at `path` (or creates it) with the table as write() gives it, through
+// AtomicFile: on any failure the old file stays byte-identical and `error` says why.
+Result writeFile(const QString &path, const ResultGrid &table, const QString &startText,
+                 const QString &endText, const QDateTime &now, const QLocale &locale = QLocale());
+
 // The general date form of `locale`: short date, a blank, long time; the date alone at
 // exactly midnight. Shared by every stamp the program writes.
 QString generalDate(const QDateTime &when, const QLocale &locale = QLocale());

@@ -10,32 +10,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QWidget>
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-CsvExport::Result writeFile(const QString &path, const ResultGrid &table, const QString &startText,
-                            const QString &endText)
-{
-    // The new text goes to a temporary file that replaces the target only once complete.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return {false, 0, file.errorString()};
-    CsvExport::Result result =
-        CsvExport::write(file, table, startText, endText, QDateTime::currentDateTime());
-    if (result.ok && !file.commit()) {
-        // Qt gives no reason when the finished file cannot be put in the old one's place.
-        if (file.error() == QFileDevice::UnspecifiedError)
-            return {false, 0, u"The new file could not replace the old one."_s};
-        return {false, 0, file.errorString()};
-    }
-    return result; // on failure the temporary file is removed with `file`
-}
-
-} // namespace
 
 void ExportAction::run(QWidget *parent, const ResultGrid &table, const QString &startText,
                        const QString &endText)
@@ -52,7 +29,8 @@ void ExportAction::run(QWidget *parent, const ResultGrid &table, const QString &
         // Repaint where the dialog was before a long write holds the event loop. Scan events
         // that run here still reach the file; none run once writing has begun.
         QCoreApplication::processEvents();
-        result = writeFile(path, table, startText, endText);
+        result =
+            CsvExport::writeFile(path, table, startText, endText, QDateTime::currentDateTime());
     }
     if (!result.ok) {
         MessageBox::exclamation(parent, u"Could not export to \"%1\".\n%2"_s.arg(

@@ -2,10 +2,13 @@
 
 #include "app/ScanSettings.h"
 #include "app/SettingsStore.h"
+#include "app/Version.h"
 #include "ui/MainForm.h"
+#include "ui/MessageBox.h"
 #include "ui/Twips.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -164,7 +167,14 @@ void OptionsForm::OK_Button_Click()
     edited.Resolve_DNS = DNS_Check->isChecked();
     m_form.applySettings(edited);
     // Read back from the homes, so the store holds what the scan really uses. A store that
-    // cannot be written leaves the applied settings in force for this run.
-    SettingsStore::saveScanSettings(m_form.settings());
+    // cannot be written leaves the applied settings in force for this run, and says so.
+    QString reason;
+    if (!SettingsStore::saveScanSettings(m_form.settings(), &reason)) {
+        MessageBox::exclamation(
+            this, u"The scan options apply now, but could not be saved to \"%1\" for the next "
+                  u"start.\n%2"_s.arg(
+                      QDir::toNativeSeparators(SettingsStore::fileName(Version::fileDescription())),
+                      reason));
+    }
     accept();
 }

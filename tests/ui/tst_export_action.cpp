@@ -1,3 +1,4 @@
+#include "fakes/SmallDisk.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/ExportAction.h"
 #include "ui/MessageBox.h"
@@ -8,9 +9,23 @@
 #include <QTest>
 #include <QWidget>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 class TestExportAction : public QObject
 {
     Q_OBJECT
+
+public:
+    enum Old
+    {
+        NoFile,
+        Writable,
+        ReadOnly,
+        DeviceNode
+    };
+    Q_ENUM(Old)
 
 private Q_SLOTS:
     void initTestCase()
@@ -22,59 +37,112 @@ private Q_SLOTS:
     void exportTo_data()
     {
         QTest::addColumn<QString>("typed");   // in the save dialog; "": Cancel
-        QTest::addColumn<QString>("old");     // an existing file, longer than any export
-        QTest::addColumn<QString>("written"); // "": the export is refused
-        const auto row = [](const char *name, const QString &typed, const QString &old,
-                            const QString &written) {
-            QTest::newRow(name) << typed << old << written;
+        QTest::addColumn<Old>("old");         // what stands at the target before
+        QTest::addColumn<int>("rows");        // data rows of the table
+        QTest::addColumn<int>("free");        // bytes left on a small disk; -1: ordinary disk
+        QTest::addColumn<QString>("written"); // "": the export is refused ...
+        QTest::addColumn<QString>("reason");  // ... saying this
+        const auto row = [](const char *name, const QString &typed, Old old, int rows, int free,
+                            const QString &written, const QString &reason = {}) {
+            QTest::newRow(name) << typed << old << rows << free << written << reason;
         };
-        row("cancel is silent", {}, {}, {});
-        row("typed without extension, old file replaced whole", "subnet", "subnet.txt",
+        row("cancel is silent", {}, NoFile, 2, -1, {});
+        row("typed without extension, old file replaced whole", "subnet", Writable, 2, -1,
             "subnet.txt");
-        row("other extension kept", "subnet.log", {}, "subnet.log");
-        row("missing folder", "missing/subnet.csv", {}, {});
-        // Root may write anywhere, but no one may create the temporary file beside a name
-        // of the longest length allowed.
+        row("other extension kept", "subnet.log", NoFile, 2, -1, "subnet.log");
+        row("missing folder", "missing/subnet.csv", NoFile, 2, -1, {}, "No such file");
+        // No one may create the temporary file beside a name of the longest length allowed.
         const QString longest = QString(251, u'n') + ".csv";
-        row("no room beside the old file", longest, longest, {});
+        row("no room beside the old file", longest, Writable, 2, -1, {}, "name too long");
+        // A buffered file meets a full disk only when its buffer is written out.
+        row("full disk, nothing free", "subnet.csv", Writable, 200, 0, {}, "No space left");
+        row("full disk, 4 KB free", "subnet.csv", Writable, 100, 4096, {}, "No space left");
+        // Refused by the mode bits and the file type, also for root.
+        row("read-only file", "subnet.csv", ReadOnly, 2, -1, {}, "is not writable");
+        row("device node", "subnet.csv", DeviceNode, 2, -1, {}, "is not a regular file");
     }
     void exportTo()
     {
         QFETCH(QString, typed);
-        QFETCH(QString, old);
+        QFETCH(Old, old);
+        QFETCH(int, rows);
+        QFETCH(int, free);
         QFETCH(QString, written);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
+        if (free >= 0) {
+            const QString why = SmallDisk::mount(dir.path(), 64 * 1024);
+            if (!why.isEmpty())
+                QSKIP(qPrintable(why));
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (free >= 0)
+                SmallDisk::unmount(dir.path());
+        });
+        const QString target = dir.filePath(written.isEmpty() ? typed : written);
         const QByteArray original(9999, 'x');
-        QFile oldFile(dir.filePath(old));
-        QVERIFY(old.isEmpty() || (oldFile.open(QIODevice::WriteOnly) && oldFile.write(original)));
-        oldFile.close();
+        if (old == DeviceNode) {
+            if (::geteuid() != 0)
+                QSKIP("making a device node needs root");
+            QCOMPARE(::mknod(qPrintable(target), S_IFCHR | 0666, makedev(1, 7)), 0);
+        } else if (old != NoFile) {
+            QFile oldFile(target);
+            QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(original));
+            oldFile.close();
+            QVERIFY(old != ReadOnly || oldFile.setPermissions(QFile::ReadOwner | QFile::ReadOther));
+        }
+        QVERIFY(free < 0 || SmallDisk::fill(dir.path(), free));
+        const QStringList before =
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+
+        // Lines of a common length, so that 100 of them need more than 4 KB.
+        const QStringList cells{"10.0.0.1", "1 ms", "a-rather-long-host-name.example.test"};
+        const QByteArray line = cells.join(',').toUtf8() + "\r\n";
         ResultGrid table;
-        table.setRows(3);
+        table.setRows(rows + 1);
+        for (int cell = 0; cell < rows * 3; ++cell) {
+            table.setRow(cell / 3 + 1);
+            table.setCol(cell % 3);
+            table.setText(cells[cell % 3]);
+        }
         QWidget window;
         SaveFileDialog::setNextFileName(typed.isEmpty() ? QString() : dir.filePath(typed));
         ExportAction::run(&window, table, QStringLiteral("10.0.0.1"), QString());
         QCOMPARE(window.cursor().shape(), Qt::ArrowCursor); // the hourglass goes on every path
 
-        QStringList files{written.isEmpty() ? old : written};
-        files.removeAll(QString());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), files);
-        QFile file(dir.filePath(files.value(0)));
-        const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        // No temporary file is left behind, whatever happened.
+        QStringList after = before;
+        if (!written.isEmpty() && !after.contains(written))
+            after.append(written);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 after);
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), typed.isEmpty() ? 0 : 1);
+        if (typed.isEmpty())
+            return;
+        const QFileInfo info(target);
+        if (old == DeviceNode) {
+            struct stat st;
+            QVERIFY(::stat(qPrintable(target), &st) == 0 && S_ISCHR(st.st_mode));
+        } else if (old == ReadOnly) {
+            QCOMPARE(info.permissions() & 0x7077, QFile::ReadOwner | QFile::ReadOther);
+        }
+        QFile file(target);
+        const QByteArray data =
+            old != DeviceNode && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         if (!written.isEmpty()) {
             QCOMPARE(shown[0].icon, MessageBox::Icon::None);
-            QCOMPARE(shown[0].text, "Exported 2 records to " + written);
+            QCOMPARE(shown[0].text, QString("Exported %1 records to %2").arg(rows).arg(written));
             QVERIFY(data.startsWith("# Scan from 10.0.0.1 to \r\n") &&
-                    data.endsWith("# \r\n,,\r\n,,\r\n"));
-        } else if (!typed.isEmpty()) {
-            // Says why, names the target and leaves the old file as it was.
-            QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
-            QVERIFY2(shown[0].text.contains(QDir::toNativeSeparators(dir.filePath(typed))) &&
-                         !shown[0].text.contains("Unknown error"),
-                     qPrintable(shown[0].text));
-            QVERIFY(old.isEmpty() || data == original);
+                    data.endsWith("# \r\n" + line.repeated(rows)));
+            return;
         }
+        // Says why, names the target and leaves the old file as it was.
+        QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
+        QVERIFY2(shown[0].text.contains(QDir::toNativeSeparators(dir.filePath(typed))) &&
+                     shown[0].text.contains(reason),
+                 qPrintable(shown[0].text));
+        QVERIFY(old == NoFile || old == DeviceNode || data == original);
     }
 };
 

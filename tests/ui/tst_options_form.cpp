@@ -2,9 +2,11 @@
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "ui/MainForm.h"
+#include "ui/MessageBox.h"
 #include "ui/OptionsForm.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +15,8 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <sys/stat.h>
 
 class TestOptionsForm : public QObject
 {
@@ -28,13 +32,21 @@ class TestOptionsForm : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        MessageBox::setTestMode(true);
+    }
     void init()
     {
         QFile::remove(storePath());
         form = new MainForm(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
     }
-    void cleanup() { delete form; }
+    void cleanup()
+    {
+        delete form;
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
 
     void labelsAtOpening_data()
     {
@@ -115,6 +127,55 @@ private Q_SLOTS:
         // All six are written, unchanged ones too; nothing at all without OK.
         QCOMPARE(QFile::exists(storePath()), applied);
         QCOMPARE(values(SettingsStore::loadScanSettings()), expected);
+    }
+
+    // OK when the store cannot be written: the settings apply to this run all the same, and
+    // a box names the file and says why, so their loss at the next start is no surprise.
+    void storeNotWritable_data()
+    {
+        QTest::addColumn<QString>("store");  // a file, a folder or "-" (read-only folder)
+        QTest::addColumn<int>("mode");       // of the file or folder
+        QTest::addColumn<QString>("reason"); // "": saved, no message
+        QTest::newRow("read-only file") << "file" << 0444 << "is not writable";
+        QTest::newRow("read-only folder") << "-" << 0555 << "is not writable";
+        QTest::newRow("a folder in its place") << "folder" << 0755 << "is not a regular file";
+        QTest::newRow("malformed, yet written") << "[ICMP\n" << 0644 << "";
+    }
+    void storeNotWritable()
+    {
+        QFETCH(QString, store);
+        QFETCH(int, mode);
+        QFETCH(QString, reason);
+        const QString folder = QFileInfo(storePath()).path();
+        QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(folder));
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(folder, QFile::Permissions(0x7755));
+            QFile::setPermissions(storePath(), QFile::Permissions(0x6644));
+            QDir(folder).removeRecursively();
+        });
+        QFile file(storePath());
+        if (store == "folder")
+            QVERIFY(QDir().mkdir(storePath()));
+        else if (store != "-")
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(store.toUtf8()));
+        file.close();
+        const QString target = store == "-" ? folder : storePath();
+        QVERIFY(::chmod(qPrintable(target), mode_t(mode)) == 0);
+
+        OptionsForm dialog(*form, form);
+        dialog.TTL_Slider->setValue(200);
+        QTest::mouseClick(dialog.OK_Button, Qt::LeftButton);
+        QCOMPARE(form->settings().Ping_TTL, 200);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), reason.isEmpty() ? 0 : 1);
+        if (reason.isEmpty()) {
+            QCOMPARE(SettingsStore::loadScanSettings().Ping_TTL, 200);
+            return;
+        }
+        QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
+        QVERIFY2(shown[0].text.contains(QDir::toNativeSeparators(storePath())) &&
+                     shown[0].text.contains(reason),
+                 qPrintable(shown[0].text));
     }
 };
 

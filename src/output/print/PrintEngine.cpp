@@ -1,10 +1,13 @@
 #include "output/print/PrintEngine.h"
 
+#include "app/AtomicFile.h"
 #include "ui/MessageBox.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -140,12 +143,38 @@ bool PrintEngine::PrintAllPages()
         MessageBox::exclamation(window(), u"There is no printer to print the report on."_s);
         return false;
     }
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+        return printToFile(printer);
     if (!m_document.print(printer) || printer.printerState() == QPrinter::Error) {
         MessageBox::exclamation(window(), u"The report could not be printed: the printer or the "
                                           u"file refused the job."_s);
         return false;
     }
     return true;
+}
+
+bool PrintEngine::printToFile(const QPrinter &printer)
+{
+    // The printer's own file output neither notices a full disk nor spares an existing file;
+    // the same PDF written through AtomicFile does both.
+    const QString path = printer.outputFileName();
+    AtomicFile file(path);
+    bool printed = file.open();
+    if (printed) {
+        QPdfWriter pdf(&file.device());
+        pdf.setPageLayout(printer.pageLayout());
+        pdf.setResolution(printer.resolution());
+        pdf.setTitle(printer.docName());
+        pdf.setCreator(printer.creator());
+        printed = m_document.print(pdf);
+    }
+    if (printed && file.commit())
+        return true;
+    const QString reason =
+        file.errorString().isEmpty() ? u"The PDF could not be made."_s : file.errorString();
+    MessageBox::exclamation(window(), u"The report could not be printed to \"%1\".\n%2"_s.arg(
+                                          QDir::toNativeSeparators(path), reason));
+    return false;
 }
 
 QSize PrintEngine::shownPageSize() const

@@ -53,7 +53,8 @@ public:
     int PageHeight() const { return m_document.pageSize().height(); }
 
     // Asks for a printer (or a PDF file) and prints every page. A refused or failed job is
-    // told in a message box; false then and when the user cancelled.
+    // told in a message box; false then and when the user cancelled. A PDF file replaces an
+    // existing one only when complete.
     bool PrintAllPages();
 
     const ReportLayout &document() const { return m_document; }
@@ -73,6 +74,7 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
 
 private:
+    bool printToFile(const QPrinter &printer);
     QSize shownPageSize() const; // pixels at the current zoom
     void updateScrollBars();
     void turnPage(int step);

@@ -68,6 +68,7 @@ AresLookup::AresLookup(QObject *parent)
 AresLookup::AresLookup(const Config &config, QObject *parent)
     : LookupControl(parent)
     , m_config(config)
+    , m_hosts(config.hostsFile)
     , m_watcher(std::make_unique<AresSocketWatcher>())
 {
     static const int libraryStatus = ares_library_init(ARES_LIB_INIT_ALL);
@@ -76,21 +77,17 @@ AresLookup::AresLookup(const Config &config, QObject *parent)
         return;
     }
 
-    // The hosts file is consulted on its own (ares_gethostbyaddr with lookups "f") and DNS
-    // through ares_query, which ignores the lookups order: only a PTR query tells NXDOMAIN,
-    // time-outs and server failures apart.
-    char lookups[] = "f";
+    // The hosts file is our own index; DNS goes through ares_query, which never reads the
+    // hosts file: only a PTR query tells NXDOMAIN, time-outs and server failures apart.
     ares_options options{};
     // Hand SERVFAIL and REFUSED answers to us instead of retrying them until they look like
     // a server that never answered: the user is told which of the two happened.
     options.flags = ARES_FLAG_NOCHECKRESP;
     options.timeout = TimeoutMs;
     options.tries = Tries;
-    options.lookups = lookups;
     options.sock_state_cb = &AresSocketWatcher::sockStateCallback;
     options.sock_state_cb_data = m_watcher.get();
-    const int mask = ARES_OPT_FLAGS | ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_LOOKUPS |
-                     ARES_OPT_SOCK_STATE_CB;
+    const int mask = ARES_OPT_FLAGS | ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_SOCK_STATE_CB;
 
     ares_channel channel = nullptr;
     int status = ares_init_options(&channel, &options, mask);
@@ -151,15 +148,18 @@ void AresLookup::StartLookup(const QString &address)
         return;
     }
 
+    // A name in the hosts file answers (from the event loop, as every answer); a line
+    // whose name is nothing showable goes on to DNS.
     if (m_config.useHostsFile) {
-        // A hit runs hostsCallback before this call returns; a miss goes on to DNS there.
-        ++m_aresDepth;
-        ares_gethostbyaddr(m_channel, &addr, sizeof addr, AF_INET, &AresLookup::hostsCallback,
-                           new CallContext{this, id});
-        --m_aresDepth;
-    } else {
-        startQuery(id);
+        if (const auto name = m_hosts.nameOf(ntohl(addr.s_addr))) {
+            const QString shown = sanitizedName(name->constData());
+            if (!shown.isEmpty()) {
+                finish(id, Found, shown);
+                return;
+            }
+        }
     }
+    startQuery(id);
     m_watcher->rearm();
 }
 
@@ -200,23 +200,6 @@ const AresLookup::Request *AresLookup::runningRequest(const CallContext &context
     if (it == self->m_requests.cend() || it->stage != Stage::Running)
         return nullptr;
     return &*it;
-}
-
-void AresLookup::hostsCallback(void *arg, int status, int, hostent *host)
-{
-    const std::unique_ptr<CallContext> context(static_cast<CallContext *>(arg));
-    const Request *request = runningRequest(*context);
-    if (!request)
-        return;
-    AresLookup *self = context->self;
-    if (status == ARES_SUCCESS && host) {
-        const QString name = sanitizedName(host->h_name);
-        if (!name.isEmpty()) {
-            self->finish(context->id, Found, name);
-            return;
-        }
-    }
-    self->startQuery(context->id);
 }
 
 void AresLookup::ptrCallback(void *arg, int status, int, unsigned char *abuf, int alen)

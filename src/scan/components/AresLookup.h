@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scan/components/HostsIndex.h"
 #include "scan/components/LookupControl.h"
 
 #include <QElapsedTimer>
@@ -10,11 +11,11 @@
 #include <memory>
 
 struct ares_channeldata;
-struct hostent;
 class AresSocketWatcher;
 
-// Reverse lookups with c-ares on the Qt event loop: the hosts file first, then a PTR query
-// to the DNS servers. A server that never answers ends a lookup after 1.5 s + 3 s (the
+// Reverse lookups on the Qt event loop: the hosts file first (through our own index, as
+// c-ares would parse the whole file for every lookup), then a PTR query with c-ares to the
+// DNS servers. A server that never answers ends a lookup after 1.5 s + 3 s (the
 // second try waits twice as long) per configured server.
 //
 // Answers are always delivered from the event loop, except those of CancelLookups and of
@@ -30,6 +31,7 @@ public:
         // of /etc/resolv.conf; empty means the system's.
         QString servers;
         bool useHostsFile = true;
+        QString hostsFile = QStringLiteral("/etc/hosts");
     };
 
     static constexpr int Capacity = 1000;
@@ -77,7 +79,6 @@ private:
     };
 
     static const Request *runningRequest(const CallContext &context);
-    static void hostsCallback(void *arg, int status, int timeouts, hostent *host);
     static void ptrCallback(void *arg, int status, int timeouts, unsigned char *abuf, int alen);
 
     void startQuery(quint64 id);
@@ -90,6 +91,7 @@ private:
     Config m_config;
     QString m_tag;
     QString m_initError;
+    HostsIndex m_hosts;
     std::unique_ptr<AresSocketWatcher> m_watcher;
     ares_channeldata *m_channel = nullptr;
     QHash<quint64, Request> m_requests;

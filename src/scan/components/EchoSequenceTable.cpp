@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-EchoSequenceTable::EchoSequenceTable()
+EchoSequenceTable::EchoSequenceTable(std::uint16_t first)
     : m_slots(Capacity)
+    , m_next(first)
 {}
 
 std::optional<std::uint16_t> EchoSequenceTable::add(Request request)

@@ -26,14 +26,15 @@ public:
         QString tag;
         QByteArray payload;
         std::int64_t deadlineNs = 0; // monotonic clock
-        std::int64_t sentNs = 0;
+        std::int64_t sentNs = 0;     // real-time clock, as the kernel stamps replies
         bool sent = false;
         int ttl = 0;
         std::uint64_t waiter = 0; // non-zero: a waiting send is blocked on this request
         std::uint64_t serial = 0; // order of adding
     };
 
-    EchoSequenceTable();
+    // Numbers are handed out from `first` on.
+    explicit EchoSequenceTable(std::uint16_t first = 0);
 
     int size() const { return m_count; }
 

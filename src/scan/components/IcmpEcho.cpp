@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
@@ -16,7 +17,6 @@
 #include <linux/icmp.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -34,6 +34,14 @@ std::int64_t monotonicNs()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// The clock of the kernel's receive time stamps (SO_TIMESTAMPNS).
+std::int64_t realTimeNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
     return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
@@ -109,11 +117,12 @@ QString errorCause(int type, int code)
     return code == 0 ? u"TTL expired in transit"_s : u"Fragment reassembly time exceeded"_s;
 }
 
-std::uint16_t rawIdentifier()
+// Identifiers, first sequence numbers and the value each request carries are random, so
+// that someone who can forge a source address but cannot see our requests has to guess
+// them all at once to make a silent address look alive.
+std::uint16_t randomWord()
 {
-    // Distinct per instance in one process, and unlikely to meet another program's ping.
-    static std::atomic<std::uint16_t> instances{0};
-    return static_cast<std::uint16_t>(getpid() * 31 + instances++ * 0x9e37);
+    return static_cast<std::uint16_t>(QRandomGenerator::system()->generate());
 }
 
 } // namespace
@@ -125,6 +134,7 @@ IcmpEcho::IcmpEcho(QObject *parent)
 IcmpEcho::IcmpEcho(SocketChoice choice, QObject *parent)
     : EchoControl(parent)
     , m_receiveBuffer(MaxPayload + 2048, '\0')
+    , m_table(randomWord())
 {
     setEchoData(QString());
     m_timeoutTimer.setSingleShot(true);
@@ -172,7 +182,7 @@ void IcmpEcho::openSocket(SocketChoice choice)
         m_fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
         if (m_fd >= 0) {
             m_mode = Mode::Raw;
-            m_id = rawIdentifier();
+            m_id = randomWord();
             // A raw socket sees every ICMP message of the host; keep only what can be ours.
             icmp_filter filter{};
             filter.data = ~((1U << IcmpPacket::EchoReplyType) |
@@ -193,6 +203,10 @@ void IcmpEcho::openSocket(SocketChoice choice)
             "raw sockets: setcap cap_net_raw+ep %3"_s.arg(datagramError, rawError, program);
         return;
     }
+    // Replies carry the time the kernel received them, so a busy event loop adds nothing to
+    // a round-trip time.
+    const int on = 1;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     // Room for a burst of replies that arrive before the event loop reads them.
     if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBufferBytes,
                      sizeof ReceiveBufferBytes) != 0)
@@ -238,7 +252,10 @@ void IcmpEcho::SendEcho(const QString &address)
         request.target = *target;
         request.address = address;
         request.tag = m_tag;
-        request.payload = m_payload;
+        // The banner, then a value of this request alone that the reply must echo.
+        const quint64 nonce = QRandomGenerator::system()->generate64();
+        request.payload =
+            m_payload + QByteArray(reinterpret_cast<const char *>(&nonce), sizeof nonce);
         request.deadlineNs = monotonicNs() + std::max(m_timeout, 0) * NsPerMs;
         request.ttl = std::clamp(m_ttl, 1, 255);
         request.waiter = waiter;
@@ -272,7 +289,7 @@ int IcmpEcho::sendRequest(std::uint16_t sequence, Request &request)
     to.sin_addr.s_addr = htonl(request.target);
     bool drained = false;
     for (;;) {
-        request.sentNs = monotonicNs();
+        request.sentNs = realTimeNs();
         if (::sendto(m_fd, packet.constData(), size_t(packet.size()), 0,
                      reinterpret_cast<const sockaddr *>(&to), sizeof to) >= 0) {
             request.sent = true;
@@ -332,6 +349,7 @@ void IcmpEcho::readSocket()
     if (m_mode == Mode::Datagram)
         drainErrorQueue();
     sockaddr_in from{};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(int))];
     iovec vector{m_receiveBuffer.data(), size_t(m_receiveBuffer.size())};
     msghdr message{};
     message.msg_iov = &vector;
@@ -341,6 +359,8 @@ void IcmpEcho::readSocket()
     for (int budget = 16384; budget > 0; --budget) {
         message.msg_name = &from;
         message.msg_namelen = sizeof from;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
         message.msg_flags = 0;
         const ssize_t length = ::recvmsg(m_fd, &message, MSG_DONTWAIT);
         if (length < 0) {
@@ -360,11 +380,25 @@ void IcmpEcho::readSocket()
         if (packet.id != m_id)
             continue;
         if (packet.kind == IcmpPacket::Kind::EchoReply)
-            handleReply(packet.sequence, packet.source, packet.payload);
+            handleReply(packet.sequence, packet.source, packet.payload, receivedNs(message));
         else if (packet.kind == IcmpPacket::Kind::Error)
             handleError(packet.sequence, packet.quotedDestination, packet.type, packet.code,
                         packet.source);
     }
+}
+
+std::int64_t IcmpEcho::receivedNs(msghdr &message)
+{
+    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS &&
+            header->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(header), sizeof stamp);
+            return std::int64_t(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+        }
+    }
+    return realTimeNs(); // a kernel without stamps: the next best time
 }
 
 void IcmpEcho::drainErrorQueue()
@@ -409,14 +443,15 @@ void IcmpEcho::drainErrorQueue()
     }
 }
 
-void IcmpEcho::handleReply(std::uint16_t sequence, std::uint32_t source, QByteArrayView payload)
+void IcmpEcho::handleReply(std::uint16_t sequence, std::uint32_t source, QByteArrayView payload,
+                           std::int64_t receivedNs)
 {
-    const std::int64_t now = monotonicNs();
     const Request *request = m_table.find(sequence);
     // Late replies, duplicates and replies from elsewhere find nothing that fits.
     if (!request || !request->sent || request->target != source || payload != request->payload)
         return;
-    const std::int64_t milliseconds = (now - request->sentNs) / NsPerMs;
+    // A real-time clock set back meanwhile must not give a negative time.
+    const std::int64_t milliseconds = (receivedNs - request->sentNs) / NsPerMs;
     finish(sequence, Answered, int(std::clamp<std::int64_t>(milliseconds, 0, 32767)), {});
 }
 

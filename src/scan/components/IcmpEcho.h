@@ -85,7 +85,9 @@ private:
     void sendQueued();
     void readSocket();
     void drainErrorQueue();
-    void handleReply(std::uint16_t sequence, std::uint32_t source, QByteArrayView payload);
+    void handleReply(std::uint16_t sequence, std::uint32_t source, QByteArrayView payload,
+                     std::int64_t receivedNs);
+    static std::int64_t receivedNs(struct msghdr &message);
     void handleError(std::uint16_t sequence, std::uint32_t destination, int type, int code,
                      std::uint32_t router);
     void expireRequests();

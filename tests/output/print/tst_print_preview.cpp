@@ -2,11 +2,13 @@
 
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
+#include "fakes/SmallDisk.h"
 #include "output/print/PrintEngine.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPointer>
 #include <QPrinter>
@@ -116,6 +118,38 @@ private Q_SLOTS:
         QCOMPARE(text.readAllStandardOutput().count('\f'), form->vsPrint->PageTotal());
         QVERIFY(form->isVisible());
         QCOMPARE(state(), "Zoom 95% / Page 2 / PN-+");
+    }
+
+    void printOverPdfOnFullDisk()
+    {
+        QVERIFY(open(200));
+        QTemporaryDir dir;
+        const QString why = SmallDisk::mount(dir.path(), 512 * 1024);
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+        const auto unmount = qScopeGuard([&] { SmallDisk::unmount(dir.path()); });
+        const QString path = dir.filePath("report.pdf");
+        const auto printTo = [&] {
+            PrintEngine::setNextPrinterSetup([&](QPrinter &printer) {
+                printer.setOutputFileName(path);
+                return true;
+            });
+            return form->vsPrint->PrintAllPages();
+        };
+        QVERIFY(printTo());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray old = file.readAll();
+        file.close();
+        QVERIFY(old.startsWith("%PDF") && SmallDisk::fill(dir.path(), 0));
+
+        QVERIFY(!printTo());
+        const auto shown = MessageBox::takeShown();
+        QVERIFY(shown.size() == 1 && shown[0].text.contains(QDir::toNativeSeparators(path)) &&
+                shown[0].text.contains("No space left"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.pdf"});
     }
 };
 

@@ -2,7 +2,9 @@
 #include "scan/components/IcmpPacket.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
 
 #include <arpa/inet.h>
@@ -35,6 +37,13 @@ struct Recorder
     }
     QStringList outcomes;
 };
+
+void addChoices()
+{
+    QTest::addColumn<int>("choice");
+    QTest::newRow("datagram") << int(Choice::DatagramOnly);
+    QTest::newRow("raw") << int(Choice::RawOnly);
+}
 
 // A raw socket on 127.0.0.66: sees the requests sent there and forges ICMP errors.
 struct Probe
@@ -72,7 +81,45 @@ struct Probe
                          reinterpret_cast<sockaddr *>(&to), sizeof to) > 0);
     }
 
+    // The first echo request that reached the probe, or a Malformed one.
+    IcmpPacket::Parsed takeRequest()
+    {
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            const auto packet = IcmpPacket::parseDatagram({buffer, n});
+            if (packet.kind == IcmpPacket::Kind::EchoRequest)
+                return packet;
+        }
+        return {};
+    }
+
+    // An echo reply from the probe's address to 127.0.0.1.
+    void forgeReply(std::uint16_t id, std::uint16_t sequence, QByteArrayView payload)
+    {
+        QByteArray message = IcmpPacket::echoRequest(id, sequence, payload);
+        message[0] = char(IcmpPacket::EchoReplyType);
+        message[2] = message[3] = 0;
+        qToBigEndian(IcmpPacket::checksum(message), message.data() + 2);
+        sockaddr_in to{AF_INET, 0, {inet_addr("127.0.0.1")}, {}};
+        QVERIFY(::sendto(fd, message.constData(), size_t(message.size()), 0,
+                         reinterpret_cast<sockaddr *>(&to), sizeof to) > 0);
+    }
+
     int fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK, IPPROTO_ICMP);
+    char buffer[2048];
+};
+
+// Keeps the kernel from answering echo requests while it lives, so that only the probe's
+// forged replies come back.
+struct NoKernelReplies
+{
+    static bool set(const char *value)
+    {
+        QFile file("/proc/sys/net/ipv4/icmp_echo_ignore_all");
+        return file.open(QIODevice::WriteOnly) && file.write(value) > 0;
+    }
+    NoKernelReplies() { ok = set("1"); }
+    ~NoKernelReplies() { set("0"); }
+    bool ok = false;
 };
 
 } // namespace
@@ -87,12 +134,7 @@ private Q_SLOTS:
             QSKIP("needs the private test network: run through tests/net/testnet.sh");
     }
 
-    void sweepPastSequenceWrap_data()
-    {
-        QTest::addColumn<int>("choice");
-        QTest::newRow("datagram") << int(Choice::DatagramOnly);
-        QTest::newRow("raw") << int(Choice::RawOnly);
-    }
+    void sweepPastSequenceWrap_data() { addChoices(); }
 
     // 70,000 requests, each sent from an answer's handler, pass the 16-bit sequence number
     // while three silent requests stay in flight: their numbers must not be handed out
@@ -192,6 +234,69 @@ private Q_SLOTS:
                               u"127.0.0.66 0 "_s, u"127.0.1.1 1 Request timed out"_s,
                               u"waiting 1 Request timed out"_s}));
         QTEST(probe.arrivedTtl(), "onTheWire");
+    }
+
+    // A reply that waits while the event loop is busy keeps the time the kernel got it.
+    void busyLoopAddsNoTime_data() { addChoices(); }
+    void busyLoopAddsNoTime()
+    {
+        QFETCH(int, choice);
+        IcmpEcho echo{Choice(choice)};
+        int roundTrip = -1;
+        QObject::connect(&echo, &EchoControl::EchoReply, &echo,
+                         [&](const QString &, std::int16_t ms, std::int16_t status) {
+                             roundTrip = status == 0 ? ms : 9999;
+                         });
+        echo.SendEcho(u"127.0.0.7"_s);
+        QThread::msleep(200);
+        QTRY_VERIFY(roundTrip >= 0);
+        QVERIFY2(roundTrip < 5, qPrintable(QString::number(roundTrip)));
+    }
+
+    // Someone who knows our identifier and sequence number but not the value the request
+    // carried after the banner cannot make a silent address answer; someone who sees the
+    // request can (the control that forged replies arrive at all).
+    void forgedReplies_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("forged"); // payload: banner, wrong value, or copied
+        QTest::addColumn<int>("status");
+        const int datagram = int(Choice::DatagramOnly), raw = int(Choice::RawOnly);
+        QTest::newRow("datagram, banner alone") << datagram << "banner" << 1;
+        QTest::newRow("datagram, wrong value") << datagram << "wrong" << 1;
+        QTest::newRow("datagram, copied request") << datagram << "copied" << 0;
+        QTest::newRow("raw, banner alone") << raw << "banner" << 1;
+        QTest::newRow("raw, wrong value") << raw << "wrong" << 1;
+        QTest::newRow("raw, copied request") << raw << "copied" << 0;
+    }
+    void forgedReplies()
+    {
+        QFETCH(int, choice);
+        QFETCH(QString, forged);
+        QFETCH(int, status);
+        NoKernelReplies silence;
+        QVERIFY(silence.ok);
+        Probe probe;
+        IcmpEcho echo{Choice(choice)};
+        Recorder recorder(echo);
+        echo.setEchoData(u"Vantrel banner"_s);
+        echo.setEchoTimeout(300);
+        echo.SendEcho(u"127.0.0.66"_s);
+        IcmpPacket::Parsed request;
+        QVERIFY(QTest::qWaitFor([&] {
+            request = probe.takeRequest();
+            return request.kind == IcmpPacket::Kind::EchoRequest;
+        }));
+        QVERIFY(request.payload.startsWith("Vantrel banner") &&
+                request.payload.size() > qsizetype(sizeof "Vantrel banner"));
+        QByteArray payload = request.payload.toByteArray();
+        if (forged == "banner")
+            payload = "Vantrel banner";
+        else if (forged == "wrong")
+            payload.back() = char(payload.back() ^ 1);
+        probe.forgeReply(request.id, request.sequence, payload);
+        QTRY_COMPARE(recorder.outcomes.size(), 1);
+        QCOMPARE(recorder.outcomes[0].section(' ', 1, 1).toInt(), status);
     }
 };
 

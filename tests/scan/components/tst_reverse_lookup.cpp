@@ -2,8 +2,10 @@
 
 #include "scan/components/LookupRecorder.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <netinet/in.h>
@@ -79,6 +81,45 @@ private Q_SLOTS:
         QCOMPARE(LookupControl::Status(recorder.answers.last().status), status);
         QTEST(recorder.answers.last().result, "result");
         QCOMPARE(recorder.answers.last().tag, u"3:7"_s);
+    }
+
+    // The hosts file answers before DNS, as a resolver's file lookup would (comments, blanks
+    // and tabs, the first line and its first name win), and a change to the file shows in
+    // the next lookup, also one that keeps its size.
+    void hostsFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("hosts");
+        const auto write = [&](const QByteArray &text, int secondsAgo) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() &&
+                   file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
+                                    QFileDevice::FileModificationTime);
+        };
+        FakeDnsServer server;
+        AresLookup lookup({server.address, true, path});
+        LookupRecorder recorder(&lookup);
+        const auto ask = [&](const QString &address, bool dns = false) {
+            const qsizetype before = recorder.answers.size();
+            lookup.StartLookup(address);
+            if (dns && !QTest::qWaitFor([&] { return server.answer(LookupControl::NoName); }))
+                return u"no query"_s;
+            return QTest::qWaitFor([&] { return recorder.answers.size() > before; })
+                       ? recorder.answers.last().result
+                       : u"no answer"_s;
+        };
+        QVERIFY(write("# 10.9.8.5 commented.test\n10.9.8.7 first.test alias # x\n"
+                      "10.9.8.7 later.test\n \t10.9.8.6\tsix.test\n10.9.8.4\n",
+                      30));
+        QCOMPARE(ask(u"10.9.8.7"_s), u"first.test"_s);
+        QCOMPARE(ask(u"10.9.8.6"_s), u"six.test"_s);
+        QCOMPARE(ask(u"10.9.8.5"_s, true), u"No name found"_s);
+        QCOMPARE(ask(u"10.9.8.4"_s, true), u"No name found"_s);
+        QVERIFY(write("10.9.8.7 second.test\n", 20));
+        QCOMPARE(ask(u"10.9.8.7"_s), u"second.test"_s);
+        QVERIFY(write("10.9.8.7 thirdd.test\n", 10)); // same size, newer
+        QCOMPARE(ask(u"10.9.8.7"_s), u"thirdd.test"_s);
+        QCOMPARE(ask(u"10.9.8.6"_s, true), u"No name found"_s);
     }
 
     // A name from outside never brings controls, blanks or overlong text into a cell.
