@@ -2,7 +2,9 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <optional>
+#include <type_traits>
 
 using namespace Qt::StringLiterals;
 

@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -86,6 +89,37 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], "IP Address  Response Time  DNS Lookup");
         QCOMPARE(lines[1].indexOf(" ms"), lines[0].indexOf("Response") + 1);
+    }
+
+    // The window's saved settings apply unless an option overrides them; none is written.
+    void savedSettingsApply()
+    {
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/Vantrel"_s;
+        QVERIFY(QDir().mkpath(folder));
+        QFile store(folder + u"/Vantrel.conf"_s);
+        const QByteArray saved = "[ICMP]\nPINGS%20Per%20Node=3\nTimeout=300\nTTL=9\n"
+                                 "[DNS]\nActive=False\n[Scan]\nReverse=True\n";
+        QVERIFY(store.open(QIODevice::WriteOnly));
+        store.write(saved);
+        store.close();
+        const ScanProgram run =
+            ScanProgram::run({u"--format"_s, u"jsonl"_s, u"--ttl"_s, u"64"_s, u"127.0.0.1"_s});
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        QCOMPARE(store.readAll(), saved);
+        store.remove();
+        QCOMPARE(run.exitCode, 1); // inverted: 127.0.0.1 answers, so nothing is listed
+        const QJsonObject settings = QJsonDocument::fromJson(run.out)
+                                         .object()
+                                         .value(u"summary"_s)
+                                         .toObject()
+                                         .value(u"settings"_s)
+                                         .toObject();
+        QCOMPARE(settings.value(u"pings"_s).toInt(), 3);
+        QCOMPARE(settings.value(u"timeout_ms"_s).toInt(), 300);
+        QCOMPARE(settings.value(u"ttl"_s).toInt(), 64);
+        QCOMPARE(settings.value(u"dns"_s).toBool(), false);
+        QCOMPARE(settings.value(u"inverted"_s).toBool(), true);
     }
 
     void helpDocumentsEverything()
