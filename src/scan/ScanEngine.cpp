@@ -57,8 +57,9 @@ void ScanEngine::setInter_Ping_Delay(int milliseconds)
 void ScanEngine::setAddressRate(int perSecond)
 {
     m_addressRate = std::max(0, perSecond);
-    // The timer ticks at most once a millisecond; faster rates hand out a batch per tick.
-    m_pingTimer.setInterval(m_addressRate > 0 ? std::max(1, 1000 / m_addressRate) : m_delayMs);
+    // Two ticks per address keep each within half a period of its time; the timer ticks at
+    // most once a millisecond, so faster rates hand out a batch per tick.
+    m_pingTimer.setInterval(m_addressRate > 0 ? std::max(1, 500 / m_addressRate) : m_delayMs);
     restartPacing();
 }
 
