@@ -21,16 +21,26 @@ bool OutputTarget::open()
 {
     if (m_path.isEmpty()) {
         // Bytes pass unchanged (CR LF stays CR LF); the descriptor stays open for others.
-        if (!m_stdout.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-            m_error = m_stdout.errorString();
+        if (!m_direct.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+            m_error = m_direct.errorString();
             return false;
         }
         return true;
     }
+    const QFileInfo target(m_path);
     // QSaveFile would write beside a directory of that name and then fail to replace it.
-    if (QFileInfo(m_path).isDir()) {
+    if (target.isDir()) {
         m_error = u"It is a folder."_s;
         return false;
+    }
+    // A pipe or device (/dev/stdout, a FIFO) is written to, never replaced by a file.
+    if (target.exists() && !target.isFile()) {
+        m_direct.setFileName(m_path);
+        if (!m_direct.open(QIODevice::WriteOnly)) {
+            m_error = m_direct.errorString();
+            return false;
+        }
+        return true;
     }
     if (!m_file.open(QIODevice::WriteOnly)) {
         m_error = m_file.errorString();
@@ -41,14 +51,14 @@ bool OutputTarget::open()
 
 QIODevice &OutputTarget::device()
 {
-    return m_path.isEmpty() ? static_cast<QIODevice &>(m_stdout) : m_file;
+    return m_direct.isOpen() ? static_cast<QIODevice &>(m_direct) : m_file;
 }
 
 bool OutputTarget::commit()
 {
-    if (m_path.isEmpty()) {
-        if (!m_stdout.flush() || m_stdout.error() != QFileDevice::NoError) {
-            m_error = m_stdout.errorString();
+    if (m_direct.isOpen()) {
+        if (!m_direct.flush() || m_direct.error() != QFileDevice::NoError) {
+            m_error = m_direct.errorString();
             return false;
         }
         return true;

@@ -5,7 +5,8 @@
 #include <QString>
 
 // Where the rows go: standard output, or a file that replaces an existing one only once it
-// is complete and flushed, so a failed run leaves the old file intact.
+// is complete and flushed, so a failed run leaves the old file intact. Pipes and devices
+// named as the output are written to directly.
 class OutputTarget
 {
 public:
@@ -22,7 +23,7 @@ public:
 
 private:
     QString m_path;
-    QFile m_stdout;
+    QFile m_direct; // standard output, a pipe or a device
     QSaveFile m_file;
     QString m_error;
 };

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -133,6 +134,23 @@ private Q_SLOTS:
               "jsonl",      "SIGINT",    "SIGTERM",  "  0 ",    "  1 ",       "  2 ",
               "  3 ",       "  4 ",      "130",      "143"})
             QVERIFY2(help.contains(QLatin1StringView(word)), word);
+    }
+
+    // A pipe named as the output is written to, not replaced by a file.
+    void outputToNamedPipe()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"rows"_s);
+        QCOMPARE(QProcess::execute(u"mkfifo"_s, {fifo}), 0);
+        QProcess reader;
+        reader.start(u"cat"_s, {fifo});
+        const ScanProgram run =
+            ScanProgram::run({u"-n"_s, u"-c"_s, u"1"_s, u"-o"_s, fifo, u"127.0.0.1"_s});
+        QVERIFY(reader.waitForFinished(10000));
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY(
+            reader.readAllStandardOutput().startsWith("# Scan from 127.0.0.1 to 127.0.0.1\r\n"));
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
     }
 
     void fullOutputDevice()
