@@ -12,7 +12,7 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config git
     qt6-base-dev libqt6opengl6-dev libgl-dev libc-ares-dev
     fonts-dejavu-core fontconfig
-    dnsmasq-base iproute2 util-linux poppler-utils python3
+    dnsmasq-base iproute2 util-linux poppler-utils python3 fping
 )
 
 install_missing() {

@@ -49,7 +49,18 @@ ScanEngine::ScanEngine(EchoControl &echo, LookupControl &lookup, ResultGrid &tab
 
 void ScanEngine::setInter_Ping_Delay(int milliseconds)
 {
-    m_pingTimer.setInterval(std::max(1, milliseconds));
+    m_delayMs = std::max(1, milliseconds);
+    if (m_addressRate == 0)
+        m_pingTimer.setInterval(m_delayMs);
+    restartPacing();
+}
+
+void ScanEngine::setAddressRate(int perSecond)
+{
+    m_addressRate = std::max(0, perSecond);
+    // Two ticks per address keep each within half a period of its time; the timer ticks at
+    // most once a millisecond, so faster rates hand out a batch per tick.
+    m_pingTimer.setInterval(m_addressRate > 0 ? std::max(1, 500 / m_addressRate) : m_delayMs);
     restartPacing();
 }
 
@@ -168,8 +179,17 @@ void ScanEngine::PING_Timer_Timer()
     // The timer drops intervals it could not keep; a late tick hands out what fell due
     // meanwhile, a few at most, so the delay between requests holds on a busy machine.
     const std::int64_t interval = std::int64_t{m_pingTimer.interval()} * 1'000'000;
-    const std::int64_t due = m_pacingClock.nsecsElapsed() / interval - (m_sentCount - m_pacingBase);
-    const std::int64_t batch = std::clamp<std::int64_t>(due, 1, MaxCatchUp);
+    const std::int64_t elapsed = m_pacingClock.nsecsElapsed();
+    const std::int64_t handedOut = m_sentCount - m_pacingBase;
+    std::int64_t batch = 0;
+    if (m_addressRate > 0) {
+        // Ticks and the rate do not divide evenly: a tick may owe nothing yet.
+        const std::int64_t perTick = std::max<std::int64_t>(1, m_addressRate / 1000);
+        batch = std::clamp<std::int64_t>(elapsed * m_addressRate / 1'000'000'000 - handedOut, 0,
+                                         perTick * MaxCatchUp);
+    } else {
+        batch = std::clamp<std::int64_t>(elapsed / interval - handedOut, 1, MaxCatchUp);
+    }
     for (std::int64_t i = 0; i < batch && m_pingTimer.isActive(); ++i)
         handOutNextAddress();
 }

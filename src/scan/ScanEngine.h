@@ -32,9 +32,15 @@ public:
     bool Reverse_Scan = false;
 
     QTimer &PING_Timer() { return m_pingTimer; }
-    int Inter_Ping_Delay() const { return m_pingTimer.interval(); }
+    int Inter_Ping_Delay() const { return m_delayMs; }
     // Never lets an interval of 0 reach the timer: that would spin the event loop.
     void setInter_Ping_Delay(int milliseconds);
+
+    // Addresses per second, handed out evenly and several per tick where the timer cannot
+    // tick that fast; overrides the delay while above 0. For sweeps run without a window,
+    // which has no such setting.
+    void setAddressRate(int perSecond);
+    int addressRate() const { return m_addressRate; }
 
     bool isRunning() const { return m_running; }
     std::int64_t Scan_Number() const { return m_scanNumber; }
@@ -81,6 +87,8 @@ private:
     // Time since the walk last ran at the set delay, and the count sent by then.
     QElapsedTimer m_pacingClock;
     std::int64_t m_pacingBase = 0;
+    int m_addressRate = 0;
+    int m_delayMs = 250; // the set delay, kept while a rate drives the timer
 
     bool m_running = false;
     IP_Functions::AddressNumber m_startAddress = 0;

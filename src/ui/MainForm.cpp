@@ -4,6 +4,7 @@
 #include "app/Version.h"
 #include "app/desktop/Globals.h"
 #include "output/print/PrintPreviewForm.h"
+#include "scan/AddressRange.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
@@ -269,6 +270,17 @@ QTimer &MainForm::PING_Timer()
 
 void MainForm::Scan_Button_Click()
 {
+    // A block or dash range typed into the starting box, with nothing in the ending box, is
+    // written out into both boxes; whatever else the boxes hold keeps its usual meaning.
+    if (!m_engine->isRunning() && Ending_IP->text().trimmed().isEmpty()) {
+        const QString typed = Starting_IP->text();
+        if (typed.contains(u'/') || typed.contains(u'-')) {
+            if (const auto range = AddressRange::parse(typed).range) {
+                Starting_IP->setText(range->firstText());
+                Ending_IP->setText(range->lastText());
+            }
+        }
+    }
     m_engine->Scan_Button_Click();
 }
 

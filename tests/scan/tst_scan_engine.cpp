@@ -221,6 +221,23 @@ private Q_SLOTS:
         QCOMPARE(view->icmpPercent, 100);
     }
 
+    // Faster than the timer can tick: batches per tick, every address once and in order, and
+    // the delay setting survives for when the rate is lifted.
+    void rateHandsOutBatches()
+    {
+        engine->setInter_Ping_Delay(40);
+        engine->setAddressRate(20000);
+        QCOMPARE(engine->PING_Timer().interval(), 1);
+        start(QStringLiteral("10.0.0.0"), QStringLiteral("10.0.3.231"));
+        QVERIFY(QTest::qWaitFor([&] { return !engine->PING_Timer().isActive(); }, 5000));
+        QCOMPARE(echo->sent.size(), 1000);
+        for (qsizetype i = 0; i < echo->sent.size(); ++i)
+            QCOMPARE(echo->sent[i].address, IP_Functions::Number_To_Address(0x0A000000 + i));
+        QCOMPARE(engine->Inter_Ping_Delay(), 40);
+        engine->setAddressRate(0);
+        QCOMPARE(engine->PING_Timer().interval(), 40);
+    }
+
     void lookupGateHoldsTheWalk()
     {
         lookup->capacity = 12;

@@ -115,15 +115,68 @@ private Q_SLOTS:
         QVERIFY(form->engine().isRunning());
     }
 
-    void refusedStartShowsMessage()
+    // What the boxes hold at the click; a block or dash range in the starting box with an
+    // empty ending box is written out into both boxes and scanned.
+    void startFromTypedRange_data()
     {
-        form->Starting_IP->setText(QStringLiteral("10.0.0.6"));
-        form->Ending_IP->setText(QStringLiteral("10.0.0.5"));
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("refusal"); // empty: the scan starts
+        QTest::addColumn<QString>("scanStart");
+        QTest::addColumn<QString>("scanEnd");
+        const QString badStart = QStringLiteral("The starting address is not a valid IP address !");
+        const QString badEnd = QStringLiteral("The ending address is not a valid IP address !");
+        QTest::newRow("reversed") << "10.0.0.6"
+                                  << "10.0.0.5"
+                                  << "You starting address is greater than your ending address !"
+                                  << "10.0.0.6"
+                                  << "10.0.0.5";
+        QTest::newRow("block, empty end") << "10.0.0.9/30"
+                                          << ""
+                                          << ""
+                                          << "10.0.0.8"
+                                          << "10.0.0.11";
+        QTest::newRow("dash, blank end") << "10.0.0.1-10.0.0.4"
+                                         << " "
+                                         << ""
+                                         << "10.0.0.1"
+                                         << "10.0.0.4";
+        QTest::newRow("block with an end scans from its address") << "10.0.0.5/24"
+                                                                  << "10.0.0.9"
+                                                                  << ""
+                                                                  << "10.0.0.5/24"
+                                                                  << "10.0.0.9";
+        QTest::newRow("single address, empty end") << "10.0.0.1"
+                                                   << "" << badEnd << "10.0.0.1"
+                                                   << "";
+        QTest::newRow("reversed dash, empty end") << "10.0.0.9-10.0.0.1"
+                                                  << "" << badStart << "10.0.0.9-10.0.0.1"
+                                                  << "";
+        QTest::newRow("bad prefix, empty end") << "10.0.0.0/33"
+                                               << "" << badEnd << "10.0.0.0/33"
+                                               << "";
+    }
+    void startFromTypedRange()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        QFETCH(QString, refusal);
+        QFETCH(QString, scanStart);
+        QFETCH(QString, scanEnd);
+        form->Starting_IP->setText(start);
+        form->Ending_IP->setText(end);
         form->Scan_Button_Click();
+        QCOMPARE(form->Starting_IP->text(), scanStart);
+        QCOMPARE(form->Ending_IP->text(), refusal.isEmpty() ? scanEnd : end);
         const auto shown = MessageBox::takeShown();
+        QCOMPARE(form->engine().isRunning(), refusal.isEmpty());
+        if (refusal.isEmpty()) {
+            QVERIFY(shown.isEmpty());
+            QCOMPARE(echo->sent.value(0).address, scanStart.section(u'/', 0, 0));
+            return;
+        }
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text,
-                 QStringLiteral("You starting address is greater than your ending address !"));
+        QCOMPARE(shown[0].text, refusal);
         QCOMPARE(shown[0].title, QStringLiteral("Vantrel"));
         QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
         QVERIFY(form->StatusBar->isHidden());

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "cli/ScanOptions.h"
+
+#include <QDateTime>
+#include <QString>
+
+class QIODevice;
+class ResultGrid;
+
+// Writes the listed rows in the chosen format. CSV is the window's export file, written by
+// the same writer; text and jsonl read the same table.
+namespace ResultWriter {
+
+struct Summary
+{
+    ScanOptions options;
+    QDateTime started, ended; // UTC
+    bool interrupted = false;
+};
+
+struct Counts
+{
+    qint64 listed = 0;
+    qint64 answered = 0; // rows with a round-trip time; the rest carry an error text
+};
+
+Counts count(ResultGrid &table);
+
+// False with `error` set when the device refused the text.
+bool write(QIODevice &device, ResultGrid &table, const Summary &summary, QString &error);
+
+} // namespace ResultWriter

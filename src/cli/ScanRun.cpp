@@ -1,0 +1,100 @@
+#include "cli/ScanRun.h"
+
+#include "app/Version.h"
+#include "cli/HeadlessScanView.h"
+#include "cli/OutputTarget.h"
+#include "cli/ProgressLine.h"
+#include "cli/ResultWriter.h"
+#include "cli/ScanEndWatcher.h"
+#include "cli/SignalWatcher.h"
+#include "scan/ScanEngine.h"
+#include "scan/components/AresLookup.h"
+#include "scan/components/IcmpEcho.h"
+#include "scan/components/ResultGrid.h"
+
+#include <QEventLoop>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+ScanRun::ScanRun(const ScanOptions &options)
+    : m_options(options)
+{}
+
+void ScanRun::message(const QString &text)
+{
+    std::fputs((u"vantrel-scan: "_s + text + u'\n').toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+int ScanRun::exec()
+{
+    const ScanOptions &o = m_options;
+    IcmpEcho echo;
+    if (!echo.isAvailable()) {
+        message(echo.unavailableReason());
+        return NoIcmpSocket;
+    }
+    OutputTarget output(o.outputFile);
+    if (!output.open()) {
+        message(u"Cannot write %1: %2"_s.arg(output.name(), output.error()));
+        return OutputFailed;
+    }
+
+    // Declared so that the engine goes before the controls whose signals it hears.
+    AresLookup lookup;
+    ResultGrid table;
+    HeadlessScanView view(o.range.firstText(), o.range.lastText());
+    ScanEngine engine(echo, lookup, table, view);
+    echo.setEchoData(Version::fileDescription() + u" Version "_s + Version::text() +
+                     u" (vantrel-scan)"_s);
+    echo.setEchoTimeout(o.settings.Ping_Timeout);
+    echo.setEchoTTL(o.settings.Ping_TTL);
+    engine.Pings_per_Node = o.settings.Pings_per_Node;
+    engine.setInter_Ping_Delay(o.settings.Inter_Ping_Delay);
+    engine.Resolve_DNS = o.settings.Resolve_DNS;
+    engine.Reverse_Scan = o.settings.Reverse_Scan;
+    if (o.rate > 0)
+        engine.setAddressRate(o.rate);
+
+    ScanEndWatcher watcher(view, echo, lookup);
+    SignalWatcher signalWatcher;
+    ProgressLine progress(o.range, view, lookup);
+    int stoppedBy = 0;
+    QObject::connect(&signalWatcher, &SignalWatcher::received, &watcher, [&](int signalNumber) {
+        if (stoppedBy != 0) {
+            watcher.endNow();
+            return;
+        }
+        stoppedBy = signalNumber;
+        if (engine.isRunning())
+            engine.Scan_Button_Click();
+        watcher.endWithin(echo.EchoTimeout());
+    });
+    QEventLoop loop;
+    QObject::connect(&watcher, &ScanEndWatcher::ended, &loop, &QEventLoop::quit);
+
+    ResultWriter::Summary summary{o, QDateTime::currentDateTimeUtc(), {}, false};
+    engine.Scan_Button_Click();
+    if (!view.isRunning()) {
+        message(view.refusal());
+        return echo.isAvailable() ? BadUsage : NoIcmpSocket;
+    }
+    if (ProgressLine::wanted(o.quiet))
+        progress.start();
+    loop.exec();
+    progress.stop();
+    summary.ended = QDateTime::currentDateTimeUtc();
+    summary.interrupted = stoppedBy != 0;
+
+    QString error;
+    if (!ResultWriter::write(output.device(), table, summary, error) || !output.commit()) {
+        message(
+            u"Cannot write %1: %2"_s.arg(output.name(), error.isEmpty() ? output.error() : error));
+        return OutputFailed;
+    }
+    if (stoppedBy != 0)
+        return SignalBase + stoppedBy;
+    return table.Rows() > 1 ? RowsListed : NothingListed;
+}

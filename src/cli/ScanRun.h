@@ -1,0 +1,29 @@
+#pragma once
+
+#include "cli/ScanOptions.h"
+
+// One run of vantrel-scan after its options were accepted: opens the ICMP socket and the
+// output, drives the scan engine through a view without a window until the scan has ended
+// or a signal stopped it, writes the rows and gives the exit status.
+class ScanRun
+{
+public:
+    enum ExitStatus
+    {
+        RowsListed = 0,
+        NothingListed = 1,
+        BadUsage = 2,
+        NoIcmpSocket = 3,
+        OutputFailed = 4,
+        SignalBase = 128, // + the signal's number
+    };
+
+    explicit ScanRun(const ScanOptions &options);
+    int exec();
+
+    // "vantrel-scan: " + text on standard error.
+    static void message(const QString &text);
+
+private:
+    ScanOptions m_options;
+};

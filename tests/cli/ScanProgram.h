@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+// Runs vantrel-scan as a user would: its own process, no display, and a platform plugin
+// name that cannot load, so a program that needed one would fail.
+struct ScanProgram
+{
+    int exitCode = -1;
+    QByteArray out, err;
+
+    static QProcessEnvironment environment()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+        return env;
+    }
+
+    static void start(QProcess &process, const QStringList &arguments, const QString &wrapper = {})
+    {
+        process.setProcessEnvironment(environment());
+        const QString program = QStringLiteral(VANTREL_SCAN_PROGRAM);
+        if (wrapper.isEmpty()) {
+            process.start(program, arguments);
+        } else {
+            QStringList words = wrapper.split(u' ');
+            process.start(words.takeFirst(), words + QStringList{program} + arguments);
+        }
+    }
+
+    static ScanProgram run(const QStringList &arguments, const QString &wrapper = {},
+                           const QString &stdoutFile = {})
+    {
+        QProcess process;
+        if (!stdoutFile.isEmpty())
+            process.setStandardOutputFile(stdoutFile);
+        start(process, arguments, wrapper);
+        ScanProgram result;
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+        return result;
+    }
+};
