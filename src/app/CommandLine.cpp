@@ -23,7 +23,7 @@ QString helpText()
            "\n"
            "Options:\n"
            "  -h, --help     Show this help and exit.\n"
-           "  -v, --version  Show the version and exit.\n"
+           "  -V, --version  Show the version and exit.\n"
            "Qt's own options (-platform, -style, -geometry ...) are accepted as well.\n"_s;
 }
 
@@ -40,7 +40,7 @@ Outcome parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
     const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help and exit."_s);
-    const QCommandLineOption version({u"v"_s, u"version"_s}, u"Show the version and exit."_s);
+    const QCommandLineOption version({u"V"_s, u"version"_s}, u"Show the version and exit."_s);
     parser.addOption(help);
     parser.addOption(version);
     const bool understood = parser.parse(arguments);

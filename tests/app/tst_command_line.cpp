@@ -20,7 +20,7 @@ private Q_SLOTS:
         QTest::newRow("nothing runs") << QStringList{} << Action::Run << 0 << QString();
         QTest::newRow("--version") << QStringList{"--version"} << Action::Version << 0
                                    << "vantrel " + Version::text() + "\n";
-        QTest::newRow("-v") << QStringList{"-v"} << Action::Version << 0 << "vantrel ";
+        QTest::newRow("-V") << QStringList{"-V"} << Action::Version << 0 << "vantrel ";
         QTest::newRow("--help") << QStringList{"--help"} << Action::Help << 0
                                 << "Usage: vantrel [options]\n";
         QTest::newRow("help despite a mistake")
