@@ -4,6 +4,7 @@
 #   ./dev.sh test    install what is missing, build, run every test (also under the
 #                    address and undefined-behaviour sanitizers)
 #   ./dev.sh bench   build the release preset and print the benchmark figures
+#   ./dev.sh package build the release preset and the Debian package vantrel_<version>_<arch>.deb
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,6 +14,7 @@ PACKAGES=(
     qt6-base-dev libqt6opengl6-dev libgl-dev libc-ares-dev
     fonts-dejavu-core fontconfig
     dnsmasq-base iproute2 util-linux poppler-utils python3 fping
+    dpkg-dev file desktop-file-utils appstream lintian man-db
 )
 
 install_missing() {
@@ -39,6 +41,14 @@ build() {
     cmake --build --preset "$1" -j "$(nproc)"
 }
 
+# The release build of what the package holds, and the package (CPack; dpkg-shlibdeps
+# computes Depends). The tests and benchmarks of the release preset are left out.
+package() {
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "$(nproc)" --target vantrel_package_contents
+    cpack --preset release
+}
+
 run_tests() {
     local preset=$1
     QT_QPA_PLATFORM=offscreen ctest --preset "$preset" -j "$(nproc)" \
@@ -62,6 +72,9 @@ test)
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_tests asan
+    echo "== The Debian package: built, checked, installed, used and removed =="
+    package
+    tests/package/check_package.sh build/release
     ;;
 bench)
     install_missing
@@ -75,6 +88,10 @@ bench)
         QT_QPA_PLATFORM=offscreen tests/net/testnet.sh "$b" || status=$?
         if [ "$status" = 77 ]; then QT_QPA_PLATFORM=offscreen "$b"; fi
     done
+    ;;
+package)
+    install_missing
+    package
     ;;
 *)
     sed -n '2,7p' "$0" >&2

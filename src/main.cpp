@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/desktop/Globals.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/IcmpEcho.h"
@@ -8,7 +9,18 @@
 
 int main(int argc, char *argv[])
 {
+    // --help and --version are answered before QApplication, which needs a display.
+    const auto early = CommandLine::parse(CommandLine::arguments(argc, argv));
+    if (early.action == CommandLine::Action::Help || early.action == CommandLine::Action::Version) {
+        CommandLine::report(early);
+        return early.exitCode;
+    }
     QApplication app(argc, argv);
+    if (const auto outcome = CommandLine::parse(QApplication::arguments());
+        outcome.action != CommandLine::Action::Run) {
+        CommandLine::report(outcome);
+        return outcome.exitCode;
+    }
     QApplication::setWindowIcon(SplashForm::programIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("vantrel"));
     const auto form = Globals::Main(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());

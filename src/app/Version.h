@@ -1,14 +1,17 @@
 #pragma once
 
+#include "app/BuildVersion.h"
+
 #include <QString>
 
 // The program's version information, shown by every window that names the version and
-// carried in the echo banner, the export header and the report footer.
+// carried in the echo banner, the export header and the report footer. The numbers come
+// from the project's version in CMake, which also names the package.
 namespace Version {
 
-inline constexpr int Major = 1;
-inline constexpr int Minor = 3;
-inline constexpr int Revision = 0;
+inline constexpr int Major = VANTREL_VERSION_MAJOR;
+inline constexpr int Minor = VANTREL_VERSION_MINOR;
+inline constexpr int Revision = VANTREL_VERSION_PATCH;
 
 inline QString fileDescription()
 {
@@ -29,10 +32,10 @@ inline QString legalTrademarks()
 {
     return QStringLiteral("December 2026");
 }
-// A reserved example domain: it can never lead a user to a stranger's site.
+// The product web site, set in CMake beside the version since the package names it too.
 inline QString webSite()
 {
-    return QStringLiteral("https://www.zarnholt.example");
+    return QStringLiteral(VANTREL_WEB_SITE);
 }
 
 } // namespace Version

@@ -1,3 +1,4 @@
+#include "app/BuildVersion.h"
 #include "output/CsvExport.h"
 #include "scan/components/ResultGrid.h"
 
@@ -62,7 +63,8 @@ private Q_SLOTS:
             CsvExport::write(buffer, table, "10.0.0.1\n", "10.0.0.254\r", Afternoon, Us).records,
             rows.size());
         QCOMPARE(buffer.data(), "# Scan from 10.0.0.1  to 10.0.0.254 \r\n"
-                                "# Exported from Zarnholt Vantrel, Version 1.3.0\r\n"
+                                "# Exported from Zarnholt Vantrel, Version " VANTREL_VERSION_TEXT
+                                "\r\n"
                                 "# 8/23/1999 3:05:12 PM\r\n"
                                 "# \r\n" +
                                     lines);

@@ -1,3 +1,4 @@
+#include "app/BuildVersion.h"
 #include "output/CsvExport.h"
 #include "output/ReportLayout.h"
 #include "output/RtfFooter.h"
@@ -47,8 +48,9 @@ private Q_SLOTS:
     void footer()
     {
         const RtfFooter footer(RtfFooter::footerTemplate(moment), true);
-        QCOMPARE(footer.section(0), (RtfFooter::Section{{{"  Zarnholt Vantrel ", 0, 20, true},
-                                                         {" Version 1.3.0", 3, 20, false}}}));
+        QCOMPARE(footer.section(0),
+                 (RtfFooter::Section{{{"  Zarnholt Vantrel ", 0, 20, true},
+                                      {" Version " VANTREL_VERSION_TEXT, 3, 20, false}}}));
         QCOMPARE(footer.section(1), RtfFooter::Section(1)); // one empty line
         const QString date = CsvExport::generalDate(moment);
         QCOMPARE(footer.section(2),
@@ -104,9 +106,9 @@ private Q_SLOTS:
         const QString date = CsvExport::generalDate(moment).simplified();
         for (int page = 1; page <= pages.size(); ++page) {
             const QString text = pages[page - 1].simplified();
-            for (const QString &part :
-                 {title, QString("IP Address Response Time DNS Lookup"),
-                  QString("Zarnholt Vantrel Version 1.3.0"), date, "Page " + QString::number(page)})
+            for (const QString &part : {title, QString("IP Address Response Time DNS Lookup"),
+                                        QString("Zarnholt Vantrel Version " VANTREL_VERSION_TEXT),
+                                        date, "Page " + QString::number(page)})
                 QVERIFY2(text.contains(part), qPrintable(part + " not in: " + text));
         }
         // Every row once, in table order, across the page breaks.

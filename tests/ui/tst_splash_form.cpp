@@ -1,3 +1,4 @@
+#include "app/BuildVersion.h"
 #include "ui/SplashForm.h"
 
 #include <QLabel>
@@ -38,7 +39,7 @@ private Q_SLOTS:
         QVERIFY(exposeAndActivate(&main));
         QPointer<SplashForm> splash = about ? SplashForm::showAbout(&main) : new SplashForm(&main);
         QVERIFY(splash && exposeAndActivate(splash));
-        QCOMPARE(splash->lblVersion->text(), "Version 1.3.0");
+        QCOMPARE(splash->lblVersion->text(), "Version " VANTREL_VERSION_TEXT);
         QVERIFY(!splash->Pgm_Icon->pixmap().isNull()); // the artwork is in the program
         QCOMPARE(splash->OK_Button->isVisible(), about);
         QVERIFY(!about || SplashForm::showAbout(&main) == splash); // one About box at a time
