@@ -101,6 +101,7 @@ void ScanEngine::scanStart()
     m_startAddress = start;
     m_endAddress = end;
     m_addressSpan = span;
+    Q_EMIT scanStarting();
     m_table.setRows(1); // the grid's removal signal empties the index of listed rows
     m_view.showScanLayout();
     m_view.setIcmpPercent(0);
@@ -128,6 +129,7 @@ void ScanEngine::scanStop()
     m_view.beep();
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : Scan Completed"));
+    Q_EMIT scanEnded(m_sentCount > m_addressSpan && m_lookupsOutstanding == 0);
 }
 
 void ScanEngine::sendFirstAttempt(const QString &address)

@@ -52,6 +52,17 @@ public:
     static QString requestTag(std::int64_t scanNumber, const QString &address,
                               std::int64_t attempt);
 
+    // The range of the current or last scan.
+    IP_Functions::AddressNumber startAddress() const { return m_startAddress; }
+    IP_Functions::AddressNumber endAddress() const { return m_endAddress; }
+
+Q_SIGNALS:
+    // A scan passed its checks and is about to clear the table for its rows.
+    void scanStarting();
+    // The scan stopped: completed (every address sent, every lookup answered) or ended
+    // early by the user. Replies still in flight may list rows after this.
+    void scanEnded(bool completed);
+
 private:
     void scanStart();
     void scanStop();
