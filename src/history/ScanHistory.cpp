@@ -28,9 +28,12 @@ QString reasonOf(const QSqlError &error)
     return text.isEmpty() ? u"Unknown database error."_s : text;
 }
 
+// A scan without a time (a caller that set none) is stamped now rather than refused.
 QString timeText(const QDateTime &when)
 {
-    return when.toUTC().toString(Qt::ISODateWithMs);
+    return (when.isValid() ? when : QDateTime::currentDateTime())
+        .toUTC()
+        .toString(Qt::ISODateWithMs);
 }
 
 QDateTime timeFrom(const QVariant &value)
