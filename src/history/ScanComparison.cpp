@@ -3,10 +3,10 @@
 #include "app/Version.h"
 #include "output/CsvExport.h"
 
-#include <QHash>
 #include <QIODevice>
 
 #include <algorithm>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -58,53 +58,72 @@ QString oneLine(QString text)
 
 } // namespace
 
+namespace {
+
+struct Keyed
+{
+    quint64 key;
+    const HistoryRow *row;
+};
+
+// The rows by address value, each address once (its first row): sorting numbers is much
+// cheaper than hashing texts, and the walk below then yields every group in order.
+std::vector<Keyed> byAddress(const QList<HistoryRow> &rows)
+{
+    std::vector<Keyed> keyed;
+    keyed.reserve(std::size_t(rows.size()));
+    for (const HistoryRow &row : rows)
+        keyed.push_back({sortKey(row.address), &row});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        return a.key != b.key ? a.key < b.key : a.row->address < b.row->address;
+    });
+    const auto same = [](const Keyed &a, const Keyed &b) {
+        return a.key == b.key && a.row->address == b.row->address;
+    };
+    keyed.erase(std::unique(keyed.begin(), keyed.end(), same), keyed.end());
+    return keyed;
+}
+
+} // namespace
+
 QList<ScanComparison::Change> ScanComparison::compare(const QList<HistoryRow> &then,
                                                       const QList<HistoryRow> &now)
 {
-    QHash<QString, const HistoryRow *> before;
-    before.reserve(then.size());
-    for (const HistoryRow &row : then) {
-        if (!before.contains(row.address))
-            before.insert(row.address, &row);
-    }
-    QHash<QString, const HistoryRow *> after;
-    after.reserve(now.size());
-    for (const HistoryRow &row : now) {
-        if (!after.contains(row.address))
-            after.insert(row.address, &row);
-    }
-
-    QList<Change> changes;
-    for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        const HistoryRow &row = **it;
-        const auto earlier = before.constFind(it.key());
-        if (earlier == before.cend()) {
-            changes.append({Kind::New, row.address, {}, row.name});
-        } else if (row.nameKnown && (*earlier)->nameKnown && row.name != (*earlier)->name) {
-            changes.append({Kind::Renamed, row.address, (*earlier)->name, row.name});
+    const std::vector<Keyed> before = byAddress(then);
+    const std::vector<Keyed> after = byAddress(now);
+    QList<Change> added;
+    QList<Change> gone;
+    QList<Change> renamed;
+    auto b = before.cbegin();
+    auto a = after.cbegin();
+    while (b != before.cend() || a != after.cend()) {
+        const bool beforeFirst =
+            a == after.cend() ||
+            (b != before.cend() &&
+             (b->key != a->key ? b->key < a->key : b->row->address < a->row->address));
+        const bool afterFirst =
+            b == before.cend() ||
+            (a != after.cend() &&
+             (a->key != b->key ? a->key < b->key : a->row->address < b->row->address));
+        if (beforeFirst) {
+            gone.append({Kind::Gone, b->row->address, b->row->name, {}});
+            ++b;
+        } else if (afterFirst) {
+            added.append({Kind::New, a->row->address, {}, a->row->name});
+            ++a;
+        } else {
+            const HistoryRow &was = *b->row;
+            const HistoryRow &is = *a->row;
+            if (was.nameKnown && is.nameKnown && was.name != is.name)
+                renamed.append({Kind::Renamed, is.address, was.name, is.name});
+            ++a;
+            ++b;
         }
     }
-    for (auto it = before.cbegin(); it != before.cend(); ++it) {
-        if (!after.contains(it.key()))
-            changes.append({Kind::Gone, it.key(), (*it)->name, {}});
-    }
-    // Sort on precomputed keys: parsing inside the comparison would repeat it n log n times.
-    QList<std::pair<quint64, qsizetype>> order;
-    order.reserve(changes.size());
-    for (qsizetype i = 0; i < changes.size(); ++i) {
-        const quint64 key = (quint64(changes[i].kind) << 40) | sortKey(changes[i].address);
-        order.append({key, i});
-    }
-    std::sort(order.begin(), order.end(), [&](const auto &a, const auto &b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        return changes[a.second].address < changes[b.second].address;
-    });
-    QList<Change> sorted;
-    sorted.reserve(changes.size());
-    for (const auto &entry : order)
-        sorted.append(std::move(changes[entry.second]));
-    return sorted;
+    added.reserve(added.size() + gone.size() + renamed.size());
+    added.append(std::move(gone));
+    added.append(std::move(renamed));
+    return added;
 }
 
 ScanComparison::Counts ScanComparison::count(const QList<Change> &changes)
