@@ -4,11 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 namespace {
 
@@ -50,6 +53,24 @@ QVariant rawQuery(const QString &path, const QString &sql)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("raw"));
     return value;
+}
+
+// The child of killedWhileRecording: records large scans until it is killed, saying "begin"
+// before each.
+int recordUntilKilled(const QString &path)
+{
+    ScanHistory history;
+    if (!history.open(path).ok)
+        return 1;
+    QList<HistoryRow> rows;
+    for (int i = 0; i < 65536; ++i)
+        rows.append({QStringLiteral("10.1.%1.%2").arg(i >> 8).arg(i & 255), "1 ms", "x", true});
+    for (;;) {
+        std::fputs("begin\n", stdout);
+        std::fflush(stdout);
+        if (history.record(scanOf("10.1.0.0", "10.1.255.255", false, rows)) == 0)
+            return 1;
+    }
 }
 
 } // namespace
@@ -228,6 +249,30 @@ private Q_SLOTS:
         QCOMPARE(history.scanCount(), 1);
     }
 
+    void killedWhileRecording()
+    {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VANTREL_RECORD_UNTIL_KILLED"), path);
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        // Killed in the middle of its third scan's transaction.
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += child.readAllStandardOutput()).count("begin") >= 3,
+                                 30000);
+        QTest::qWait(60);
+        child.kill();
+        QVERIFY(child.waitForFinished());
+
+        ScanHistory history;
+        const ScanHistory::Opened opened = history.open(path);
+        QVERIFY(opened.ok);
+        QVERIFY(opened.message.isEmpty());
+        QVERIFY(history.scanCount() >= 2);
+        for (qint64 id = 1; id <= history.scanCount(); ++id)
+            QCOMPARE(history.load(id)->rows.size(), 65536);
+    }
+
     void unusableFileTurnsHistoryOff_data()
     {
         QTest::addColumn<QString>("kind");
@@ -260,5 +305,13 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestScanHistory)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("VANTREL_RECORD_UNTIL_KILLED"))
+        return recordUntilKilled(qEnvironmentVariable("VANTREL_RECORD_UNTIL_KILLED"));
+    TestScanHistory test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_scan_history.moc"
