@@ -86,7 +86,9 @@ CompareForm::CompareForm(QWidget *parent)
     ChangeList->verticalHeader()->hide();
     ChangeList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ChangeList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    ChangeList->horizontalHeader()->setStretchLastSection(true);
+    // The two names share what the change and the address leave.
+    ChangeList->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    ChangeList->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     ChangeList->setWordWrap(false);
     Export_Button = new QPushButton(u"&Export ..."_s, this);
     Close_Button = new QPushButton(u"Close"_s, this);

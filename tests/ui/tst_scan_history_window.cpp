@@ -218,13 +218,7 @@ private Q_SLOTS:
         QFile blocker(dir->filePath(QStringLiteral("blocked")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        auto e = std::make_unique<FakeEcho>();
-        auto l = std::make_unique<FakeLookup>();
-        echo = e.get();
-        lookup = l.get();
-        form = new MainForm(std::move(e), std::move(l));
-        form->engine().Pings_per_Node = 1;
-        form->engine().setInter_Ping_Delay(1);
+        form = makeForm(false);
         QVERIFY(!form->openHistory(dir->filePath(QStringLiteral("blocked/history.sqlite"))));
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
