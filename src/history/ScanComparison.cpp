@@ -4,6 +4,7 @@
 #include "output/CsvExport.h"
 
 #include <QIODevice>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <vector>
@@ -156,6 +157,14 @@ QString ScanComparison::kindName(Kind kind)
         return u"renamed"_s;
     }
     return {};
+}
+
+QJsonObject ScanComparison::toJson(const Change &change)
+{
+    return {{u"change"_s, kindName(change.kind)},
+            {u"address"_s, change.address},
+            {u"then"_s, change.then},
+            {u"now"_s, change.now}};
 }
 
 QString ScanComparison::textLine(const Change &change)

@@ -7,6 +7,7 @@
 #include <QString>
 
 class QIODevice;
+class QJsonObject;
 
 // What changed between two scans of the same range: addresses listed now and not then
 // (new), listed then and not now (gone), and listed in both with a different name (renamed).
@@ -46,6 +47,9 @@ Counts count(const QList<Change> &changes);
 
 // "new", "gone" or "renamed": the change field of every output.
 QString kindName(Kind kind);
+
+// One change as a JSON object: change, address, then, now.
+QJsonObject toJson(const Change &change);
 
 // One line of the plain-text report: change, address, then, now, in aligned columns.
 QString textLine(const Change &change);

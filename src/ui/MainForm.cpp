@@ -77,6 +77,9 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
 // still there; the engine disconnects from the controls before they go.
 MainForm::~MainForm()
 {
+    // No message box may open on a window being taken apart.
+    if (m_history)
+        m_history->disconnect(this);
     if (m_history && m_engine->isRunning())
         m_history->scanEnded(false);
     m_grid->setAddressMark({});

@@ -2,6 +2,8 @@
 #include "history/ScanComparison.h"
 
 #include <QBuffer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 namespace {
@@ -107,6 +109,9 @@ private Q_SLOTS:
         QCOMPARE(lines[4], "new,10.0.0.4,,\"a,b\"\r");
         QCOMPARE(lines[5], "renamed,10.0.0.5,\"say \"\"x\"\"\",y\r");
         QCOMPARE(lines[6], "");
+        QCOMPARE(QJsonDocument(ScanComparison::toJson(changes[1])).toJson(QJsonDocument::Compact),
+                 "{\"address\":\"10.0.0.5\",\"change\":\"renamed\",\"now\":\"y\",\"then\":\"say "
+                 "\\\"x\\\"\"}");
     }
 };
 
