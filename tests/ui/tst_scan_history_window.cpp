@@ -20,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -210,6 +212,27 @@ private Q_SLOTS:
         QCOMPARE(kept->rows[0].name, QStringLiteral("late-one"));
         QCOMPARE(kept->rows[1].address, sent[1].address);
         QCOMPARE(kept->rows[1].name, QStringLiteral("late-two"));
+    }
+
+    void historyFailingMidRunIsReportedOnce()
+    {
+        scan({{"10.0.0.1", "a"}});
+        {
+            // Another program spoils the file between two scans.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
+            db.setDatabaseName(dir->filePath(QStringLiteral("history.sqlite")));
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TABLE scan_rows")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        scan({{"10.0.0.1", "a"}});
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].text.startsWith(QStringLiteral("Could not write the scan history")),
+                 qPrintable(shown[0].text));
+        scan({{"10.0.0.2", "b"}});
+        QCOMPARE(form->Table().Rows(), 2);
+        QCOMPARE(form->Table().cellText(1, 2), QStringLiteral("b"));
     }
 
     void unusableHistoryLeavesScansAlone()
