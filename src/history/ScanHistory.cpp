@@ -28,6 +28,12 @@ QString reasonOf(const QSqlError &error)
     return text.isEmpty() ? u"Unknown database error."_s : text;
 }
 
+// The driver stores a null text as NULL; a cell never written is an empty text.
+QString text(const QString &value)
+{
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
 // A scan without a time (a caller that set none) is stamped now rather than refused.
 QString timeText(const QDateTime &when)
 {
@@ -279,6 +285,19 @@ bool ScanHistory::moveAside(QString &movedTo, QString &reason)
 
 qint64 ScanHistory::record(const ScanRecord &scan)
 {
+    const qint64 id = beginRecord(scan);
+    if (id == 0)
+        return 0;
+    if (!addRows(id, 0, std::span(scan.rows.constData(), std::size_t(scan.rows.size()))) ||
+        !finishRecord()) {
+        abandonRecord();
+        return 0;
+    }
+    return id;
+}
+
+qint64 ScanHistory::beginRecord(const ScanRecord &scan)
+{
     if (!m_open) {
         m_lastError = u"The history is not open."_s;
         return 0;
@@ -299,22 +318,33 @@ qint64 ScanHistory::record(const ScanRecord &scan)
                                timeText(scan.ended), scan.completed};
     for (int i = 0; i < int(std::size(values)); ++i)
         q.bindValue(i, values[i]);
-    qint64 id = 0;
-    if (q.exec()) {
-        id = q.lastInsertId().toLongLong();
-    } else {
+    if (!q.exec()) {
         m_lastError = reasonOf(q.lastError());
-    }
-    if (id == 0 || !insertRows(id, 0, scan.rows) || !prune() || !db.commit()) {
-        if (m_lastError.isEmpty() || db.lastError().isValid())
-            m_lastError = db.lastError().isValid() ? reasonOf(db.lastError()) : m_lastError;
         db.rollback();
         return 0;
     }
-    return id;
+    return q.lastInsertId().toLongLong();
 }
 
-bool ScanHistory::insertRows(qint64 id, qint64 firstSeq, const QList<HistoryRow> &rows)
+bool ScanHistory::finishRecord()
+{
+    if (!prune())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.commit()) {
+        m_lastError = reasonOf(db.lastError());
+        return false;
+    }
+    return true;
+}
+
+void ScanHistory::abandonRecord()
+{
+    if (m_open)
+        QSqlDatabase::database(m_connection, false).rollback();
+}
+
+bool ScanHistory::addRows(qint64 id, qint64 firstSeq, std::span<const HistoryRow> rows)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     const auto statement = [](qsizetype count) {
@@ -323,13 +353,14 @@ bool ScanHistory::insertRows(qint64 id, qint64 firstSeq, const QList<HistoryRow>
             sql += i == 0 ? u"(?, ?, ?, ?, ?)"_s : u", (?, ?, ?, ?, ?)"_s;
         return sql;
     };
+    const qsizetype total = qsizetype(rows.size());
     QSqlQuery full(db);
-    if (rows.size() >= RowsPerInsert && !full.prepare(statement(RowsPerInsert))) {
+    if (total >= RowsPerInsert && !full.prepare(statement(RowsPerInsert))) {
         m_lastError = reasonOf(full.lastError());
         return false;
     }
-    for (qsizetype done = 0; done < rows.size();) {
-        const qsizetype count = std::min(RowsPerInsert, rows.size() - done);
+    for (qsizetype done = 0; done < total;) {
+        const qsizetype count = std::min(RowsPerInsert, total - done);
         QSqlQuery rest(db);
         QSqlQuery &q = count == RowsPerInsert ? full : rest;
         if (count != RowsPerInsert && !q.prepare(statement(count))) {
@@ -337,13 +368,13 @@ bool ScanHistory::insertRows(qint64 id, qint64 firstSeq, const QList<HistoryRow>
             return false;
         }
         for (qsizetype i = 0; i < count; ++i) {
-            const HistoryRow &row = rows[done + i];
+            const HistoryRow &row = rows[std::size_t(done + i)];
             const int at = int(i) * 5;
             q.bindValue(at, id);
             q.bindValue(at + 1, firstSeq + done + i);
-            q.bindValue(at + 2, row.address);
-            q.bindValue(at + 3, row.response);
-            q.bindValue(at + 4, row.nameKnown ? QVariant(row.name) : QVariant());
+            q.bindValue(at + 2, text(row.address));
+            q.bindValue(at + 3, text(row.response));
+            q.bindValue(at + 4, row.nameKnown ? QVariant(text(row.name)) : QVariant());
         }
         if (!q.exec()) {
             m_lastError = reasonOf(q.lastError());
@@ -389,7 +420,7 @@ bool ScanHistory::addLate(qint64 id, const QList<QPair<qint64, QString>> &names,
     QSqlQuery q(db);
     q.prepare(u"UPDATE scan_rows SET name = ? WHERE scan_id = ? AND seq = ?"_s);
     for (const auto &[seq, name] : names) {
-        q.bindValue(0, name);
+        q.bindValue(0, text(name));
         q.bindValue(1, id);
         q.bindValue(2, seq);
         if (!(ok = q.exec())) {
@@ -406,7 +437,7 @@ bool ScanHistory::addLate(qint64 id, const QList<QPair<qint64, QString>> &names,
             m_lastError = reasonOf(last.lastError());
         const qint64 next = ok ? last.value(0).toLongLong() : 0;
         last.finish();
-        ok = ok && insertRows(id, next, rows);
+        ok = ok && addRows(id, next, std::span(rows.constData(), std::size_t(rows.size())));
     }
     if (!ok || !db.commit()) {
         if (ok)

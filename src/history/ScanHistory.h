@@ -8,6 +8,7 @@
 #include <QVariant>
 
 #include <optional>
+#include <span>
 
 class QSqlError;
 
@@ -48,6 +49,13 @@ public:
     // Writes a finished scan with its rows and prunes the oldest beyond the kept number.
     // The scan's id, or 0 on failure (lastError() says why).
     qint64 record(const ScanRecord &scan);
+    // The same in steps, so that a caller can hand a large scan over in pieces between
+    // other work: the transaction stays open from beginRecord (which ignores scan.rows) to
+    // finishRecord or abandonRecord.
+    qint64 beginRecord(const ScanRecord &scan);
+    bool addRows(qint64 id, qint64 firstSeq, std::span<const HistoryRow> rows);
+    bool finishRecord();
+    void abandonRecord();
     // Rows listed after a scan was recorded (appended after its last row), and names that
     // arrived for its rows since: (row position in the record, from 0; name).
     bool addLate(qint64 id, const QList<QPair<qint64, QString>> &names,
@@ -70,7 +78,6 @@ private:
     bool moveAside(QString &movedTo, QString &reason);
     void closeConnection();
     bool exec(const QString &sql);
-    bool insertRows(qint64 id, qint64 firstSeq, const QList<HistoryRow> &rows);
     bool prune();
     std::optional<ScanRecord> readScan(const QString &where, const QList<QVariant> &values) const;
 

@@ -9,6 +9,9 @@ namespace {
 // What the table shows while a name is being looked up.
 const QString Resolving = u" resolving ..."_s;
 
+// Rows written in one turn of the event loop: some 50 ms of work on a desktop.
+constexpr qsizetype RowsPerTurn = 16384;
+
 } // namespace
 
 ScanRecorder::ScanRecorder(ResultGrid &table, QObject *parent)
@@ -18,6 +21,8 @@ ScanRecorder::ScanRecorder(ResultGrid &table, QObject *parent)
     m_lateTimer.setSingleShot(true);
     m_lateTimer.setInterval(15000);
     connect(&m_lateTimer, &QTimer::timeout, this, &ScanRecorder::flushLate);
+    m_writeTimer.setInterval(0);
+    connect(&m_writeTimer, &QTimer::timeout, this, &ScanRecorder::writeSome);
     connect(&m_table, &ResultGrid::rowsRemovedFromTable, this, &ScanRecorder::rowsRemoved);
 }
 
@@ -41,8 +46,14 @@ bool ScanRecorder::open(const QString &path, int keep)
 void ScanRecorder::turnOff(const QString &reason)
 {
     const QString path = m_history ? m_history->path() : QString();
+    if (m_history)
+        m_history->abandonRecord();
     m_history.reset();
     m_lateTimer.stop();
+    m_writeTimer.stop();
+    m_writing.clear();
+    m_recording = false;
+    m_recordedId = 0;
     Q_EMIT problem(u"Could not write the scan history \"%1\".\n%2\nScans go on without it until "
                    "Vantrel is started again."_s.arg(path, reason));
 }
@@ -83,24 +94,62 @@ void ScanRecorder::scanEnded(bool completed)
     m_current.completed = completed;
     if (!m_history)
         return;
-    ScanRecord scan = m_current;
-    scan.rows = tableRows(1);
-    m_recordedId = m_history->record(scan);
+    // The rows are copied at once (their texts are shared with the table, so this is
+    // cheap), then written piece by piece.
+    m_writing = tableRows(1);
+    m_written = 0;
+    m_recording = true;
+    m_recordedId = m_history->beginRecord(m_current);
     if (m_recordedId == 0) {
+        m_recording = false;
         turnOff(m_history->lastError());
         return;
     }
     m_recordedRows = m_table.Rows() - 1;
-    m_recordedCount = scan.rows.size();
-    for (qint64 i = 0; i < scan.rows.size(); ++i) {
-        if (!scan.rows[i].nameKnown && m_current.settings.Resolve_DNS)
-            m_pendingNames.insert(scan.rows[i].address, i);
+    m_recordedCount = m_writing.size();
+    for (qint64 i = 0; i < m_writing.size(); ++i) {
+        if (!m_writing[i].nameKnown && m_current.settings.Resolve_DNS)
+            m_pendingNames.insert(m_writing[i].address, i);
+    }
+    if (writeSome())
+        m_writeTimer.start();
+}
+
+bool ScanRecorder::writeSome()
+{
+    if (!m_history || !m_recording) {
+        m_writeTimer.stop();
+        return false;
+    }
+    const qsizetype count = std::min(RowsPerTurn, m_writing.size() - m_written);
+    if (!m_history->addRows(m_recordedId, m_written,
+                            std::span(m_writing.constData() + m_written, std::size_t(count)))) {
+        turnOff(m_history->lastError());
+        return false;
+    }
+    m_written += count;
+    if (m_written < m_writing.size())
+        return true;
+    m_writeTimer.stop();
+    m_writing.clear();
+    m_recording = false;
+    if (!m_history->finishRecord()) {
+        turnOff(m_history->lastError());
+        return false;
     }
     m_lateTimer.start();
+    return false;
+}
+
+void ScanRecorder::finishWriting()
+{
+    while (writeSome()) {
+    }
 }
 
 void ScanRecorder::flushLate()
 {
+    finishWriting();
     m_lateTimer.stop();
     if (!m_history || m_recordedId == 0)
         return;

@@ -39,6 +39,10 @@ public:
     void scanEnded(bool completed);
     // Writes rows and names that came in since the scan was recorded.
     void flushLate();
+    // True while a large scan is still being handed to the history piece by piece.
+    bool isWriting() const { return m_recording; }
+    // Writes what is left of it now.
+    void finishWriting();
 
     // The earlier scan of the current range, if the history holds one.
     const std::optional<ScanRecord> &previousScan() const { return m_previous; }
@@ -60,6 +64,7 @@ private:
     HistoryRow rowAt(qsizetype row) const;
     void turnOff(const QString &reason);
     void rowsRemoved(qsizetype firstRow, qsizetype count);
+    bool writeSome();
 
     ResultGrid &m_table;
     std::unique_ptr<ScanHistory> m_history;
@@ -74,4 +79,10 @@ private:
     // Recorded rows still waiting for their name: address -> position in the record.
     QHash<QString, qint64> m_pendingNames;
     QTimer m_lateTimer;
+    // The rows of the scan being recorded and how many of them are written: a large scan
+    // goes in pieces between events so that the window never stalls.
+    QList<HistoryRow> m_writing;
+    qsizetype m_written = 0;
+    bool m_recording = false;
+    QTimer m_writeTimer;
 };

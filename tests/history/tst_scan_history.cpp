@@ -1,5 +1,7 @@
 // The history store on real SQLite files in a temporary folder.
 #include "history/ScanHistory.h"
+#include "history/ScanRecorder.h"
+#include "scan/components/ResultGrid.h"
 
 #include <QDir>
 #include <QFile>
@@ -247,6 +249,46 @@ private Q_SLOTS:
         QCOMPARE(aside.readAll(), bytes);
         QVERIFY(history.record(scanOf("10.0.0.1", "10.0.0.9", false)) > 0);
         QCOMPARE(history.scanCount(), 1);
+    }
+
+    void largeScanIsWrittenInPieces_data()
+    {
+        QTest::addColumn<bool>("nextScanStartsAtOnce");
+        QTest::newRow("pieces between events") << false;
+        QTest::newRow("next scan start writes the rest") << true;
+    }
+    void largeScanIsWrittenInPieces()
+    {
+        QFETCH(bool, nextScanStartsAtOnce);
+        ResultGrid table;
+        constexpr int Rows = 40000;
+        table.setRows(Rows + 1);
+        for (int i = 0; i < Rows; ++i) {
+            table.setRow(i + 1);
+            table.setCol(0);
+            table.setText(QStringLiteral("10.1.%1.%2").arg(i >> 8).arg(i & 255));
+        }
+        ScanRecorder recorder(table);
+        connect(&recorder, &ScanRecorder::problem, this,
+                [](const QString &message) { QFAIL(qPrintable(message)); });
+        QVERIFY(recorder.open(path));
+        ScanSettings settings;
+        settings.Resolve_DNS = false;
+        recorder.scanStarting("10.1.0.0", "10.1.255.255", settings);
+        recorder.scanEnded(true);
+        QVERIFY(recorder.isWriting());
+        if (nextScanStartsAtOnce)
+            recorder.scanStarting("10.1.0.0", "10.1.255.255", settings);
+        else
+            QTRY_VERIFY(!recorder.isWriting());
+        ScanHistory reader;
+        QVERIFY(reader.open(path).ok);
+        const std::optional<ScanRecord> kept = reader.previous("10.1.0.0", "10.1.255.255", false);
+        QVERIFY(kept);
+        QCOMPARE(kept->rows.size(), Rows);
+        QCOMPARE(kept->rows.last().address, QStringLiteral("10.1.156.63"));
+        if (nextScanStartsAtOnce)
+            QCOMPARE(recorder.previousScan()->rows.size(), Rows);
     }
 
     void killedWhileRecording()
