@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 # Every Debian package the build, the program and the tests need.
 PACKAGES=(
     cmake ninja-build g++ pkg-config git
-    qt6-base-dev libqt6opengl6-dev libgl-dev libc-ares-dev
+    qt6-base-dev libqt6opengl6-dev libgl-dev libc-ares-dev libqt6sql6-sqlite
     fonts-dejavu-core fontconfig
     dnsmasq-base iproute2 util-linux poppler-utils python3 fping
     dpkg-dev file desktop-file-utils appstream lintian man-db

@@ -113,6 +113,7 @@ void ScanEngine::scanStart()
     m_startAddress = start;
     m_endAddress = end;
     m_addressSpan = span;
+    Q_EMIT scanStarting();
     m_table.setRows(1); // the grid's removal signal empties the index of listed rows
     m_view.showScanLayout();
     m_view.setIcmpPercent(0);

@@ -59,7 +59,13 @@ public:
     static QString requestTag(std::int64_t scanNumber, const QString &address,
                               std::int64_t attempt);
 
+    // The range of the current or last scan.
+    IP_Functions::AddressNumber startAddress() const { return m_startAddress; }
+    IP_Functions::AddressNumber endAddress() const { return m_endAddress; }
+
 Q_SIGNALS:
+    // A scan passed its checks and is about to clear the table for its rows.
+    void scanStarting();
     // The scan has ended: completed (every address sent, every request of the scan answered
     // or failed, every lookup answered) or stopped by the user. Late replies of a stopped
     // scan may still add rows afterwards.

@@ -3,12 +3,15 @@
 #include "app/ScanSettings.h"
 #include "app/Version.h"
 #include "app/desktop/Globals.h"
+#include "history/ScanRecorder.h"
+#include "output/CsvExport.h"
 #include "output/print/PrintPreviewForm.h"
 #include "scan/AddressRange.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
 #include "scan/components/ResultGrid.h"
+#include "ui/CompareForm.h"
 #include "ui/ExportAction.h"
 #include "ui/Hourglass.h"
 #include "ui/MessageBox.h"
@@ -27,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 
 #include <algorithm>
@@ -64,13 +68,74 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
     m_tableActions = new TableActions(*this);
     m_exitTimer.setInterval(500);
     connect(&m_exitTimer, &QTimer::timeout, this, &MainForm::Exit_Timer_Timer);
+    connect(m_engine.get(), &ScanEngine::scanStarting, this, &MainForm::historyScanStarting);
+    connect(m_engine.get(), &ScanEngine::scanEnded, this, [this](bool completed) {
+        if (m_history)
+            m_history->scanEnded(completed);
+    });
     Form_Load();
 }
 
-// The engine disconnects from the controls before they go.
+// The history writes what came late, or a scan cut short by closing, while the table is
+// still there; the engine disconnects from the controls before they go.
 MainForm::~MainForm()
 {
+    // No message box may open on a window being taken apart.
+    if (m_history)
+        m_history->disconnect(this);
+    if (m_history && m_engine->isRunning())
+        m_history->scanEnded(false);
+    m_grid->setAddressMark({});
+    m_history.reset();
     m_engine.reset();
+}
+
+namespace {
+
+// The mark of an address the earlier scan did not list: a small green disc with a plus.
+QIcon newAddressIcon()
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 150, 60));
+    painter.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    painter.setPen(QPen(Qt::white, 2));
+    painter.drawLine(QPointF(8, 4.5), QPointF(8, 11.5));
+    painter.drawLine(QPointF(4.5, 8), QPointF(11.5, 8));
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+bool MainForm::openHistory(const QString &path)
+{
+    m_history = std::make_unique<ScanRecorder>(*m_grid);
+    connect(m_history.get(), &ScanRecorder::problem, this,
+            [this](const QString &message) { MessageBox::exclamation(this, message); });
+    if (!m_history->open(path.isEmpty() ? ScanHistory::defaultPath() : path))
+        return false;
+    m_grid->setAddressMark(
+        [this, icon = newAddressIcon()](const QString &address, int role) -> QVariant {
+            if (!m_history || !m_history->isNew(address))
+                return {};
+            if (role == Qt::DecorationRole)
+                return icon;
+            return QString(QStringLiteral("New since ") +
+                           CsvExport::generalDate(m_history->previousScan()->started));
+        });
+    return true;
+}
+
+void MainForm::historyScanStarting()
+{
+    if (!m_history)
+        return;
+    m_history->scanStarting(IP_Functions::Number_To_Address(m_engine->startAddress()),
+                            IP_Functions::Number_To_Address(m_engine->endAddress()), settings());
+    CompareSelection->setEnabled(m_history->previousScan().has_value());
 }
 
 int MainForm::twipsToPixels(int twips) const
@@ -155,6 +220,9 @@ void MainForm::createMenus()
     ExportSelection = FileMenu->addAction(QStringLiteral("&Export ..."));
     ExportSelection->setEnabled(false);
     connect(ExportSelection, &QAction::triggered, this, &MainForm::ExportSelection_Click);
+    CompareSelection = FileMenu->addAction(QStringLiteral("Compare with Previous Scan..."));
+    CompareSelection->setEnabled(false);
+    connect(CompareSelection, &QAction::triggered, this, &MainForm::CompareSelection_Click);
     ClearSelection = FileMenu->addAction(QStringLiteral("&Clear List"));
     ClearSelection->setEnabled(false);
     ClearSelection->setVisible(false);
@@ -390,6 +458,18 @@ void MainForm::fitLastColumn()
 void MainForm::ExportSelection_Click()
 {
     ExportAction::run(this, Table(), Starting_IP->text(), Ending_IP->text());
+}
+
+void MainForm::CompareSelection_Click()
+{
+    if (!m_history || !m_history->previousScan())
+        return;
+    if (!m_compareForm)
+        m_compareForm = new CompareForm(this);
+    m_compareForm->showChanges(*m_history->previousScan(), m_history->currentScan());
+    m_compareForm->show();
+    m_compareForm->raise();
+    m_compareForm->activateWindow();
 }
 
 void MainForm::PrintSelection_Click()

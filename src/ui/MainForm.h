@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class CompareForm;
 class EchoControl;
 class LookupControl;
 class PercentPanel;
@@ -20,6 +21,7 @@ class QPushButton;
 class ResultGrid;
 class ResultTableView;
 class ScanEngine;
+class ScanRecorder;
 class TableActions;
 struct ScanSettings;
 
@@ -39,6 +41,12 @@ public:
     ScanSettings settings() const;
 
     ScanEngine &engine() { return *m_engine; }
+    // Keeps every scan in the history at `path` (by default the user's), marks addresses
+    // the earlier scan of a range did not list, and offers the comparison in the File menu.
+    // A history that cannot be used is reported once and the scans go on without it.
+    bool openHistory(const QString &path = {});
+    ScanRecorder *history() { return m_history.get(); }
+    CompareForm *compareForm() { return m_compareForm; }
     TableActions &tableActions() { return *m_tableActions; }
     EchoControl &ICMP() { return *m_echo; }
     LookupControl &DNS() { return *m_lookup; }
@@ -54,6 +62,7 @@ public:
 
     void Scan_Button_Click();
     void ExportSelection_Click();
+    void CompareSelection_Click();
     void PrintSelection_Click();
     void PrintPreviewSelection_Click();
     void ScanOptionsSelection_Click();
@@ -90,6 +99,7 @@ public:
 
     QMenu *FileMenu = nullptr;
     QAction *ExportSelection = nullptr;
+    QAction *CompareSelection = nullptr;
     QAction *ClearSelection = nullptr;
     QAction *PrintSelection = nullptr;
     QAction *PrintPreviewSelection = nullptr;
@@ -122,6 +132,7 @@ protected:
 private:
     void createControls();
     void createMenus();
+    void historyScanStarting();
     void Form_Load();
     void Form_Resize();
     void fitLastColumn();
@@ -136,6 +147,8 @@ private:
     std::unique_ptr<LookupControl> m_lookup;
     std::unique_ptr<ResultGrid> m_grid;
     std::unique_ptr<ScanEngine> m_engine;
+    std::unique_ptr<ScanRecorder> m_history;
+    CompareForm *m_compareForm = nullptr;
     TableActions *m_tableActions = nullptr;
     QWidget *m_client = nullptr;
     QTimer m_exitTimer;

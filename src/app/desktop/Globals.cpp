@@ -218,6 +218,8 @@ std::unique_ptr<MainForm> Globals::Main(std::unique_ptr<EchoControl> echo,
     splash->Status->clear();
     form->show();
     splash.reset();
+    // After the window shows, so that a message about the history has a window to sit on.
+    form->openHistory();
     return form;
 }
 

@@ -254,9 +254,22 @@ QVariant ResultGrid::data(const QModelIndex &index, int role) const
         return {};
     case Qt::TextAlignmentRole:
         return int(alignmentFlags(m_colAlignments[std::size_t(index.column())]));
+    case Qt::DecorationRole:
+    case Qt::ToolTipRole:
+        if (index.column() == 0 && m_addressMark)
+            return m_addressMark(m_texts[std::size_t(cell)], role);
+        return {};
     default:
         return {};
     }
+}
+
+void ResultGrid::setAddressMark(AddressMark mark)
+{
+    m_addressMark = std::move(mark);
+    if (m_announcedRows > 0)
+        Q_EMIT dataChanged(index(0, 0), index(int(m_announcedRows) - 1, 0),
+                           {Qt::DecorationRole, Qt::ToolTipRole});
 }
 
 QVariant ResultGrid::headerData(int section, Qt::Orientation orientation, int role) const

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 // The result grid `Table`: a table of text cells addressed through a current cell (Row,
@@ -77,6 +78,11 @@ public:
     // Removes a data row; the rows below move up by one. Row 0 cannot be removed.
     void RemoveItem(qsizetype row);
 
+    // Decoration and tool tip of a data row's address cell, asked only when a view paints
+    // or hovers it; the cell's text and colour never change. An empty function: none.
+    using AddressMark = std::function<QVariant(const QString &address, int role)>;
+    void setAddressMark(AddressMark mark);
+
     // QAbstractTableModel
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -126,4 +132,5 @@ private:
 
     std::vector<int> m_colWidths;
     std::vector<int> m_colAlignments;
+    AddressMark m_addressMark;
 };

@@ -1,0 +1,221 @@
+#include "history/ScanComparison.h"
+
+#include "app/Version.h"
+#include "output/CsvExport.h"
+
+#include <QIODevice>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Orders dotted addresses by value; anything else after them, by text.
+quint64 sortKey(const QString &address)
+{
+    quint64 value = 0;
+    int octets = 0;
+    int digits = 0;
+    quint32 octet = 0;
+    for (const QChar c : address) {
+        if (c.isDigit() && digits < 3) {
+            octet = octet * 10 + quint32(c.digitValue());
+            ++digits;
+        } else if (c == u'.' && digits > 0 && octets < 3) {
+            value = (value << 8) | std::min(octet, 255u);
+            ++octets;
+            octet = 0;
+            digits = 0;
+        } else {
+            return quint64(1) << 32;
+        }
+    }
+    if (octets != 3 || digits == 0 || octet > 255)
+        return quint64(1) << 32;
+    return (value << 8) | octet;
+}
+
+QString field(const QString &text)
+{
+    const bool quote = std::any_of(text.begin(), text.end(), [](QChar c) {
+        return c == u',' || c == u'"' || c == u'\r' || c == u'\n';
+    });
+    if (!quote)
+        return text;
+    QString out = text;
+    out.replace(u"\""_s, u"\"\""_s);
+    return u'"' + out + u'"';
+}
+
+QString oneLine(QString text)
+{
+    text.replace(u'\r', u' ');
+    text.replace(u'\n', u' ');
+    return text;
+}
+
+} // namespace
+
+namespace {
+
+struct Keyed
+{
+    quint64 key;
+    const HistoryRow *row;
+};
+
+// The rows by address value, each address once (its first row): sorting numbers is much
+// cheaper than hashing texts, and the walk below then yields every group in order.
+std::vector<Keyed> byAddress(const QList<HistoryRow> &rows)
+{
+    std::vector<Keyed> keyed;
+    keyed.reserve(std::size_t(rows.size()));
+    for (const HistoryRow &row : rows)
+        keyed.push_back({sortKey(row.address), &row});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        return a.key != b.key ? a.key < b.key : a.row->address < b.row->address;
+    });
+    const auto same = [](const Keyed &a, const Keyed &b) {
+        return a.key == b.key && a.row->address == b.row->address;
+    };
+    keyed.erase(std::unique(keyed.begin(), keyed.end(), same), keyed.end());
+    return keyed;
+}
+
+} // namespace
+
+QList<ScanComparison::Change> ScanComparison::compare(const QList<HistoryRow> &then,
+                                                      const QList<HistoryRow> &now)
+{
+    const std::vector<Keyed> before = byAddress(then);
+    const std::vector<Keyed> after = byAddress(now);
+    QList<Change> added;
+    QList<Change> gone;
+    QList<Change> renamed;
+    auto b = before.cbegin();
+    auto a = after.cbegin();
+    while (b != before.cend() || a != after.cend()) {
+        const bool beforeFirst =
+            a == after.cend() ||
+            (b != before.cend() &&
+             (b->key != a->key ? b->key < a->key : b->row->address < a->row->address));
+        const bool afterFirst =
+            b == before.cend() ||
+            (a != after.cend() &&
+             (a->key != b->key ? a->key < b->key : a->row->address < b->row->address));
+        if (beforeFirst) {
+            gone.append({Kind::Gone, b->row->address, b->row->name, {}});
+            ++b;
+        } else if (afterFirst) {
+            added.append({Kind::New, a->row->address, {}, a->row->name});
+            ++a;
+        } else {
+            const HistoryRow &was = *b->row;
+            const HistoryRow &is = *a->row;
+            if (was.nameKnown && is.nameKnown && was.name != is.name)
+                renamed.append({Kind::Renamed, is.address, was.name, is.name});
+            ++a;
+            ++b;
+        }
+    }
+    added.reserve(added.size() + gone.size() + renamed.size());
+    added.append(std::move(gone));
+    added.append(std::move(renamed));
+    return added;
+}
+
+ScanComparison::Counts ScanComparison::count(const QList<Change> &changes)
+{
+    Counts counts;
+    for (const Change &change : changes) {
+        switch (change.kind) {
+        case Kind::New:
+            ++counts.added;
+            break;
+        case Kind::Gone:
+            ++counts.gone;
+            break;
+        case Kind::Renamed:
+            ++counts.renamed;
+            break;
+        }
+    }
+    return counts;
+}
+
+QString ScanComparison::kindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::New:
+        return u"new"_s;
+    case Kind::Gone:
+        return u"gone"_s;
+    case Kind::Renamed:
+        return u"renamed"_s;
+    }
+    return {};
+}
+
+QJsonObject ScanComparison::toJson(const Change &change)
+{
+    return {{u"change"_s, kindName(change.kind)},
+            {u"address"_s, change.address},
+            {u"then"_s, change.then},
+            {u"now"_s, change.now}};
+}
+
+QString ScanComparison::textLine(const Change &change)
+{
+    QString line = kindName(change.kind).leftJustified(8) + change.address.leftJustified(16);
+    switch (change.kind) {
+    case Kind::New:
+        line += change.now;
+        break;
+    case Kind::Gone:
+        line += change.then;
+        break;
+    case Kind::Renamed:
+        line += change.then + u" -> "_s + change.now;
+        break;
+    }
+    return line.trimmed();
+}
+
+QString ScanComparison::csvHeader(const ScanRecord &then, const ScanRecord &now,
+                                  const QLocale &locale)
+{
+    const auto scanLine = [&](const QString &which, const ScanRecord &scan) -> QString {
+        return u"# "_s + which + u" scan from "_s + oneLine(scan.firstAddress) + u" to "_s +
+               oneLine(scan.lastAddress) + u", "_s + CsvExport::generalDate(scan.started, locale) +
+               u"\r\n"_s;
+    };
+    return scanLine(u"Previous"_s, then) + scanLine(u"This"_s, now) +
+           u"# Compared in Zarnholt Vantrel, Version "_s + Version::text() + u"\r\n# \r\n"_s;
+}
+
+QString ScanComparison::csvLine(const Change &change)
+{
+    return kindName(change.kind) + u',' + field(change.address) + u',' + field(change.then) + u',' +
+           field(change.now) + u"\r\n"_s;
+}
+
+ScanComparison::Written ScanComparison::writeCsv(QIODevice &device, const ScanRecord &then,
+                                                 const ScanRecord &now,
+                                                 const QList<Change> &changes,
+                                                 const QLocale &locale)
+{
+    QString text = csvHeader(then, now, locale);
+    for (const Change &change : changes)
+        text += csvLine(change);
+    const QByteArray bytes = text.toUtf8();
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qint64 n = device.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return {false, device.errorString()};
+        done += n;
+    }
+    return {true, {}};
+}

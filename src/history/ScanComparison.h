@@ -1,0 +1,72 @@
+#pragma once
+
+#include "history/ScanRecord.h"
+
+#include <QList>
+#include <QLocale>
+#include <QString>
+
+class QIODevice;
+class QJsonObject;
+
+// What changed between two scans of the same range: addresses listed now and not then
+// (new), listed then and not now (gone), and listed in both with a different name (renamed).
+// Pure functions over two row sets, shared by the window and the command-line scanner.
+namespace ScanComparison {
+
+enum class Kind
+{
+    New,
+    Gone,
+    Renamed
+};
+
+struct Change
+{
+    Kind kind = Kind::New;
+    QString address;
+    QString then; // the name in the earlier scan; empty for a new address
+    QString now;  // the name in the later scan; empty for a gone address
+
+    friend bool operator==(const Change &, const Change &) = default;
+};
+
+struct Counts
+{
+    qsizetype added = 0;
+    qsizetype gone = 0;
+    qsizetype renamed = 0;
+    qsizetype total() const { return added + gone + renamed; }
+};
+
+// New first, then gone, then renamed; within each group by address value. An address
+// listed twice counts once, with its first row. Names are compared only where both scans
+// knew one.
+QList<Change> compare(const QList<HistoryRow> &then, const QList<HistoryRow> &now);
+Counts count(const QList<Change> &changes);
+
+// "new", "gone" or "renamed": the change field of every output.
+QString kindName(Kind kind);
+
+// One change as a JSON object: change, address, then, now.
+QJsonObject toJson(const Change &change);
+
+// One line of the plain-text report: change, address, then, now, in aligned columns.
+QString textLine(const Change &change);
+
+// The comment lines that head the CSV list: both scans' ranges and dates, the program
+// version, an empty comment. Lines end in CR LF, as in the export.
+QString csvHeader(const ScanRecord &then, const ScanRecord &now, const QLocale &locale = QLocale());
+// One CSV row: change, address, then, now, quoted only where needed; ends in CR LF.
+QString csvLine(const Change &change);
+
+struct Written
+{
+    bool ok = false;
+    QString error;
+};
+// The header and every change, as UTF-8 without a byte-order mark.
+Written writeCsv(QIODevice &device, const ScanRecord &then, const ScanRecord &now,
+                 const QList<Change> &changes, const QLocale &locale = QLocale());
+
+} // namespace ScanComparison

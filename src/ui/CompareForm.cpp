@@ -1,0 +1,166 @@
+#include "ui/CompareForm.h"
+
+#include "output/CsvExport.h"
+#include "ui/Hourglass.h"
+#include "ui/MessageBox.h"
+#include "ui/SaveFileDialog.h"
+
+#include <QAbstractTableModel>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+// The changes as a table: a model paints only the visible rows, so a comparison of two large
+// scans opens at once.
+class ChangeModel : public QAbstractTableModel
+{
+public:
+    explicit ChangeModel(QObject *parent)
+        : QAbstractTableModel(parent)
+    {}
+
+    void setChanges(const QList<ScanComparison::Change> *changes)
+    {
+        beginResetModel();
+        m_changes = changes;
+        endResetModel();
+    }
+
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() || !m_changes ? 0 : int(m_changes->size());
+    }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : 4;
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() || !m_changes)
+            return {};
+        const ScanComparison::Change &change = m_changes->at(index.row());
+        switch (index.column()) {
+        case 0:
+            return ScanComparison::kindName(change.kind);
+        case 1:
+            return change.address;
+        case 2:
+            return change.then;
+        default:
+            return change.now;
+        }
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return QAbstractTableModel::headerData(section, orientation, role);
+        static const QString captions[] = {u"Change"_s, u"IP Address"_s, u"Then"_s, u"Now"_s};
+        return section >= 0 && section < 4 ? captions[section] : QString();
+    }
+
+private:
+    const QList<ScanComparison::Change> *m_changes = nullptr;
+};
+
+CompareForm::CompareForm(QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(u"Compare with Previous Scan"_s);
+    setModal(false);
+    Header = new QLabel(this);
+    Header->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Counts = new QLabel(this);
+    m_model = new ChangeModel(this);
+    ChangeList = new QTableView(this);
+    ChangeList->setModel(m_model);
+    ChangeList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ChangeList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ChangeList->verticalHeader()->hide();
+    ChangeList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ChangeList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    // The two names share what the change and the address leave.
+    ChangeList->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    ChangeList->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
+    ChangeList->setWordWrap(false);
+    Export_Button = new QPushButton(u"&Export ..."_s, this);
+    Close_Button = new QPushButton(u"Close"_s, this);
+    connect(Export_Button, &QPushButton::clicked, this, &CompareForm::Export_Button_Click);
+    connect(Close_Button, &QPushButton::clicked, this, &QDialog::close);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Export_Button);
+    buttons->addWidget(Close_Button);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(Header);
+    layout->addWidget(Counts);
+    layout->addWidget(ChangeList, 1);
+    layout->addLayout(buttons);
+    resize(560, 420);
+}
+
+void CompareForm::showChanges(const ScanRecord &then, const ScanRecord &now)
+{
+    Hourglass wait(this);
+    m_then = then;
+    m_now = now;
+    m_model->setChanges(nullptr);
+    m_changes = ScanComparison::compare(then.rows, now.rows);
+    m_model->setChanges(&m_changes);
+    const auto scanLine = [](const QString &which, const ScanRecord &scan) -> QString {
+        return which + u" scan: "_s + scan.firstAddress + u" to "_s + scan.lastAddress + u", "_s +
+               CsvExport::generalDate(scan.started);
+    };
+    Header->setText(scanLine(u"Previous"_s, then) + u'\n' + scanLine(u"This"_s, now));
+    const ScanComparison::Counts counts = ScanComparison::count(m_changes);
+    Counts->setText(counts.total() == 0 ? u"No changes."_s
+                                        : u"New: %1    Gone: %2    Renamed: %3"_s.arg(counts.added)
+                                              .arg(counts.gone)
+                                              .arg(counts.renamed));
+    Export_Button->setEnabled(!m_changes.isEmpty());
+    ChangeList->resizeColumnToContents(0);
+    ChangeList->setColumnWidth(1, fontMetrics().horizontalAdvance(u"XXX.XXX.XXX.XXX   "_s));
+}
+
+void CompareForm::Export_Button_Click()
+{
+    const QString path = SaveFileDialog::getSaveFileName(
+        this, u"Export Changes to Text File"_s, u"Vantrel-changes.csv"_s,
+        u"Comma Seperated File (*.csv)"_s, u"csv"_s);
+    if (path.isEmpty())
+        return;
+    QString error;
+    {
+        Hourglass wait(this);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            error = file.errorString();
+        } else {
+            const ScanComparison::Written written =
+                ScanComparison::writeCsv(file, m_then, m_now, m_changes);
+            if (!written.ok)
+                error = written.error;
+            else if (!file.commit())
+                error = file.error() == QFileDevice::UnspecifiedError
+                            ? u"The new file could not replace the old one."_s
+                            : file.errorString();
+        }
+    }
+    if (!error.isEmpty()) {
+        MessageBox::exclamation(
+            this, u"Could not export to \"%1\".\n%2"_s.arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    MessageBox::show(this,
+                     u"Exported %1 changes to %2"_s.arg(QString::number(m_changes.size()),
+                                                        QFileInfo(path).fileName()),
+                     MessageBox::Icon::None);
+}
