@@ -1,11 +1,7 @@
 #pragma once
 
-#include "scan/ScanView.h"
-
 #include <QByteArray>
 #include <QFile>
-
-#include <cstdio>
 
 // A figure of this process from /proc/self/status in KiB ("VmHWM:" peak, "VmRSS:" now);
 // -1 when it cannot be read.
@@ -21,28 +17,3 @@ inline qint64 processStatusKiB(const QByteArray &key)
     }
     return -1;
 }
-
-// A window for the scan engine that draws nothing: it only holds the range and whether the
-// scan runs.
-class BenchScanView : public ScanView
-{
-public:
-    QString start, end;
-    bool running = false;
-
-    QString startingText() const override { return start; }
-    QString endingText() const override { return end; }
-    void refuseStart(const QString &message, Box) override
-    {
-        std::fprintf(stderr, "refused: %s\n", qPrintable(message));
-    }
-    void showScanLayout() override {}
-    void showRunning(bool on) override { running = on; }
-    void setIcmpPercent(int) override {}
-    void setDnsPercent(int) override {}
-    void setIpStatus(const QString &) override {}
-    void setNodeCount(std::int64_t) override {}
-    bool isMinimized() const override { return false; }
-    void setWindowCaption(const QString &) override {}
-    void beep() override {}
-};

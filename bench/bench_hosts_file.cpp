@@ -3,6 +3,7 @@
 // (the size of common blocking lists): the large file must not slow the scan, burn CPU or
 // inflate the listed round-trip times.
 #include "BenchSupport.h"
+#include "fakes/FakeScanView.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/HostsIndex.h"
@@ -45,7 +46,7 @@ Run scan(const QString &hostsFile)
     AresLookup lookup(config);
     ResultGrid grid;
     grid.setCols(3);
-    BenchScanView view;
+    FakeScanView view;
     ScanEngine engine(echo, lookup, grid, view);
     engine.Resolve_DNS = true;
     engine.Pings_per_Node = 1;
@@ -57,6 +58,8 @@ Run scan(const QString &hostsFile)
     QElapsedTimer clock;
     clock.start();
     engine.Scan_Button_Click();
+    for (const QString &reason : view.refusals)
+        std::fprintf(stderr, "refused: %s\n", qPrintable(reason));
     while (view.running)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     Run run;

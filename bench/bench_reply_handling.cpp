@@ -3,8 +3,8 @@
 #include "BenchSupport.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
+#include "fakes/FakeScanView.h"
 #include "scan/ScanEngine.h"
-#include "scan/ScanView.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QCoreApplication>
@@ -21,7 +21,7 @@ double replyMilliseconds(int replies)
     lookup.capacity = 1 << 30;
     ResultGrid grid;
     grid.setCols(3);
-    BenchScanView view;
+    FakeScanView view;
     ScanEngine engine(echo, lookup, grid, view);
     engine.Pings_per_Node = 2;
     engine.Resolve_DNS = true;

@@ -2,8 +2,8 @@
 // the ping timer keeps its delay, how long the event loop ever waits between two turns
 // during a long scan, and the peak memory at the end.
 #include "BenchSupport.h"
+#include "fakes/FakeScanView.h"
 #include "scan/ScanEngine.h"
-#include "scan/ScanView.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/IcmpEcho.h"
 #include "scan/components/ResultGrid.h"
@@ -30,7 +30,7 @@ Run scan(const QString &from, const QString &to, int delayMs)
     AresLookup lookup;
     ResultGrid grid;
     grid.setCols(3);
-    BenchScanView view;
+    FakeScanView view;
     ScanEngine engine(echo, lookup, grid, view);
     engine.Resolve_DNS = false;
     engine.Pings_per_Node = 1;
@@ -55,6 +55,8 @@ Run scan(const QString &from, const QString &to, int delayMs)
     sinceProbe.start();
     probe.start();
     engine.Scan_Button_Click();
+    for (const QString &reason : view.refusals)
+        std::fprintf(stderr, "refused: %s\n", qPrintable(reason));
     while (view.running)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     Run run;

@@ -47,16 +47,12 @@ bool put(const Entry &entry, const QString &value)
                        value);
 }
 
-// Nearest value of T, halves to even whatever the FPU's rounding mode.
+// Nearest value of T, halves to even; nothing when it does not fit.
 template <typename T> std::optional<T> roundToEven(double value)
 {
     if (!std::isfinite(value))
         return std::nullopt;
-    const double below = std::floor(value);
-    const double fraction = value - below;
-    double rounded = below;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0))
-        rounded = below + 1;
+    const double rounded = IP_Functions::roundHalfEven(value);
     if (rounded < double(std::numeric_limits<T>::min()) ||
         rounded > double(std::numeric_limits<T>::max()))
         return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/GeneralDate.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
@@ -30,8 +32,7 @@ Result write(QIODevice &device, const ResultGrid &table, const QString &startTex
 Result writeFile(const QString &path, const ResultGrid &table, const QString &startText,
                  const QString &endText, const QDateTime &now, const QLocale &locale = QLocale());
 
-// The general date form of `locale`: short date, a blank, long time; the date alone at
-// exactly midnight. Shared by every stamp the program writes.
-QString generalDate(const QDateTime &when, const QLocale &locale = QLocale());
+// The stamp of the export's third line, under the name its readers first knew.
+using ::generalDate;
 
 } // namespace CsvExport

@@ -1,6 +1,7 @@
 #include "output/ReportLayout.h"
 
 #include "scan/components/ResultGrid.h"
+#include "scan/components/Twips.h"
 
 #include <QFontMetricsF>
 #include <QLine>
@@ -16,7 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int TwipsPerPoint = 20;
 constexpr int CellPadding = 45;       // twips each side of a cell's text, 3 pixels on screen
 constexpr int RowPadding = 90;        // twips added to the font height, as the screen grid does
 constexpr int FooterGap = 140;        // footer band: twips below the printable area
@@ -43,8 +43,8 @@ QFont makeFont(const QString &family, QFont::StyleHint hint, int twips, bool bol
 QSize twipsOf(const QPageSize &pageSize)
 {
     const QSizeF mm = pageSize.size(QPageSize::Millimeter);
-    return QSize(int(std::lround(mm.width() * 1440 / 25.4)),
-                 int(std::lround(mm.height() * 1440 / 25.4)));
+    return QSize(int(std::lround(mm.width() * Twips::PerInch / 25.4)),
+                 int(std::lround(mm.height() * Twips::PerInch / 25.4)));
 }
 
 } // namespace
@@ -66,7 +66,7 @@ QFont ReportLayout::headerFont()
 
 QFont ReportLayout::footerFont(int number, int halfPoints, bool bold)
 {
-    const int twips = halfPoints > 0 ? halfPoints * TwipsPerPoint / 2 : HeaderFooterSize;
+    const int twips = halfPoints > 0 ? halfPoints * Twips::PerPoint / 2 : HeaderFooterSize;
     if (number == 3)
         return makeFont(u"Arial"_s, QFont::SansSerif, twips, bold);
     return makeFont(u"Courier New"_s, QFont::TypeWriter, twips, bold);

@@ -1,7 +1,7 @@
 #include "output/RtfFooter.h"
 
+#include "app/GeneralDate.h"
 #include "app/Version.h"
-#include "output/CsvExport.h"
 
 #include <algorithm>
 
@@ -127,7 +127,7 @@ QString RtfFooter::footerTemplate(const QDateTime &moment)
 {
     return u"{\\fs20\\b   Zarnholt "_s + escaped(Version::fileDescription()) +
            u" \\plain\\f3\\fs20  Version "_s + Version::text() + u"}||{\\fs20 "_s +
-           escaped(CsvExport::generalDate(moment)) + u"}{\\fs20\\line Page %d }"_s;
+           escaped(generalDate(moment)) + u"}{\\fs20\\line Page %d }"_s;
 }
 
 QString RtfFooter::withPageNumber(const QString &text, int page)

@@ -153,16 +153,22 @@ double Read_Number(const QString &text)
     return readNumber(withoutBlanks(text));
 }
 
+double roundHalfEven(double value)
+{
+    if (!std::isfinite(value))
+        return value;
+    const double below = std::floor(value);
+    const double fraction = value - below;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0))
+        return below + 1;
+    return below;
+}
+
 std::int16_t To_Int16(double value)
 {
     if (!std::isfinite(value))
         throw OverflowError{};
-    // Halves go to the even neighbour, independent of the FPU rounding mode.
-    const double below = std::floor(value);
-    const double fraction = value - below;
-    double rounded = below;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0))
-        rounded = below + 1;
+    const double rounded = roundHalfEven(value);
     if (rounded < -32768.0 || rounded > 32767.0)
         throw OverflowError{};
     return std::int16_t(rounded);
@@ -184,11 +190,10 @@ QString Rest_After_Dot(const QString &text)
     return text.mid(dot + 1);
 }
 
-QString Address_To_Hex(QString &text)
+QString Address_To_Hex(QStringView whole)
 {
-    const qsizetype slash = text.indexOf(u'/');
-    if (slash >= 0)
-        text.truncate(slash);
+    const qsizetype slash = whole.indexOf(u'/');
+    const QString text = (slash >= 0 ? whole.first(slash) : whole).toString();
 
     QString hex;
     hex.reserve(8);
@@ -202,7 +207,7 @@ QString Address_To_Hex(QString &text)
     return hex;
 }
 
-AddressNumber Address_To_Number(QString &text)
+AddressNumber Address_To_Number(QStringView text)
 {
     const QString hex = Address_To_Hex(text);
     std::uint32_t pattern = 0;
@@ -243,7 +248,7 @@ AddressNumber Next_Address(AddressNumber number)
     return AddressNumber(std::uint32_t(number) + 1U);
 }
 
-bool Is_Valid_Address(QString text)
+bool Is_Valid_Address(QStringView text)
 {
     AddressNumber number = 0;
     try {
@@ -251,13 +256,15 @@ bool Is_Valid_Address(QString text)
     } catch (const OverflowError &) {
         return false;
     }
+    if (const qsizetype slash = text.indexOf(u'/'); slash >= 0)
+        text.truncate(slash);
     qsizetype first = 0;
     qsizetype last = text.size();
     while (first < last && text.at(first) == u' ')
         ++first;
     while (last > first && text.at(last - 1) == u' ')
         --last;
-    return QStringView(text).sliced(first, last - first) == Number_To_Address(number);
+    return text.sliced(first, last - first) == Number_To_Address(number);
 }
 
 std::int64_t Leading_Number(const QString &text)

@@ -18,13 +18,13 @@ struct OverflowError
 };
 
 // True when the text (outer spaces and a "/..." tail allowed) is a canonical dotted quad.
-// Never throws. Takes its own copy: the caller's text is not cut.
-bool Is_Valid_Address(QString text);
+// Never throws.
+bool Is_Valid_Address(QStringView text);
 
-// Cuts `text` at its first "/" (the caller passes a copy, never the box text itself).
-// Throws OverflowError when an octet overflows the 16-bit reading.
-AddressNumber Address_To_Number(QString &text);
-QString Address_To_Hex(QString &text);
+// Read only up to the first "/" of `text`. Throw OverflowError when an octet overflows the
+// 16-bit reading.
+AddressNumber Address_To_Number(QStringView text);
+QString Address_To_Hex(QStringView text);
 
 QString Number_To_Address(AddressNumber number);
 QString Hex_To_Address(QString hex);
@@ -43,6 +43,10 @@ AddressNumber Next_Address(AddressNumber number);
 // skipped anywhere, an optional sign, the longest decimal number (digits, one point, an
 // exponent), or "&H" hexadecimal; 0 when there is none.
 double Read_Number(const QString &text);
+
+// Nearest whole number, halves to the even neighbour, whatever the FPU's rounding mode.
+// Every rounding of a read value goes through here (octets, settings, percentages).
+double roundHalfEven(double value);
 
 // Nearest 16-bit integer, halves to even. Throws OverflowError outside -32768..32767.
 std::int16_t To_Int16(double value);

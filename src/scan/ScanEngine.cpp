@@ -8,6 +8,7 @@
 #include <QColor>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 using namespace IP_Functions;
@@ -25,7 +26,7 @@ int wholePercent(double value)
 {
     if (!std::isfinite(value))
         return -1;
-    return static_cast<int>(std::clamp(std::nearbyint(value), 0.0, 100.0));
+    return static_cast<int>(std::clamp(roundHalfEven(value), 0.0, 100.0));
 }
 
 } // namespace
@@ -37,6 +38,11 @@ ScanEngine::ScanEngine(EchoControl &echo, LookupControl &lookup, ResultGrid &tab
     , m_lookup(lookup)
     , m_table(table)
     , m_view(view)
+    , m_clock([] {
+        return std::int64_t{std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count()};
+    })
 {
     // Delays down to 1 ms must hold: a coarse timer would slip by up to 5 %.
     m_pingTimer.setTimerType(Qt::PreciseTimer);
@@ -92,10 +98,8 @@ void ScanEngine::scanStart()
                            ScanView::Box::Ending);
         return;
     }
-    QString startCopy = startText;
-    QString endCopy = endText;
-    const AddressNumber start = Address_To_Number(startCopy);
-    const AddressNumber end = Address_To_Number(endCopy);
+    const AddressNumber start = Address_To_Number(startText);
+    const AddressNumber end = Address_To_Number(endText);
     const std::int64_t span = Address_Span_Of(start, end);
     if (span < 0) {
         m_view.refuseStart(
@@ -110,24 +114,23 @@ void ScanEngine::scanStart()
         return;
     }
 
-    m_startAddress = start;
-    m_endAddress = end;
-    m_addressSpan = span;
+    m_state.Start_Address = start;
+    m_state.End_Address = end;
+    m_state.Address_Span = span;
     Q_EMIT scanStarting();
     m_table.setRows(1); // the grid's removal signal empties the index of listed rows
     m_view.showScanLayout();
     m_view.setIcmpPercent(0);
-    m_dnsPercent = 100;
-    m_view.setDnsPercent(m_dnsPercent);
+    m_view.setDnsPercent(100);
 
-    ++m_scanNumber;
-    m_lookupsStarted = 0;
+    ++m_state.Scan_Number;
+    m_state.Lookups_Started = 0;
     m_lookupsOutstanding = 0;
     m_echoesOutstanding = 0;
     m_allHandedOut = false;
-    m_sentCount = 0;
-    m_currentAddress = m_startAddress;
-    sendRequest(Number_To_Address(m_currentAddress), 1);
+    m_state.Sent_Count = 0;
+    m_state.Current_Address = m_state.Start_Address;
+    sendRequest(Number_To_Address(m_state.Current_Address), 1);
 
     m_running = true;
     m_view.showRunning(true);
@@ -151,7 +154,7 @@ void ScanEngine::sendRequest(const QString &address, std::int64_t attempt)
     // A waiting send elsewhere may have left the control synchronous; a scan request must
     // never block the window.
     m_echo.setEchoAsync(true);
-    m_echo.setEchoTag(requestTag(m_scanNumber, address, attempt));
+    m_echo.setEchoTag(requestTag(m_state.Scan_Number, address, attempt));
     ++m_echoesOutstanding;
     m_echo.SendEcho(address);
 }
@@ -180,8 +183,8 @@ void ScanEngine::PING_Timer_Timer()
     // The timer drops intervals it could not keep; a late tick hands out what fell due
     // meanwhile, a few at most, so the delay between requests holds on a busy machine.
     const std::int64_t interval = std::int64_t{m_pingTimer.interval()} * 1'000'000;
-    const std::int64_t elapsed = m_pacingClock.nsecsElapsed();
-    const std::int64_t handedOut = m_sentCount - m_pacingBase;
+    const std::int64_t elapsed = m_clock() - m_pacingStart;
+    const std::int64_t handedOut = m_state.Sent_Count - m_pacingBase;
     std::int64_t batch = 0;
     if (m_addressRate > 0) {
         // Ticks and the rate do not divide evenly: a tick may owe nothing yet.
@@ -197,20 +200,20 @@ void ScanEngine::PING_Timer_Timer()
 
 void ScanEngine::restartPacing()
 {
-    m_pacingClock.start();
-    m_pacingBase = m_sentCount;
+    m_pacingStart = m_clock();
+    m_pacingBase = m_state.Sent_Count;
 }
 
 void ScanEngine::handOutNextAddress()
 {
-    m_currentAddress = Next_Address(m_currentAddress);
-    ++m_sentCount;
-    if (m_sentCount <= m_addressSpan) {
-        const QString address = Number_To_Address(m_currentAddress);
+    m_state.Current_Address = Next_Address(m_state.Current_Address);
+    ++m_state.Sent_Count;
+    if (m_state.Sent_Count <= m_state.Address_Span) {
+        const QString address = Number_To_Address(m_state.Current_Address);
         sendRequest(address, 1);
         m_view.setIpStatus(address);
-        const float percent =
-            static_cast<float>(m_sentCount) / static_cast<float>(m_addressSpan) * 100.0f;
+        const float percent = static_cast<float>(m_state.Sent_Count) /
+                              static_cast<float>(m_state.Address_Span) * 100.0f;
         m_view.setIcmpPercent(wholePercent(percent));
         return;
     }
@@ -224,7 +227,7 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
 {
     if (Tag == u"Interactive")
         return;
-    if (Leading_Number(Tag) != m_scanNumber)
+    if (Leading_Number(Tag) != m_state.Scan_Number)
         return;
     const qsizetype colon = Tag.indexOf(u':');
     QString address = colon < 0 ? QString() : Tag.mid(colon + 1);
@@ -284,8 +287,8 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
         m_table.setCol(2);
         m_table.setCellForeColor(QColor(0, 0, 255));
         m_table.setText(QStringLiteral(" resolving ..."));
-        m_lookup.setLookupTag(QString::number(m_scanNumber) + u':' + QString::number(row));
-        ++m_lookupsStarted;
+        m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' + QString::number(row));
+        ++m_state.Lookups_Started;
         ++m_lookupsOutstanding;
         m_lookup.StartLookup(hostAddress);
         updateDnsPercent();
@@ -298,20 +301,20 @@ void ScanEngine::updateDnsPercent()
 {
     // This scan's own count: lookups of an earlier scan still pending in the control say
     // nothing about this one.
-    if (m_lookupsStarted == 0)
+    if (m_state.Lookups_Started == 0)
         return;
-    const int percent = wholePercent(static_cast<double>(m_lookupsStarted - m_lookupsOutstanding) /
-                                     static_cast<double>(m_lookupsStarted) * 100.0);
+    const int percent =
+        wholePercent(static_cast<double>(m_state.Lookups_Started - m_lookupsOutstanding) /
+                     static_cast<double>(m_state.Lookups_Started) * 100.0);
     if (percent < 0)
         return;
-    m_dnsPercent = percent;
     m_view.setDnsPercent(percent);
 }
 
 void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
                                   int /*Status*/, const QString &Tag, int /*ElapsedMs*/)
 {
-    if (Leading_Number(Tag) != m_scanNumber)
+    if (Leading_Number(Tag) != m_state.Scan_Number)
         return;
     if (m_lookupsOutstanding > 0)
         --m_lookupsOutstanding;

@@ -2,12 +2,12 @@
 
 #include "scan/IP_Functions.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 
 class EchoControl;
 class LookupControl;
@@ -42,10 +42,25 @@ public:
     void setAddressRate(int perSecond);
     int addressRate() const { return m_addressRate; }
 
+    // The monotonic clock the pacing reads, in nanoseconds; tests hand in their own.
+    using Clock = std::function<std::int64_t()>;
+    void setPacingClock(Clock clock) { m_clock = std::move(clock); }
+
+    // The fields through which the four procedures talk. The counters and the span are
+    // whole numbers: they stay exact for any range of the address space.
+    struct ScanState
+    {
+        IP_Functions::AddressNumber Start_Address = 0;
+        IP_Functions::AddressNumber End_Address = 0;
+        IP_Functions::AddressNumber Current_Address = 0; // the last one handed to the echo
+        std::int64_t Address_Span = 0;                   // addresses in the range minus one
+        std::int64_t Sent_Count = 0;      // handed out by the timer; the first is not counted
+        std::int64_t Lookups_Started = 0; // this scan's lookups
+        std::int64_t Scan_Number = 0;     // leads every request and lookup tag
+    };
+    const ScanState &state() const { return m_state; }
+
     bool isRunning() const { return m_running; }
-    std::int64_t Scan_Number() const { return m_scanNumber; }
-    int dnsPercent() const { return m_dnsPercent; }
-    std::int64_t lookupsOutstanding() const { return m_lookupsOutstanding; }
     std::int64_t echoesOutstanding() const { return m_echoesOutstanding; }
 
     // Start when idle, stop when running.
@@ -60,8 +75,8 @@ public:
                               std::int64_t attempt);
 
     // The range of the current or last scan.
-    IP_Functions::AddressNumber startAddress() const { return m_startAddress; }
-    IP_Functions::AddressNumber endAddress() const { return m_endAddress; }
+    IP_Functions::AddressNumber startAddress() const { return m_state.Start_Address; }
+    IP_Functions::AddressNumber endAddress() const { return m_state.End_Address; }
 
 Q_SIGNALS:
     // A scan passed its checks and is about to clear the table for its rows.
@@ -91,18 +106,14 @@ private:
     ScanView &m_view;
     QTimer m_pingTimer;
     // Time since the walk last ran at the set delay, and the count sent by then.
-    QElapsedTimer m_pacingClock;
+    Clock m_clock;
+    std::int64_t m_pacingStart = 0;
     std::int64_t m_pacingBase = 0;
     int m_addressRate = 0;
     int m_delayMs = 250; // the set delay, kept while a rate drives the timer
 
     bool m_running = false;
-    IP_Functions::AddressNumber m_startAddress = 0;
-    IP_Functions::AddressNumber m_endAddress = 0;
-    IP_Functions::AddressNumber m_currentAddress = 0;
-    std::int64_t m_addressSpan = 0;
-    std::int64_t m_sentCount = 0;
-    std::int64_t m_lookupsStarted = 0;
+    ScanState m_state;
     // Lookups of the running scan not yet answered: the completion test asks this, not the
     // rounded percentage, so a straggler keeps the scan open.
     std::int64_t m_lookupsOutstanding = 0;
@@ -111,8 +122,6 @@ private:
     // say nothing is left to come.
     std::int64_t m_echoesOutstanding = 0;
     bool m_allHandedOut = false;
-    std::int64_t m_scanNumber = 0;
-    int m_dnsPercent = 0;
     // Listed address -> its row, kept in step with appends, deletes and clears: the duplicate
     // check and the placement of lookup answers cost constant time.
     QHash<QString, qsizetype> m_listedRows;

@@ -105,7 +105,7 @@ private Q_SLOTS:
     {
         QFETCH(QLocale::Language, language);
         QFETCH(QTime, time);
-        QTEST(CsvExport::generalDate(QDateTime(Afternoon.date(), time), QLocale(language)),
+        QTEST(generalDate(QDateTime(Afternoon.date(), time), QLocale(language)),
               "expected");
     }
 };

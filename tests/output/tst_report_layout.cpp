@@ -52,7 +52,7 @@ private Q_SLOTS:
                  (RtfFooter::Section{{{"  Zarnholt Vantrel ", 0, 20, true},
                                       {" Version " VANTREL_VERSION_TEXT, 3, 20, false}}}));
         QCOMPARE(footer.section(1), RtfFooter::Section(1)); // one empty line
-        const QString date = CsvExport::generalDate(moment);
+        const QString date = generalDate(moment);
         QCOMPARE(footer.section(2),
                  (RtfFooter::Section{{{date, 0, 20, true}}, {{"Page %d ", 0, 20, true}}}));
         const QString awkward = "a|b{c}\\d\\line";
@@ -103,7 +103,7 @@ private Q_SLOTS:
 
         const QStringList pages = pdfText(file);
         QCOMPARE(pages.size(), layout.pageCount());
-        const QString date = CsvExport::generalDate(moment).simplified();
+        const QString date = generalDate(moment).simplified();
         for (int page = 1; page <= pages.size(); ++page) {
             const QString text = pages[page - 1].simplified();
             for (const QString &part : {title, QString("IP Address Response Time DNS Lookup"),

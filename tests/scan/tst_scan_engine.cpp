@@ -1,42 +1,11 @@
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
+#include "fakes/FakeScanView.h"
 #include "scan/ScanEngine.h"
-#include "scan/ScanView.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QColor>
 #include <QTest>
-
-// Records what the engine shows instead of drawing it.
-class RecordingView : public ScanView
-{
-public:
-    QString start, end;
-    QStringList refusals;
-    Box focus = Box::Starting;
-    bool running = false;
-    int layouts = 0, icmpPercent = -1, dnsPercent = -1, beeps = 0;
-    QString ipStatus, caption;
-    std::int64_t nodeCount = -1;
-    bool minimized = false;
-
-    QString startingText() const override { return start; }
-    QString endingText() const override { return end; }
-    void refuseStart(const QString &message, Box box) override
-    {
-        refusals.append(message);
-        focus = box;
-    }
-    void showScanLayout() override { ++layouts; }
-    void showRunning(bool on) override { running = on; }
-    void setIcmpPercent(int p) override { icmpPercent = p; }
-    void setDnsPercent(int p) override { dnsPercent = p; }
-    void setIpStatus(const QString &t) override { ipStatus = t; }
-    void setNodeCount(std::int64_t n) override { nodeCount = n; }
-    bool isMinimized() const override { return minimized; }
-    void setWindowCaption(const QString &c) override { caption = c; }
-    void beep() override { ++beeps; }
-};
 
 class TestScanEngine : public QObject
 {
@@ -45,7 +14,7 @@ class TestScanEngine : public QObject
     FakeEcho *echo = nullptr;
     FakeLookup *lookup = nullptr;
     ResultGrid *grid = nullptr;
-    RecordingView *view = nullptr;
+    FakeScanView *view = nullptr;
     ScanEngine *engine = nullptr;
 
     void start(const QString &from, const QString &to)
@@ -75,7 +44,7 @@ private Q_SLOTS:
         lookup = new FakeLookup;
         grid = new ResultGrid;
         grid->setCols(3);
-        view = new RecordingView;
+        view = new FakeScanView;
         engine = new ScanEngine(*echo, *lookup, *grid, *view);
         engine->Resolve_DNS = false;
     }

@@ -7,13 +7,13 @@ namespace {
 // rowCount() is an int, and it counts the data rows only.
 constexpr qsizetype MaxRows = std::numeric_limits<int>::max();
 
-int colorDistance(QRgb a, QRgb b)
+// A stored colour of 0 is the view's default; transparent black, which would hide the text,
+// reads back as that default too.
+constexpr QRgb DefaultColor = 0;
+
+QVariant colorOf(QRgb stored)
 {
-    const int dr = qRed(a) - qRed(b);
-    const int dg = qGreen(a) - qGreen(b);
-    const int db = qBlue(a) - qBlue(b);
-    const int da = qAlpha(a) - qAlpha(b);
-    return dr * dr + dg * dg + db * db + da * da;
+    return stored == DefaultColor ? QVariant() : QVariant(QColor::fromRgba(stored));
 }
 } // namespace
 
@@ -72,7 +72,7 @@ void ResultGrid::setCols(int cols)
 
     const int kept = std::min(cols, m_cols);
     std::vector<QString> texts(std::size_t(m_rows * cols));
-    std::vector<ColorIndex> colors(std::size_t(m_rows * cols));
+    std::vector<QRgb> colors(std::size_t(m_rows * cols));
     for (qsizetype row = 0; row < m_rows; ++row) {
         for (int col = 0; col < kept; ++col) {
             texts[std::size_t(row * cols + col)] =
@@ -130,11 +130,11 @@ void ResultGrid::setCellForeColor(const QColor &color)
 {
     if (!cellInRange(m_row, m_col))
         return;
-    const ColorIndex colorIndex = colorIndexFor(color);
-    ColorIndex &stored = m_colors[std::size_t(cellIndex(m_row, m_col))];
-    if (stored == colorIndex)
+    const QRgb rgba = color.isValid() ? color.rgba() : DefaultColor;
+    QRgb &stored = m_colors[std::size_t(cellIndex(m_row, m_col))];
+    if (stored == rgba)
         return;
-    stored = colorIndex;
+    stored = rgba;
     cellChanged(m_row, m_col, Qt::ForegroundRole);
 }
 
@@ -142,10 +142,7 @@ QColor ResultGrid::CellForeColor() const
 {
     if (!cellInRange(m_row, m_col))
         return {};
-    const ColorIndex colorIndex = m_colors[std::size_t(cellIndex(m_row, m_col))];
-    if (colorIndex == 0)
-        return {};
-    return QColor::fromRgba(m_palette[colorIndex - 1]);
+    return colorOf(m_colors[std::size_t(cellIndex(m_row, m_col))]).value<QColor>();
 }
 
 QString ResultGrid::cellText(qsizetype row, int col) const
@@ -249,9 +246,7 @@ QVariant ResultGrid::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return m_texts[std::size_t(cell)];
     case Qt::ForegroundRole:
-        if (const ColorIndex colorIndex = m_colors[std::size_t(cell)]; colorIndex != 0)
-            return QColor::fromRgba(m_palette[colorIndex - 1]);
-        return {};
+        return colorOf(m_colors[std::size_t(cell)]);
     case Qt::TextAlignmentRole:
         return int(alignmentFlags(m_colAlignments[std::size_t(index.column())]));
     case Qt::DecorationRole:
@@ -282,9 +277,7 @@ QVariant ResultGrid::headerData(int section, Qt::Orientation orientation, int ro
     case Qt::DisplayRole:
         return m_texts[std::size_t(section)];
     case Qt::ForegroundRole:
-        if (const ColorIndex colorIndex = m_colors[std::size_t(section)]; colorIndex != 0)
-            return QColor::fromRgba(m_palette[colorIndex - 1]);
-        return {};
+        return colorOf(m_colors[std::size_t(section)]);
     case Qt::TextAlignmentRole:
         return int(alignmentFlags(m_colAlignments[std::size_t(section)]));
     default:
@@ -330,7 +323,7 @@ void ResultGrid::clearDataRows()
     // announcement first.
     beginResetModel();
     std::vector<QString> header(m_texts.begin(), m_texts.begin() + m_cols);
-    std::vector<ColorIndex> headerColors(m_colors.begin(), m_colors.begin() + m_cols);
+    std::vector<QRgb> headerColors(m_colors.begin(), m_colors.begin() + m_cols);
     // Swapping in fresh vectors hands the memory of a large scan back at once.
     m_texts.swap(header);
     m_colors.swap(headerColors);
@@ -375,48 +368,4 @@ void ResultGrid::cellChanged(qsizetype row, int col, int role)
     }
     const QModelIndex cell = index(int(modelRow), col);
     Q_EMIT dataChanged(cell, cell, {role});
-}
-
-ResultGrid::ColorIndex ResultGrid::colorIndexFor(const QColor &color)
-{
-    if (!color.isValid())
-        return 0;
-    const QRgb rgba = color.rgba();
-    const auto findIn = [this](QRgb wanted) -> ColorIndex {
-        const auto it = std::find(m_palette.begin(), m_palette.end(), wanted);
-        return it == m_palette.end() ? 0 : ColorIndex(it - m_palette.begin() + 1);
-    };
-    if (const ColorIndex known = findIn(rgba); known != 0)
-        return known;
-    if (qsizetype(m_palette.size()) >= MaxPaletteSize)
-        compactPalette();
-    if (qsizetype(m_palette.size()) < MaxPaletteSize) {
-        m_palette.push_back(rgba);
-        return ColorIndex(m_palette.size());
-    }
-    // Every palette entry is in use: the cell gets the closest colour there is rather than
-    // making every row of the table pay for wider colour indexes.
-    const auto nearest =
-        std::min_element(m_palette.begin(), m_palette.end(), [rgba](QRgb a, QRgb b) {
-            return colorDistance(a, rgba) < colorDistance(b, rgba);
-        });
-    return ColorIndex(nearest - m_palette.begin() + 1);
-}
-
-void ResultGrid::compactPalette()
-{
-    std::vector<bool> used(m_palette.size() + 1, false);
-    for (const ColorIndex colorIndex : m_colors)
-        used[colorIndex] = true;
-    std::vector<ColorIndex> remap(m_palette.size() + 1, 0);
-    std::vector<QRgb> palette;
-    for (std::size_t i = 1; i < used.size(); ++i) {
-        if (used[i]) {
-            palette.push_back(m_palette[i - 1]);
-            remap[i] = ColorIndex(palette.size());
-        }
-    }
-    for (ColorIndex &colorIndex : m_colors)
-        colorIndex = remap[colorIndex];
-    m_palette = std::move(palette);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/components/Twips.h"
+
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QString>
@@ -36,7 +38,7 @@ public:
     };
     static Qt::Alignment alignmentFlags(int colAlignment);
 
-    static constexpr int DefaultColWidth = 1440; // twips: one inch
+    static constexpr int DefaultColWidth = Twips::PerInch;
     static constexpr int MaxCols = 1024;
 
     explicit ResultGrid(QObject *parent = nullptr);
@@ -98,11 +100,6 @@ Q_SIGNALS:
     void rowsRemovedFromTable(qsizetype firstRow, qsizetype count);
 
 private:
-    // Cell colours are indexes into a small palette; 0 is the default colour, so a row
-    // costs one byte per cell for its colours whatever they are.
-    using ColorIndex = quint8;
-    static constexpr qsizetype MaxPaletteSize = 255;
-
     bool cellInRange(qsizetype row, int col) const;
     qsizetype cellIndex(qsizetype row, int col) const { return row * m_cols + col; }
     void appendRows(qsizetype count);
@@ -111,15 +108,12 @@ private:
     // Tells attached views about rows appended and cells written while Redraw was false.
     void flushPending();
     void cellChanged(qsizetype row, int col, int role);
-    ColorIndex colorIndexFor(const QColor &color);
-    void compactPalette();
 
     qsizetype m_rows = 1;
     int m_cols = 3;
     // Row-major, header row first: m_rows * m_cols entries each.
     std::vector<QString> m_texts;
-    std::vector<ColorIndex> m_colors;
-    std::vector<QRgb> m_palette; // entry i is colour index i + 1
+    std::vector<QRgb> m_colors; // 0: the view's default colour
     // Data rows the views have been told about; rowCount() reports this.
     qsizetype m_announcedRows = 0;
     // Data rows (model numbering) written while Redraw was false and not yet reported.
