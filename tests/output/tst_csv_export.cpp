@@ -105,8 +105,7 @@ private Q_SLOTS:
     {
         QFETCH(QLocale::Language, language);
         QFETCH(QTime, time);
-        QTEST(generalDate(QDateTime(Afternoon.date(), time), QLocale(language)),
-              "expected");
+        QTEST(::generalDate(QDateTime(Afternoon.date(), time), QLocale(language)), "expected");
     }
 };
 

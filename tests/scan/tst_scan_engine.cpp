@@ -101,7 +101,7 @@ private Q_SLOTS:
         QCOMPARE(view->focus == ScanView::Box::Starting, focusStart);
         QVERIFY(!engine->isRunning());
         QVERIFY(echo->sent.isEmpty());
-        QCOMPARE(engine->Scan_Number(), 0);
+        QCOMPARE(engine->state().Scan_Number, 0);
         QCOMPARE(view->layouts, 0);
     }
 
@@ -190,21 +190,43 @@ private Q_SLOTS:
         QCOMPARE(view->icmpPercent, 100);
     }
 
-    // Faster than the timer can tick: batches per tick, every address once and in order, and
-    // the delay setting survives for when the rate is lifted.
-    void rateHandsOutBatches()
+    // A late tick hands out what fell due meanwhile, a few at most; a rate hands out
+    // batches and nothing while ahead. Every address once and in order; the delay setting
+    // survives a rate for when it is lifted.
+    void pacing_data()
     {
-        engine->setInter_Ping_Delay(40);
-        engine->setAddressRate(20000);
-        QCOMPARE(engine->PING_Timer().interval(), 1);
-        start(QStringLiteral("10.0.0.0"), QStringLiteral("10.0.3.231"));
-        QVERIFY(QTest::qWaitFor([&] { return !engine->PING_Timer().isActive(); }, 5000));
-        QCOMPARE(echo->sent.size(), 1000);
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QList<int>>("tickAtMs");
+        QTest::addColumn<QList<int>>("sentAfter"); // the first address goes out at start
+        QTest::newRow("on time: one each") << 0 << QList{10, 20, 30} << QList{2, 3, 4};
+        QTest::newRow("early: still one") << 0 << QList{5, 6} << QList{2, 3};
+        QTest::newRow("late: catches up by four at most")
+            << 0 << QList{10, 60, 200} << QList{2, 6, 10};
+        QTest::newRow("rate: a batch a tick, none while ahead")
+            << 20000 << QList{1, 1, 2} << QList{21, 21, 41};
+        QTest::newRow("rate: late, four batches at most") << 20000 << QList{100} << QList{81};
+    }
+    void pacing()
+    {
+        QFETCH(int, rate);
+        QFETCH(QList<int>, tickAtMs);
+        QFETCH(QList<int>, sentAfter);
+        std::int64_t nowNs = 0;
+        engine->setPacingClock([&] { return nowNs; });
+        engine->setInter_Ping_Delay(10);
+        engine->setAddressRate(rate);
+        QCOMPARE(engine->PING_Timer().interval(), rate ? 1 : 10);
+        start(QStringLiteral("10.0.0.0"), QStringLiteral("10.0.3.255"));
+        for (qsizetype i = 0; i < tickAtMs.size(); ++i) {
+            nowNs = std::int64_t{tickAtMs[i]} * 1'000'000;
+            engine->PING_Timer_Timer();
+            QCOMPARE(echo->sent.size(), sentAfter[i]);
+        }
         for (qsizetype i = 0; i < echo->sent.size(); ++i)
             QCOMPARE(echo->sent[i].address, IP_Functions::Number_To_Address(0x0A000000 + i));
-        QCOMPARE(engine->Inter_Ping_Delay(), 40);
+        QCOMPARE(engine->state().Sent_Count, sentAfter.last() - 1);
         engine->setAddressRate(0);
-        QCOMPARE(engine->PING_Timer().interval(), 40);
+        QCOMPARE(engine->PING_Timer().interval(), 10);
     }
 
     void lookupGateHoldsTheWalk()
@@ -278,41 +300,38 @@ private Q_SLOTS:
         QCOMPARE(grid->CellForeColor(), QColor(255, 0, 0));
     }
 
-    void droppedReplies_data()
+    // After a stop, replies of the stopped scan are still listed; after the next start they
+    // and anything not of a scan are dropped, and nothing is retried.
+    void repliesOutsideTheScan_data()
     {
         QTest::addColumn<QString>("tag");
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("inverted");
-        QTest::newRow("interactive") << "Interactive" << 0 << false;
-        QTest::newRow("interactive, failed") << "Interactive" << 1 << true;
-        QTest::newRow("older scan") << "1:10.0.0.1;1" << 0 << false;
-        QTest::newRow("older scan, failed") << "1:10.0.0.1;1" << 1 << false;
-        QTest::newRow("no number") << "x:10.0.0.1;1" << 0 << false;
-        QTest::newRow("cancelled") << "2:10.0.0.1;1" << int(EchoControl::Cancelled) << false;
-        QTest::newRow("cancelled, inverted")
-            << "2:10.0.0.1;1" << int(EchoControl::Cancelled) << true;
+        QTest::addColumn<int>("rows");
+        const int cancelled = EchoControl::Cancelled;
+        QTest::newRow("stopped scan, late reply") << "1:10.0.0.1;1" << 0 << false << 2;
+        QTest::newRow("interactive") << "Interactive" << 0 << false << 1;
+        QTest::newRow("interactive, failed") << "Interactive" << 1 << true << 1;
+        QTest::newRow("older scan") << "1:10.0.0.1;1" << 0 << false << 1;
+        QTest::newRow("older scan, failed") << "1:10.0.0.1;1" << 1 << false << 1;
+        QTest::newRow("no number") << "x:10.0.0.1;1" << 0 << false << 1;
+        QTest::newRow("cancelled") << "2:10.0.0.1;1" << cancelled << false << 1;
+        QTest::newRow("cancelled, inverted") << "2:10.0.0.1;1" << cancelled << true << 1;
     }
-    void droppedReplies()
+    void repliesOutsideTheScan()
     {
         QFETCH(QString, tag);
         QFETCH(int, status);
         QFETCH(bool, inverted);
+        QFETCH(int, rows);
         engine->Reverse_Scan = inverted;
         start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
         engine->Scan_Button_Click(); // stop
-        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
+        if (rows == 1)
+            start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
         echo->reply(tag, std::int16_t(status));
-        QCOMPARE(grid->Rows(), 1);
-        QCOMPARE(echo->sent.size(), 2); // nothing retried
-    }
-
-    void lateRepliesOfStoppedScanAreListed()
-    {
-        start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
-        engine->Scan_Button_Click();
-        QVERIFY(!engine->isRunning());
-        echo->reply(QStringLiteral("1:10.0.0.1;1"), 0, 5);
-        QCOMPARE(grid->Rows(), 2);
+        QCOMPARE(grid->Rows(), rows);
+        QCOMPARE(echo->sent.size(), rows == 1 ? 2 : 1); // nothing retried
     }
 
     void duplicateReplyAddsNoRow()

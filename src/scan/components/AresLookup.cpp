@@ -14,8 +14,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+#if ARES_VERSION < 0x011C00
 constexpr int DnsClassIn = 1;
 constexpr int DnsTypePtr = 12;
+#endif
 
 const QString &noNameText()
 {
@@ -77,8 +79,8 @@ AresLookup::AresLookup(const Config &config, QObject *parent)
         return;
     }
 
-    // The hosts file is our own index; DNS goes through ares_query, which never reads the
-    // hosts file: only a PTR query tells NXDOMAIN, time-outs and server failures apart.
+    // The hosts file is our own index; DNS goes through a plain PTR query, which never reads
+    // the hosts file: only such a query tells NXDOMAIN, time-outs and server failures apart.
     ares_options options{};
     // Hand SERVFAIL and REFUSED answers to us instead of retrying them until they look like
     // a server that never answered: the user is told which of the two happened.
@@ -202,32 +204,17 @@ const AresLookup::Request *AresLookup::runningRequest(const CallContext &context
     return &*it;
 }
 
-void AresLookup::ptrCallback(void *arg, int status, int, unsigned char *abuf, int alen)
+void AresLookup::ptrAnswered(void *arg, int status, const QString &name)
 {
     const std::unique_ptr<CallContext> context(static_cast<CallContext *>(arg));
-    const Request *request = runningRequest(*context);
-    if (!request)
+    if (!runningRequest(*context))
         return;
-    AresLookup *self = context->self;
-
-    if (status == ARES_SUCCESS) {
-        in_addr addr{};
-        addr.s_addr = request->addr;
-        hostent *host = nullptr;
-        status = ares_parse_ptr_reply(abuf, alen, &addr, sizeof addr, AF_INET, &host);
-        if (status == ARES_SUCCESS) {
-            const QString name = host ? sanitizedName(host->h_name) : QString();
-            if (host)
-                ares_free_hostent(host);
-            if (!name.isEmpty()) {
-                self->finish(context->id, Found, name);
-                return;
-            }
-            status = ARES_ENODATA;
-        }
+    if (status == ARES_SUCCESS && !name.isEmpty()) {
+        context->self->finish(context->id, Found, name);
+        return;
     }
-    const Outcome outcome = outcomeOf(status);
-    self->finish(context->id, outcome.status, outcome.text);
+    const Outcome outcome = outcomeOf(status == ARES_SUCCESS ? ARES_ENODATA : status);
+    context->self->finish(context->id, outcome.status, outcome.text);
 }
 
 void AresLookup::startQuery(quint64 id)
@@ -238,8 +225,39 @@ void AresLookup::startQuery(quint64 id)
         QByteArray::number((a >> 16) & 0xff) + '.' + QByteArray::number(a >> 24) + ".in-addr.arpa";
     // May answer before returning (no usable server): finish() only queues the delivery.
     ++m_aresDepth;
-    ares_query(m_channel, name.constData(), DnsClassIn, DnsTypePtr, &AresLookup::ptrCallback,
+#if ARES_VERSION >= 0x011C00
+    // 1.28 brought parsed records and deprecates the raw query and its parser.
+    const auto answered = [](void *arg, ares_status_t status, size_t,
+                             const ares_dns_record_t *record) {
+        QString found;
+        const size_t count = record ? ares_dns_record_rr_cnt(record, ARES_SECTION_ANSWER) : 0;
+        for (size_t i = 0; i < count && found.isEmpty(); ++i) {
+            const ares_dns_rr_t *rr = ares_dns_record_rr_get_const(record, ARES_SECTION_ANSWER, i);
+            if (rr && ares_dns_rr_get_type(rr) == ARES_REC_TYPE_PTR)
+                found = sanitizedName(ares_dns_rr_get_str(rr, ARES_RR_PTR_DNAME));
+        }
+        ptrAnswered(arg, status, found);
+    };
+    ares_query_dnsrec(m_channel, name.constData(), ARES_CLASS_IN, ARES_REC_TYPE_PTR, answered,
+                      new CallContext{this, id}, nullptr);
+#else
+    const auto answered = [](void *arg, int status, int, unsigned char *abuf, int alen) {
+        QString found;
+        if (status == ARES_SUCCESS) {
+            // The address only fills the result's address list, which is not read.
+            const in_addr unused{};
+            hostent *host = nullptr;
+            status = ares_parse_ptr_reply(abuf, alen, &unused, sizeof unused, AF_INET, &host);
+            if (host) {
+                found = sanitizedName(host->h_name);
+                ares_free_hostent(host);
+            }
+        }
+        ptrAnswered(arg, status, found);
+    };
+    ares_query(m_channel, name.constData(), DnsClassIn, DnsTypePtr, answered,
                new CallContext{this, id});
+#endif
     --m_aresDepth;
 }
 

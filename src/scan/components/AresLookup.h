@@ -79,7 +79,8 @@ private:
     };
 
     static const Request *runningRequest(const CallContext &context);
-    static void ptrCallback(void *arg, int status, int timeouts, unsigned char *abuf, int alen);
+    // The end of a PTR query: c-ares status, and the name when it found one.
+    static void ptrAnswered(void *arg, int status, const QString &name);
 
     void startQuery(quint64 id);
     void finish(quint64 id, int status, const QString &result);

@@ -1,24 +1,15 @@
-#include "IcmpEcho.h"
+#include "scan/components/IcmpEcho.h"
 
-#include "IcmpPacket.h"
+#include "scan/components/IcmpPacket.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
 #include <QRandomGenerator>
-#include <QSocketNotifier>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <linux/errqueue.h>
-#include <linux/icmp.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
 using namespace Qt::StringLiterals;
@@ -26,7 +17,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qsizetype MaxPayload = 1024;
-constexpr int ReceiveBufferBytes = 1 << 20;
 constexpr int ResendDelayMs = 2;
 constexpr std::int64_t NsPerMs = 1'000'000;
 
@@ -35,28 +25,6 @@ std::int64_t monotonicNs()
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-// The clock of the kernel's receive time stamps (SO_TIMESTAMPNS).
-std::int64_t realTimeNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-// Error texts may end up in a CSV cell: they never hold commas.
-QString withoutCommas(QString text)
-{
-    return text.replace(u',', u' ');
-}
-
-QString errnoText(int error)
-{
-    // The locale-independent description, as the rest of the program speaks English.
-    const char *description = strerrordesc_np(error);
-    return description ? withoutCommas(QString::fromLatin1(description))
-                       : u"System error %1"_s.arg(error);
 }
 
 QString addressText(std::uint32_t address)
@@ -117,14 +85,6 @@ QString errorCause(int type, int code)
     return code == 0 ? u"TTL expired in transit"_s : u"Fragment reassembly time exceeded"_s;
 }
 
-// Identifiers, first sequence numbers and the value each request carries are random, so
-// that someone who can forge a source address but cannot see our requests has to guess
-// them all at once to make a silent address look alive.
-std::uint16_t randomWord()
-{
-    return static_cast<std::uint16_t>(QRandomGenerator::system()->generate());
-}
-
 } // namespace
 
 IcmpEcho::IcmpEcho(QObject *parent)
@@ -133,9 +93,15 @@ IcmpEcho::IcmpEcho(QObject *parent)
 
 IcmpEcho::IcmpEcho(SocketChoice choice, QObject *parent)
     : EchoControl(parent)
-    , m_receiveBuffer(MaxPayload + 2048, '\0')
-    , m_table(randomWord())
+    , m_socket(choice)
+    , m_table(IcmpSocket::randomWord())
 {
+    m_socket.onReply = [this](const IcmpSocket::Reply &reply) {
+        handleReply(reply);
+    };
+    m_socket.onError = [this](const IcmpSocket::Error &error) {
+        handleError(error);
+    };
     setEchoData(QString());
     m_timeoutTimer.setSingleShot(true);
     m_timeoutTimer.setTimerType(Qt::PreciseTimer);
@@ -143,89 +109,12 @@ IcmpEcho::IcmpEcho(SocketChoice choice, QObject *parent)
     m_resendTimer.setSingleShot(true);
     m_resendTimer.setInterval(ResendDelayMs);
     connect(&m_resendTimer, &QTimer::timeout, this, &IcmpEcho::sendQueued);
-    openSocket(choice);
 }
 
 IcmpEcho::~IcmpEcho()
 {
     for (const auto &[waiter, loop] : m_waitLoops)
         loop->quit();
-    delete m_notifier;
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-void IcmpEcho::openSocket(SocketChoice choice)
-{
-    QString datagramError = u"not tried"_s;
-    QString rawError = u"not tried"_s;
-    if (choice == SocketChoice::Auto || choice == SocketChoice::DatagramOnly) {
-        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
-        if (m_fd >= 0) {
-            m_mode = Mode::Datagram;
-            // ICMP errors only reach a ping socket through its error queue.
-            const int on = 1;
-            ::setsockopt(m_fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-            // Binding makes the kernel pick our identifier now: replies and quoted errors are
-            // checked against it.
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            socklen_t length = sizeof local;
-            if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
-                ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &length) == 0)
-                m_id = ntohs(local.sin_port);
-        } else {
-            datagramError = errnoText(errno);
-        }
-    }
-    if (m_fd < 0 && (choice == SocketChoice::Auto || choice == SocketChoice::RawOnly)) {
-        m_fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
-        if (m_fd >= 0) {
-            m_mode = Mode::Raw;
-            m_id = randomWord();
-            // A raw socket sees every ICMP message of the host; keep only what can be ours.
-            icmp_filter filter{};
-            filter.data = ~((1U << IcmpPacket::EchoReplyType) |
-                            (1U << IcmpPacket::DestinationUnreachableType) |
-                            (1U << IcmpPacket::TimeExceededType));
-            ::setsockopt(m_fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-        } else {
-            rawError = errnoText(errno);
-        }
-    }
-    if (m_fd < 0) {
-        const QString program = QCoreApplication::instance()
-                                    ? withoutCommas(QCoreApplication::applicationFilePath())
-                                    : u"PROGRAM"_s;
-        m_unavailableReason =
-            u"No ICMP socket (ping socket: %1; raw socket: %2). To allow ping sockets run as "
-            "root: sysctl -w net.ipv4.ping_group_range='0 2147483647' or let this program open "
-            "raw sockets: setcap cap_net_raw+ep %3"_s.arg(datagramError, rawError, program);
-        return;
-    }
-    // Replies carry the time the kernel received them, so a busy event loop adds nothing to
-    // a round-trip time.
-    const int on = 1;
-    ::setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-    // Room for a burst of replies that arrive before the event loop reads them.
-    if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBufferBytes,
-                     sizeof ReceiveBufferBytes) != 0)
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferBytes, sizeof ReceiveBufferBytes);
-    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &IcmpEcho::readSocket);
-}
-
-QString IcmpEcho::socketMode() const
-{
-    switch (m_mode) {
-    case Mode::Datagram:
-        return u"datagram"_s;
-    case Mode::Raw:
-        return u"raw"_s;
-    case Mode::None:
-        break;
-    }
-    return {};
 }
 
 void IcmpEcho::setEchoData(const QString &banner)
@@ -244,9 +133,9 @@ void IcmpEcho::SendEcho(const QString &address)
     if (!target) {
         failure.status = BadAddress;
         failure.text = u"Invalid IPv4 address"_s;
-    } else if (m_fd < 0) {
+    } else if (!m_socket.isOpen()) {
         failure.status = NoIcmpSocket;
-        failure.text = m_unavailableReason;
+        failure.text = m_socket.unavailableReason();
     } else {
         Request request;
         request.target = *target;
@@ -277,47 +166,17 @@ void IcmpEcho::SendEcho(const QString &address)
         waitFor(waiter);
 }
 
-// 0 when sent, else the errno of the failed send.
-int IcmpEcho::sendRequest(std::uint16_t sequence, Request &request)
-{
-    if (request.ttl != m_socketTtl &&
-        ::setsockopt(m_fd, SOL_IP, IP_TTL, &request.ttl, sizeof request.ttl) == 0)
-        m_socketTtl = request.ttl;
-    const QByteArray packet = IcmpPacket::echoRequest(m_id, sequence, request.payload);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(request.target);
-    bool drained = false;
-    for (;;) {
-        request.sentNs = realTimeNs();
-        if (::sendto(m_fd, packet.constData(), size_t(packet.size()), 0,
-                     reinterpret_cast<const sockaddr *>(&to), sizeof to) >= 0) {
-            request.sent = true;
-            return 0;
-        }
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        // A ping socket reports a pending ICMP error on the next send, which then sends
-        // nothing: take the error where it belongs and try once more.
-        if (m_mode == Mode::Datagram && !drained && error != EAGAIN && error != EWOULDBLOCK &&
-            error != ENOBUFS) {
-            drainErrorQueue();
-            drained = true;
-            continue;
-        }
-        return error;
-    }
-}
-
 void IcmpEcho::transmit(std::uint16_t sequence)
 {
     Request *request = m_table.find(sequence);
     if (!request || request->sent)
         return;
-    const int error = sendRequest(sequence, *request);
-    if (error == 0)
+    const int error =
+        m_socket.send(request->target, sequence, request->ttl, request->payload, request->sentNs);
+    if (error == 0) {
+        request->sent = true;
         return;
+    }
     if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
         // A full buffer says nothing about the host: try again shortly.
         m_unsent.push_back(sequence);
@@ -325,7 +184,7 @@ void IcmpEcho::transmit(std::uint16_t sequence)
             m_resendTimer.start();
         return;
     }
-    finish(sequence, SendFailedBase + error, 0, errnoText(error));
+    finish(sequence, SendFailedBase + error, 0, IcmpSocket::errnoText(error));
 }
 
 void IcmpEcho::sendQueued()
@@ -344,126 +203,27 @@ void IcmpEcho::sendQueued()
     }
 }
 
-void IcmpEcho::readSocket()
+void IcmpEcho::handleReply(const IcmpSocket::Reply &reply)
 {
-    if (m_mode == Mode::Datagram)
-        drainErrorQueue();
-    sockaddr_in from{};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(int))];
-    iovec vector{m_receiveBuffer.data(), size_t(m_receiveBuffer.size())};
-    msghdr message{};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    // Reading until EAGAIN keeps the socket buffer free for bursts; the budget only keeps
-    // a flood from starving the rest of the program (the notifier fires again).
-    for (int budget = 16384; budget > 0; --budget) {
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        message.msg_flags = 0;
-        const ssize_t length = ::recvmsg(m_fd, &message, MSG_DONTWAIT);
-        if (length < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return;
-            // A pending socket error is returned (and cleared) instead of data.
-            if (m_mode == Mode::Datagram)
-                drainErrorQueue();
-            continue;
-        }
-        if (message.msg_flags & MSG_TRUNC)
-            continue; // larger than anything we send
-        const QByteArrayView bytes(m_receiveBuffer.constData(), length);
-        const IcmpPacket::Parsed packet =
-            m_mode == Mode::Raw ? IcmpPacket::parseDatagram(bytes)
-                                : IcmpPacket::parseMessage(bytes, ntohl(from.sin_addr.s_addr));
-        if (packet.id != m_id)
-            continue;
-        if (packet.kind == IcmpPacket::Kind::EchoReply)
-            handleReply(packet.sequence, packet.source, packet.payload, receivedNs(message));
-        else if (packet.kind == IcmpPacket::Kind::Error)
-            handleError(packet.sequence, packet.quotedDestination, packet.type, packet.code,
-                        packet.source);
-    }
-}
-
-std::int64_t IcmpEcho::receivedNs(msghdr &message)
-{
-    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
-         header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS &&
-            header->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-            timespec stamp{};
-            std::memcpy(&stamp, CMSG_DATA(header), sizeof stamp);
-            return std::int64_t(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
-        }
-    }
-    return realTimeNs(); // a kernel without stamps: the next best time
-}
-
-void IcmpEcho::drainErrorQueue()
-{
-    alignas(cmsghdr) char control[512];
-    sockaddr_in destination{};
-    iovec vector{m_receiveBuffer.data(), size_t(m_receiveBuffer.size())};
-    msghdr message{};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    for (;;) {
-        message.msg_name = &destination;
-        message.msg_namelen = sizeof destination;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t length = ::recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (length < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        // The data is our request as sent; the destination is its target.
-        const auto echo =
-            IcmpPacket::quotedEcho(QByteArrayView(m_receiveBuffer.constData(), length));
-        if (!echo || echo->id != m_id)
-            continue;
-        for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
-             header = CMSG_NXTHDR(&message, header)) {
-            if (header->cmsg_level != SOL_IP || header->cmsg_type != IP_RECVERR ||
-                header->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
-                continue;
-            sock_extended_err error{};
-            sockaddr_in router{};
-            std::memcpy(&error, CMSG_DATA(header), sizeof error);
-            std::memcpy(&router, CMSG_DATA(header) + sizeof error, sizeof router);
-            if (error.ee_origin == SO_EE_ORIGIN_ICMP &&
-                (error.ee_type == IcmpPacket::DestinationUnreachableType ||
-                 error.ee_type == IcmpPacket::TimeExceededType))
-                handleError(echo->sequence, ntohl(destination.sin_addr.s_addr), error.ee_type,
-                            error.ee_code, ntohl(router.sin_addr.s_addr));
-        }
-    }
-}
-
-void IcmpEcho::handleReply(std::uint16_t sequence, std::uint32_t source, QByteArrayView payload,
-                           std::int64_t receivedNs)
-{
-    const Request *request = m_table.find(sequence);
+    const Request *request = m_table.find(reply.sequence);
     // Late replies, duplicates and replies from elsewhere find nothing that fits.
-    if (!request || !request->sent || request->target != source || payload != request->payload)
+    if (!request || !request->sent || request->target != reply.source ||
+        reply.payload != request->payload)
         return;
     // A real-time clock set back meanwhile must not give a negative time.
-    const std::int64_t milliseconds = (receivedNs - request->sentNs) / NsPerMs;
-    finish(sequence, Answered, int(std::clamp<std::int64_t>(milliseconds, 0, 32767)), {});
+    const std::int64_t milliseconds = (reply.receivedNs - request->sentNs) / NsPerMs;
+    finish(reply.sequence, Answered, int(std::clamp<std::int64_t>(milliseconds, 0, 32767)), {});
 }
 
-void IcmpEcho::handleError(std::uint16_t sequence, std::uint32_t destination, int type, int code,
-                           std::uint32_t router)
+void IcmpEcho::handleError(const IcmpSocket::Error &error)
 {
-    const Request *request = m_table.find(sequence);
-    if (!request || !request->sent || request->target != destination)
+    const Request *request = m_table.find(error.sequence);
+    if (!request || !request->sent || request->target != error.destination)
         return;
-    const int status =
-        type == IcmpPacket::DestinationUnreachableType ? DestinationUnreachable : TimeExceeded;
-    finish(sequence, status, 0, errorCause(type, code) + u" from "_s + addressText(router));
+    const int status = error.type == IcmpPacket::DestinationUnreachableType ? DestinationUnreachable
+                                                                            : TimeExceeded;
+    finish(error.sequence, status, 0,
+           errorCause(error.type, error.code) + u" from "_s + addressText(error.router));
 }
 
 void IcmpEcho::expireRequests()

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "EchoControl.h"
-#include "EchoSequenceTable.h"
+#include "scan/components/EchoControl.h"
+#include "scan/components/EchoSequenceTable.h"
+#include "scan/components/IcmpSocket.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,22 +13,16 @@
 #include <map>
 
 class QEventLoop;
-class QSocketNotifier;
 
-// The real echo control: one ICMP socket on the UI thread, watched by a QSocketNotifier.
-// Prefers an unprivileged datagram ping socket and falls back to a raw socket.
+// The real echo control: the life of each request on top of one IcmpSocket. A request gets
+// a sequence number and a deadline, is sent (again shortly while the send buffer is full),
+// ends with its reply, an ICMP error, its time-out or a cancel, and is reported once from
+// the event loop; a waiting send runs a local event loop until its own request has ended.
 class IcmpEcho : public EchoControl
 {
     Q_OBJECT
 public:
-    // Which sockets may be tried; tests force each path, the product uses Auto.
-    enum class SocketChoice
-    {
-        Auto,
-        DatagramOnly,
-        RawOnly,
-        None
-    };
+    using SocketChoice = IcmpSocket::SocketChoice;
 
     explicit IcmpEcho(QObject *parent = nullptr);
     explicit IcmpEcho(SocketChoice choice, QObject *parent = nullptr);
@@ -52,22 +47,16 @@ public:
     void CancelEchoes() override;
     int EchoesPending() const override { return m_pending; }
 
-    bool isAvailable() const override { return m_fd >= 0; }
-    QString unavailableReason() const override { return m_unavailableReason; }
-    QString socketMode() const override;
+    bool isAvailable() const override { return m_socket.isOpen(); }
+    QString unavailableReason() const override { return m_socket.unavailableReason(); }
+    QString socketMode() const override { return m_socket.mode(); }
 
     // The identifier our requests carry (on datagram sockets the kernel's choice) and the
     // sequence number of the latest request: what an ICMP error must quote to reach us.
-    std::uint16_t identifier() const { return m_id; }
+    std::uint16_t identifier() const { return m_socket.identifier(); }
     std::uint16_t lastSequence() const { return m_lastSequence; }
 
 private:
-    enum class Mode
-    {
-        None,
-        Datagram,
-        Raw
-    };
     using Request = EchoSequenceTable::Request;
 
     struct Outcome
@@ -79,17 +68,10 @@ private:
         int roundTrip = 0;
     };
 
-    void openSocket(SocketChoice choice);
-    int sendRequest(std::uint16_t sequence, Request &request);
     void transmit(std::uint16_t sequence);
     void sendQueued();
-    void readSocket();
-    void drainErrorQueue();
-    void handleReply(std::uint16_t sequence, std::uint32_t source, QByteArrayView payload,
-                     std::int64_t receivedNs);
-    static std::int64_t receivedNs(struct msghdr &message);
-    void handleError(std::uint16_t sequence, std::uint32_t destination, int type, int code,
-                     std::uint32_t router);
+    void handleReply(const IcmpSocket::Reply &reply);
+    void handleError(const IcmpSocket::Error &error);
     void expireRequests();
     void armTimeout();
     void finish(std::uint16_t sequence, int status, int roundTrip, const QString &text);
@@ -99,17 +81,11 @@ private:
     void deliver();
     void setResult(const Outcome &outcome);
 
-    int m_fd = -1;
-    Mode m_mode = Mode::None;
-    QString m_unavailableReason;
-    std::uint16_t m_id = 0;
-    QSocketNotifier *m_notifier = nullptr;
-    QByteArray m_receiveBuffer;
+    IcmpSocket m_socket;
 
     QByteArray m_payload;
     int m_timeout = 2000;
     int m_ttl = 32;
-    int m_socketTtl = -1;
     bool m_async = true;
     QString m_tag;
 

@@ -1,5 +1,7 @@
 #include "scan/components/IcmpEcho.h"
 
+#include "scan/components/EchoSequenceTable.h"
+
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -11,6 +13,33 @@ class TestIcmpEcho : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // Numbers wrap from 65535 to 0 and skip those in flight; a full table refuses; a cancel
+    // walks the requests in the order they were added, neither by number nor by deadline.
+    void sequenceTable()
+    {
+        EchoSequenceTable table(65534);
+        const auto add = [&](std::int64_t deadline) {
+            EchoSequenceTable::Request request;
+            request.deadlineNs = deadline;
+            return table.add(std::move(request));
+        };
+        QCOMPARE(add(30), std::optional<std::uint16_t>(65534));
+        QCOMPARE(add(20), std::optional<std::uint16_t>(65535));
+        QCOMPARE(add(10), std::optional<std::uint16_t>(0));
+        QCOMPARE(table.inOrderAdded(), (std::vector<std::uint16_t>{65534, 65535, 0}));
+        QCOMPARE(table.nextDeadline(), std::optional<std::int64_t>(10));
+        QCOMPARE(table.firstExpired(9), std::nullopt);
+        QCOMPARE(table.firstExpired(10), std::optional<std::uint16_t>(0));
+        QVERIFY(table.take(65535));
+        QVERIFY(!table.take(65535));
+        QCOMPARE(add(40), std::optional<std::uint16_t>(1)); // 65535 waits for its turn
+        while (table.size() < EchoSequenceTable::Capacity)
+            QVERIFY(add(50));
+        QCOMPARE(add(60), std::nullopt);
+        QVERIFY(table.find(65535)); // the free number went last
+        QCOMPARE(table.inOrderAdded().back(), 65535);
+    }
+
     void loopback_data()
     {
         QTest::addColumn<bool>("async");
