@@ -55,16 +55,6 @@ struct Probe
     }
     ~Probe() { ::close(fd); }
 
-    // The TTL the first request sent here arrived with, or -1.
-    int arrivedTtl()
-    {
-        char buffer[2048];
-        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-            if (IcmpPacket::parseDatagram({buffer, n}).kind == IcmpPacket::Kind::EchoRequest)
-                return static_cast<std::uint8_t>(buffer[8]);
-        return -1;
-    }
-
     // An error of this type (unreachable: host unreachable) quoting our request from
     // 127.0.0.1 to 127.0.1.5, its IP header with or without 4 bytes of options.
     void forgeError(int type, bool options, std::uint16_t id, std::uint16_t sequence)
@@ -81,13 +71,17 @@ struct Probe
                          reinterpret_cast<sockaddr *>(&to), sizeof to) > 0);
     }
 
-    // The first echo request that reached the probe, or a Malformed one.
-    IcmpPacket::Parsed takeRequest()
+    // The first echo request that reached the probe, or a Malformed one; `ttl` is the TTL
+    // it arrived with.
+    IcmpPacket::Parsed takeRequest(int *ttl = nullptr)
     {
         for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
             const auto packet = IcmpPacket::parseDatagram({buffer, n});
-            if (packet.kind == IcmpPacket::Kind::EchoRequest)
+            if (packet.kind == IcmpPacket::Kind::EchoRequest) {
+                if (ttl)
+                    *ttl = static_cast<std::uint8_t>(buffer[8]);
                 return packet;
+            }
         }
         return {};
     }
@@ -233,7 +227,9 @@ private Q_SLOTS:
                  (QStringList{u"127.0.2.9 %1 No route to host"_s.arg(unreachable), error,
                               u"127.0.0.66 0 "_s, u"127.0.1.1 1 Request timed out"_s,
                               u"waiting 1 Request timed out"_s}));
-        QTEST(probe.arrivedTtl(), "onTheWire");
+        int arrivedTtl = -1;
+        probe.takeRequest(&arrivedTtl);
+        QTEST(arrivedTtl, "onTheWire");
     }
 
     // A reply that waits while the event loop is busy keeps the time the kernel got it.
@@ -261,13 +257,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("choice");
         QTest::addColumn<QString>("forged"); // payload: banner, wrong value, or copied
         QTest::addColumn<int>("status");
-        const int datagram = int(Choice::DatagramOnly), raw = int(Choice::RawOnly);
-        QTest::newRow("datagram, banner alone") << datagram << "banner" << 1;
-        QTest::newRow("datagram, wrong value") << datagram << "wrong" << 1;
-        QTest::newRow("datagram, copied request") << datagram << "copied" << 0;
-        QTest::newRow("raw, banner alone") << raw << "banner" << 1;
-        QTest::newRow("raw, wrong value") << raw << "wrong" << 1;
-        QTest::newRow("raw, copied request") << raw << "copied" << 0;
+        for (const auto &[choice, name] :
+             {std::pair{Choice::DatagramOnly, "datagram"}, std::pair{Choice::RawOnly, "raw"}}) {
+            for (const QString forged : {"banner", "wrong", "copied"})
+                QTest::addRow("%s, %s", name, qPrintable(forged))
+                    << int(choice) << forged << (forged == "copied" ? 0 : 1);
+        }
     }
     void forgedReplies()
     {
