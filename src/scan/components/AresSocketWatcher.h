@@ -27,8 +27,6 @@ public:
     // have started or ended queries.
     void rearm();
 
-    int socketCount() const { return int(m_sockets.size()); }
-
 private:
     struct Notifiers
     {
