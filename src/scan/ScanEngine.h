@@ -61,7 +61,6 @@ public:
     const ScanState &state() const { return m_state; }
 
     bool isRunning() const { return m_running; }
-    std::int64_t echoesOutstanding() const { return m_echoesOutstanding; }
 
     // Start when idle, stop when running.
     void Scan_Button_Click();
