@@ -34,4 +34,9 @@ Result writeFile(const QString &path, const ResultGrid &table, const QString &st
 // exactly midnight. Shared by every stamp the program writes.
 QString generalDate(const QDateTime &when, const QLocale &locale = QLocale());
 
+// One field as a data line writes it, and a text made fit for a comment line; for other
+// lists in the same form.
+QString field(const QString &cell);
+QString commentText(const QString &text);
+
 } // namespace CsvExport
