@@ -46,9 +46,6 @@ private Q_SLOTS:
         QTest::newRow("same") << "10.0.0.1=a 10.0.0.2=b"
                               << "10.0.0.2=b 10.0.0.1=a"
                               << "";
-        QTest::newRow("both empty") << ""
-                                    << ""
-                                    << "";
         QTest::newRow("first scan empty") << ""
                                           << "10.0.0.2=b 10.0.0.1="
                                           << "new 10.0.0.1  ->|new 10.0.0.2  -> b";

@@ -123,11 +123,10 @@ private Q_SLOTS:
                                                 {"10.0.0.5", "9 ms", "five", true}}));
         QCOMPARE(back->started, scan.started);
         QCOMPARE(back->ended, scan.ended);
-        QCOMPARE(back->settings.Pings_per_Node, 3);
-        QCOMPARE(back->settings.Ping_Timeout, 700);
-        QCOMPARE(back->settings.Ping_TTL, 9);
-        QCOMPARE(back->settings.Inter_Ping_Delay, 17);
-        QVERIFY(back->settings.Resolve_DNS && !back->completed);
+        const ScanSettings &kept = back->settings;
+        QCOMPARE(QList<int>({kept.Pings_per_Node, kept.Ping_Timeout, kept.Ping_TTL,
+                             kept.Inter_Ping_Delay, kept.Resolve_DNS, back->completed}),
+                 QList<int>({3, 700, 9, 17, 1, 0}));
         QCOMPARE(again.previous("10.0.0.1", "10.0.0.9", true)->id, inverted);
         QVERIFY(!again.previous("10.0.0.1", "10.0.0.9", false, normal));
         QVERIFY(!again.previous("10.0.0.2", "10.0.0.9", false));
