@@ -172,6 +172,8 @@ int main()
         return 0;
     }
     QTemporaryDir dir;
+    // Each run records its scan, as a user's would, but into a history of this run only.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
     startUp(QStringLiteral("127.0.0.77"));
 
     // 4,096 addresses, one every millisecond.

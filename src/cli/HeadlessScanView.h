@@ -2,21 +2,20 @@
 
 #include "scan/ScanView.h"
 
-#include <QObject>
+#include <QString>
 
 // The scan engine's view without a window: keeps what a status bar would show, for the
-// progress line, and reports refusals and the running state.
-class HeadlessScanView : public QObject, public ScanView
+// progress line, and the reason a start was refused.
+class HeadlessScanView : public ScanView
 {
-    Q_OBJECT
 public:
-    HeadlessScanView(const QString &startText, const QString &endText, QObject *parent = nullptr);
+    HeadlessScanView(const QString &startText, const QString &endText);
 
     QString startingText() const override { return m_start; }
     QString endingText() const override { return m_end; }
     void refuseStart(const QString &message, Box focus) override;
     void showScanLayout() override {}
-    void showRunning(bool running) override;
+    void showRunning(bool) override {}
     void setIcmpPercent(int percent) override { m_icmpPercent = percent; }
     void setDnsPercent(int) override {}
     // Called for every address handed out: only kept, read when the progress is drawn.
@@ -26,20 +25,15 @@ public:
     void setWindowCaption(const QString &) override {}
     void beep() override {}
 
-    bool isRunning() const { return m_running; }
     QString refusal() const { return m_refusal; }
     QString ipStatus() const { return m_ipStatus; }
     int icmpPercent() const { return m_icmpPercent; }
     std::int64_t nodeCount() const { return m_nodeCount; }
 
-Q_SIGNALS:
-    void runningChanged(bool running);
-
 private:
     QString m_start, m_end;
     QString m_refusal;
     QString m_ipStatus;
-    bool m_running = false;
     int m_icmpPercent = 0;
     std::int64_t m_nodeCount = 0;
 };

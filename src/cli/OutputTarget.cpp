@@ -19,55 +19,42 @@ QString OutputTarget::name() const
 
 bool OutputTarget::open()
 {
-    if (m_path.isEmpty()) {
-        // Bytes pass unchanged (CR LF stays CR LF); the descriptor stays open for others.
-        if (!m_direct.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-            m_error = m_direct.errorString();
-            return false;
-        }
-        return true;
-    }
     const QFileInfo target(m_path);
-    // QSaveFile would write beside a directory of that name and then fail to replace it.
-    if (target.isDir()) {
-        m_error = u"It is a folder."_s;
-        return false;
-    }
-    // A pipe or device (/dev/stdout, a FIFO) is written to, never replaced by a file.
-    if (target.exists() && !target.isFile()) {
-        m_direct.setFileName(m_path);
-        if (!m_direct.open(QIODevice::WriteOnly)) {
-            m_error = m_direct.errorString();
-            return false;
-        }
-        return true;
-    }
-    if (!m_file.open(QIODevice::WriteOnly)) {
+    const bool direct =
+        m_path.isEmpty() || (target.exists() && !target.isFile() && !target.isDir());
+    if (!direct) {
+        if (m_file.open())
+            return true;
         m_error = m_file.errorString();
         return false;
     }
-    return true;
+    // Bytes pass unchanged (CR LF stays CR LF); standard output stays open for others.
+    bool opened = false;
+    if (m_path.isEmpty()) {
+        opened = m_direct.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle);
+    } else {
+        m_direct.setFileName(m_path);
+        opened = m_direct.open(QIODevice::WriteOnly);
+    }
+    if (!opened)
+        m_error = m_direct.errorString();
+    return opened;
 }
 
 QIODevice &OutputTarget::device()
 {
-    return m_direct.isOpen() ? static_cast<QIODevice &>(m_direct) : m_file;
+    return m_direct.isOpen() ? static_cast<QIODevice &>(m_direct) : m_file.device();
 }
 
 bool OutputTarget::commit()
 {
-    if (m_direct.isOpen()) {
-        if (!m_direct.flush() || m_direct.error() != QFileDevice::NoError) {
-            m_error = m_direct.errorString();
-            return false;
-        }
-        return true;
+    if (!m_direct.isOpen()) {
+        if (!m_file.commit())
+            m_error = m_file.errorString();
+        return m_error.isEmpty();
     }
-    if (!m_file.flush() || !m_file.commit()) {
-        // Qt gives no reason when the finished file cannot be put in the old one's place.
-        m_error = m_file.error() == QFileDevice::UnspecifiedError
-                      ? u"The new file could not replace the old one."_s
-                      : m_file.errorString();
+    if (!m_direct.flush() || m_direct.error() != QFileDevice::NoError) {
+        m_error = m_direct.errorString();
         return false;
     }
     return true;

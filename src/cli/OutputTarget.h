@@ -1,12 +1,13 @@
 #pragma once
 
+#include "app/AtomicFile.h"
+
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 
-// Where the rows go: standard output, or a file that replaces an existing one only once it
-// is complete and flushed, so a failed run leaves the old file intact. Pipes and devices
-// named as the output are written to directly.
+// Where the rows go: standard output, or a file replaced through the export's atomic writer,
+// so a failed run leaves the old file intact. A pipe or device named as the output
+// (/dev/stdout, a FIFO) is written to directly, never replaced.
 class OutputTarget
 {
 public:
@@ -23,7 +24,7 @@ public:
 
 private:
     QString m_path;
-    QFile m_direct; // standard output, a pipe or a device
-    QSaveFile m_file;
+    QFile m_direct;
+    AtomicFile m_file;
     QString m_error;
 };

@@ -56,7 +56,8 @@ private:
     QByteArray m_chunk;
 };
 
-bool writeText(ChunkedOut &out, const ResultGrid &table)
+bool writeText(ChunkedOut &out, const ResultGrid &table,
+               const std::optional<ResultWriter::Comparison> &comparison)
 {
     const std::array<QString, 3> header{u"IP Address"_s, u"Response Time"_s, u"DNS Lookup"_s};
     std::array<qsizetype, 3> width{};
@@ -79,6 +80,20 @@ bool writeText(ChunkedOut &out, const ResultGrid &table)
         if (!out.add(
                 line({table.cellText(row, 0), table.cellText(row, 1), table.cellText(row, 2)})))
             return false;
+    }
+    if (comparison) {
+        const ScanComparison::Counts counts = ScanComparison::count(comparison->changes);
+        const QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed\n"_s;
+        if (!out.add(heading
+                         .arg(CsvExport::generalDate(comparison->then.started),
+                              QString::number(counts.added), QString::number(counts.gone),
+                              QString::number(counts.renamed))
+                         .toUtf8()))
+            return false;
+        for (const ScanComparison::Change &change : comparison->changes) {
+            if (!out.add((ScanComparison::textLine(change) + u'\n').toUtf8()))
+                return false;
+        }
     }
     return out.flush();
 }
@@ -103,6 +118,12 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
         if (!out.add(jsonLine(object)))
             return false;
     }
+    if (summary.comparison) {
+        for (const ScanComparison::Change &change : summary.comparison->changes) {
+            if (!out.add(jsonLine(ScanComparison::toJson(change))))
+                return false;
+        }
+    }
     const ResultWriter::Counts counts = ResultWriter::count(table);
     const ScanSettings &s = o.settings;
     const QJsonObject settings{
@@ -114,7 +135,7 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
         {u"dns"_s, s.Resolve_DNS},
         {u"inverted"_s, s.Reverse_Scan},
     };
-    const QJsonObject summaryObject{
+    QJsonObject summaryObject{
         {u"range"_s, QJsonObject{{u"first"_s, o.range.firstText()},
                                  {u"last"_s, o.range.lastText()},
                                  {u"addresses"_s, qint64(o.range.size())}}},
@@ -126,6 +147,20 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
         {u"interrupted"_s, summary.interrupted},
         {u"settings"_s, settings},
     };
+    if (o.compare) {
+        QJsonValue compared(QJsonValue::Null); // no earlier scan of this range and mode
+        if (const auto &c = summary.comparison) {
+            const ScanComparison::Counts changed = ScanComparison::count(c->changes);
+            compared = QJsonObject{
+                {u"start"_s, c->then.started.toUTC().toString(Qt::ISODateWithMs)},
+                {u"end"_s, c->then.ended.toUTC().toString(Qt::ISODateWithMs)},
+                {u"counts"_s, QJsonObject{{u"new"_s, changed.added},
+                                          {u"gone"_s, changed.gone},
+                                          {u"renamed"_s, changed.renamed}}},
+            };
+        }
+        summaryObject.insert(u"compared_with"_s, compared);
+    }
     return out.add(jsonLine(QJsonObject{{u"summary"_s, summaryObject}})) && out.flush();
 }
 
@@ -149,11 +184,18 @@ bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &su
         const CsvExport::Result result = CsvExport::write(
             device, table, o.range.firstText(), o.range.lastText(), QDateTime::currentDateTime());
         error = result.error;
-        return result.ok;
+        if (!result.ok || !summary.comparison)
+            return result.ok;
+        const Comparison &c = *summary.comparison;
+        const ScanComparison::Written written =
+            ScanComparison::writeCsv(device, c.then, c.now, c.changes);
+        error = written.error;
+        return written.ok;
     }
     ChunkedOut out(device);
-    const bool ok = o.format == ScanOptions::Format::Text ? writeText(out, table)
-                                                          : writeJsonl(out, table, summary);
+    const bool ok = o.format == ScanOptions::Format::Text
+                        ? writeText(out, table, summary.comparison)
+                        : writeJsonl(out, table, summary);
     error = out.error;
     return ok;
 }

@@ -1,9 +1,13 @@
 #pragma once
 
 #include "cli/ScanOptions.h"
+#include "history/ScanComparison.h"
+#include "history/ScanRecord.h"
 
 #include <QDateTime>
 #include <QString>
+
+#include <optional>
 
 class QIODevice;
 class ResultGrid;
@@ -12,11 +16,20 @@ class ResultGrid;
 // the same writer; text and jsonl read the same table.
 namespace ResultWriter {
 
+// This scan against the most recent earlier scan of its range and mode.
+struct Comparison
+{
+    ScanRecord then, now;
+    QList<ScanComparison::Change> changes;
+};
+
 struct Summary
 {
     ScanOptions options;
     QDateTime started, ended; // UTC
     bool interrupted = false;
+    // Written after the rows when asked for and an earlier scan exists.
+    std::optional<Comparison> comparison;
 };
 
 struct Counts

@@ -1,24 +1,23 @@
 #include "cli/ScanEndWatcher.h"
 
-#include "cli/HeadlessScanView.h"
+#include "scan/ScanEngine.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
 
-ScanEndWatcher::ScanEndWatcher(HeadlessScanView &view, EchoControl &echo, LookupControl &lookup,
+ScanEndWatcher::ScanEndWatcher(ScanEngine &engine, EchoControl &echo, LookupControl &lookup,
                                QObject *parent)
     : QObject(parent)
-    , m_view(view)
     , m_echo(echo)
     , m_lookup(lookup)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &ScanEndWatcher::finish);
-    connect(&m_view, &HeadlessScanView::runningChanged, this,
-            [this](bool running) { m_started = m_started || running; });
+    connect(&engine, &ScanEngine::scanEnded, this, [this](bool completed) {
+        if (completed)
+            finish();
+    });
     // Queued: a reply or answer still counts as pending while it is being delivered, and
     // the engine must have handled it (listed a row, started a lookup) before we look.
-    connect(&m_view, &HeadlessScanView::runningChanged, this, &ScanEndWatcher::check,
-            Qt::QueuedConnection);
     connect(&m_echo, &EchoControl::EchoReply, this, &ScanEndWatcher::check, Qt::QueuedConnection);
     connect(&m_lookup, &LookupControl::LookupAnswer, this, &ScanEndWatcher::check,
             Qt::QueuedConnection);
@@ -26,6 +25,7 @@ ScanEndWatcher::ScanEndWatcher(HeadlessScanView &view, EchoControl &echo, Lookup
 
 void ScanEndWatcher::endWithin(int milliseconds)
 {
+    m_stopping = true;
     if (!m_deadline.isActive())
         m_deadline.start(milliseconds);
     check();
@@ -38,8 +38,7 @@ void ScanEndWatcher::endNow()
 
 void ScanEndWatcher::check()
 {
-    if (m_started && !m_view.isRunning() && m_echo.EchoesPending() == 0 &&
-        m_lookup.LookupsPending() == 0)
+    if (m_stopping && m_echo.EchoesPending() == 0 && m_lookup.LookupsPending() == 0)
         finish();
 }
 

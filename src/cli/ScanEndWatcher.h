@@ -4,20 +4,20 @@
 #include <QTimer>
 
 class EchoControl;
-class HeadlessScanView;
 class LookupControl;
+class ScanEngine;
 
-// Tells when a scan has ended in fact: the engine has stopped (completed or stopped) and
-// no echo request or lookup is outstanding, so no further row or name can arrive. The one
-// place that knows how the end is recognised.
+// Tells when a scan has ended in fact. A completed scan has: the engine completes only
+// once every request and lookup of the scan is done. After a stop, replies and lookups
+// still in flight are awaited, within a deadline, so that no row listed is lost.
 class ScanEndWatcher : public QObject
 {
     Q_OBJECT
 public:
-    ScanEndWatcher(HeadlessScanView &view, EchoControl &echo, LookupControl &lookup,
+    ScanEndWatcher(ScanEngine &engine, EchoControl &echo, LookupControl &lookup,
                    QObject *parent = nullptr);
 
-    // After a stop: ends within `milliseconds` even if replies or lookups are still out.
+    // After a stop: ends once nothing is in flight, or within `milliseconds` regardless.
     void endWithin(int milliseconds);
     // Ends now, whatever is outstanding.
     void endNow();
@@ -29,10 +29,9 @@ private:
     void check();
     void finish();
 
-    HeadlessScanView &m_view;
     EchoControl &m_echo;
     LookupControl &m_lookup;
     QTimer m_deadline;
-    bool m_started = false;
+    bool m_stopping = false;
     bool m_ended = false;
 };

@@ -48,10 +48,13 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
     const QCommandLineOption output({u"o"_s, u"output"_s}, {}, u"FILE"_s);
     const QCommandLineOption format(u"format"_s, {}, u"FORMAT"_s);
     const QCommandLineOption quiet(QStringList{u"q"_s, u"quiet"_s});
+    const QCommandLineOption compare(u"compare"_s);
+    const QCommandLineOption failOnChange(u"fail-on-change"_s);
+    const QCommandLineOption noHistory(u"no-history"_s);
     const QCommandLineOption help(QStringList{u"h"_s, u"help"_s});
     const QCommandLineOption version(QStringList{u"V"_s, u"version"_s});
-    parser.addOptions(
-        {pings, timeout, ttl, delay, rate, noDns, inverted, output, format, quiet, help, version});
+    parser.addOptions({pings, timeout, ttl, delay, rate, noDns, inverted, output, format, quiet,
+                       compare, failOnChange, noHistory, help, version});
 
     if (!parser.parse(QStringList{u"vantrel-scan"_s} + arguments)) {
         parsed.error = parser.errorText();
@@ -88,6 +91,9 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
     if (parser.isSet(inverted))
         o.settings.Reverse_Scan = true;
     o.quiet = parser.isSet(quiet);
+    o.compare = parser.isSet(compare);
+    o.failOnChange = parser.isSet(failOnChange);
+    o.noHistory = parser.isSet(noHistory);
     if (parser.isSet(output)) {
         o.outputFile = parser.values(output).constLast();
         if (o.outputFile.isEmpty() || o.outputFile == u"-"_s) {
@@ -148,7 +154,8 @@ these options override them for this run and nothing is saved.
 
 Output, on standard output unless -o is given:
   -o, --output FILE   write FILE; an existing FILE is replaced only once the new one is
-                      complete, and stays intact if it cannot be
+                      complete, and stays intact if it cannot be; a pipe or device
+                      (a FIFO, /dev/stdout) is written to directly
       --format FORMAT csv (default): the file the window's export writes (four "# "
                         comment lines, then address,time,name per row, CR LF);
                       text: aligned columns for a terminal;
@@ -159,6 +166,19 @@ Output, on standard output unless -o is given:
   -q, --quiet         no progress line (it shows only when standard error is a terminal)
   -h, --help          show this text
   -V, --version       show the version
+
+History. Every scan that ends is recorded, as the window records its scans, in
+history.sqlite in the user's data folder (~/.local/share/Vantrel/; the 200 most recent
+scans are kept). A history that cannot be used is reported once; the scan goes on.
+      --no-history    do not record this scan (--compare still reads the history)
+      --compare       after the rows, what changed since the most recent earlier scan of
+                        the same range and mode: new and gone addresses and changed
+                        names, with the values then and now. csv: the window's
+                        comparison list ("# " lines, then change,address,then,now);
+                        text: one line each; jsonl: one object each with "change",
+                        "address", "then", "now", and "compared_with" in the summary
+      --fail-on-change  exit 5 when anything changed since that scan (listed only with
+                        --compare); without an earlier scan nothing has changed
 
 Rows come in the order the replies arrive. Messages and progress go to standard error.
 Ctrl-C (SIGINT) or SIGTERM stops the scan, waits at most the echo time-out for replies
@@ -176,6 +196,7 @@ Exit status:
   2    bad usage or range
   3    no ICMP socket
   4    the output could not be written
+  5    --fail-on-change and something changed (the output is written)
   130  stopped by SIGINT (143: by SIGTERM); the rows listed so far are written
 
 Example:

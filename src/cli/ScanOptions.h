@@ -23,6 +23,9 @@ struct ScanOptions
     QString outputFile; // empty: standard output
     Format format = Format::Csv;
     bool quiet = false;
+    bool compare = false;      // print the differences from the earlier scan of the range
+    bool failOnChange = false; // exit with ChangesFound when there are any
+    bool noHistory = false;    // do not record the scan
 
     enum class Outcome
     {

@@ -7,6 +7,8 @@
 #include "cli/ResultWriter.h"
 #include "cli/ScanEndWatcher.h"
 #include "cli/SignalWatcher.h"
+#include "history/ScanRecorder.h"
+#include "scan/IP_Functions.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/IcmpEcho.h"
@@ -58,7 +60,28 @@ int ScanRun::exec()
     if (o.rate > 0)
         engine.setAddressRate(o.rate);
 
-    ScanEndWatcher watcher(view, echo, lookup);
+    // Opened after the socket check, so a run that cannot scan leaves the history alone.
+    std::unique_ptr<ScanRecorder> recorder;
+    const bool comparing = o.compare || o.failOnChange;
+    if (!o.noHistory || comparing) {
+        recorder = std::make_unique<ScanRecorder>(table);
+        QObject::connect(recorder.get(), &ScanRecorder::problem, &ScanRun::message);
+        if (!recorder->open())
+            recorder.reset();
+    }
+    if (recorder) {
+        QObject::connect(&engine, &ScanEngine::scanStarting, recorder.get(), [&] {
+            recorder->scanStarting(IP_Functions::Number_To_Address(engine.startAddress()),
+                                   IP_Functions::Number_To_Address(engine.endAddress()),
+                                   o.settings);
+        });
+        if (!o.noHistory) {
+            QObject::connect(&engine, &ScanEngine::scanEnded, recorder.get(),
+                             &ScanRecorder::scanEnded);
+        }
+    }
+
+    ScanEndWatcher watcher(engine, echo, lookup);
     SignalWatcher signalWatcher;
     ProgressLine progress(o.range, view, lookup);
     int stoppedBy = 0;
@@ -75,9 +98,9 @@ int ScanRun::exec()
     QEventLoop loop;
     QObject::connect(&watcher, &ScanEndWatcher::ended, &loop, &QEventLoop::quit);
 
-    ResultWriter::Summary summary{o, QDateTime::currentDateTimeUtc(), {}, false};
+    ResultWriter::Summary summary{o, QDateTime::currentDateTimeUtc(), {}, false, {}};
     engine.Scan_Button_Click();
-    if (!view.isRunning()) {
+    if (!engine.isRunning()) {
         message(view.refusal());
         return echo.isAvailable() ? BadUsage : NoIcmpSocket;
     }
@@ -87,6 +110,23 @@ int ScanRun::exec()
     progress.stop();
     summary.ended = QDateTime::currentDateTimeUtc();
     summary.interrupted = stoppedBy != 0;
+    if (recorder && !o.noHistory)
+        recorder->flushLate(); // the whole scan, with rows listed after a stop
+    if (recorder && comparing) {
+        if (const std::optional<ScanRecord> &then = recorder->previousScan()) {
+            ScanRecord now = recorder->currentScan();
+            QList<ScanComparison::Change> changes = ScanComparison::compare(then->rows, now.rows);
+            summary.comparison =
+                ResultWriter::Comparison{*then, std::move(now), std::move(changes)};
+        } else {
+            message(u"No earlier scan of %1 to %2 (%3) to compare with."_s.arg(
+                o.range.firstText(), o.range.lastText(),
+                o.settings.Reverse_Scan ? u"inverted"_s : u"normal"_s));
+        }
+    }
+    const bool changed = summary.comparison && !summary.comparison->changes.isEmpty();
+    if (!o.compare)
+        summary.comparison.reset();
 
     QString error;
     if (!ResultWriter::write(output.device(), table, summary, error) || !output.commit()) {
@@ -96,5 +136,7 @@ int ScanRun::exec()
     }
     if (stoppedBy != 0)
         return SignalBase + stoppedBy;
+    if (o.failOnChange && changed)
+        return ChangesFound;
     return table.Rows() > 1 ? RowsListed : NothingListed;
 }

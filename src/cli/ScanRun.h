@@ -4,7 +4,8 @@
 
 // One run of vantrel-scan after its options were accepted: opens the ICMP socket and the
 // output, drives the scan engine through a view without a window until the scan has ended
-// or a signal stopped it, writes the rows and gives the exit status.
+// or a signal stopped it, records it in the history, writes the rows (and what changed since
+// the earlier scan) and gives the exit status.
 class ScanRun
 {
 public:
@@ -15,6 +16,7 @@ public:
         BadUsage = 2,
         NoIcmpSocket = 3,
         OutputFailed = 4,
+        ChangesFound = 5, // --fail-on-change
         SignalBase = 128, // + the signal's number
     };
 

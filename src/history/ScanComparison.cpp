@@ -38,29 +38,6 @@ quint64 sortKey(const QString &address)
     return (value << 8) | octet;
 }
 
-QString field(const QString &text)
-{
-    const bool quote = std::any_of(text.begin(), text.end(), [](QChar c) {
-        return c == u',' || c == u'"' || c == u'\r' || c == u'\n';
-    });
-    if (!quote)
-        return text;
-    QString out = text;
-    out.replace(u"\""_s, u"\"\""_s);
-    return u'"' + out + u'"';
-}
-
-QString oneLine(QString text)
-{
-    text.replace(u'\r', u' ');
-    text.replace(u'\n', u' ');
-    return text;
-}
-
-} // namespace
-
-namespace {
-
 struct Keyed
 {
     quint64 key;
@@ -188,9 +165,9 @@ QString ScanComparison::csvHeader(const ScanRecord &then, const ScanRecord &now,
                                   const QLocale &locale)
 {
     const auto scanLine = [&](const QString &which, const ScanRecord &scan) -> QString {
-        return u"# "_s + which + u" scan from "_s + oneLine(scan.firstAddress) + u" to "_s +
-               oneLine(scan.lastAddress) + u", "_s + CsvExport::generalDate(scan.started, locale) +
-               u"\r\n"_s;
+        return u"# "_s + which + u" scan from "_s + CsvExport::commentText(scan.firstAddress) +
+               u" to "_s + CsvExport::commentText(scan.lastAddress) + u", "_s +
+               CsvExport::generalDate(scan.started, locale) + u"\r\n"_s;
     };
     return scanLine(u"Previous"_s, then) + scanLine(u"This"_s, now) +
            u"# Compared in Zarnholt Vantrel, Version "_s + Version::text() + u"\r\n# \r\n"_s;
@@ -198,8 +175,8 @@ QString ScanComparison::csvHeader(const ScanRecord &then, const ScanRecord &now,
 
 QString ScanComparison::csvLine(const Change &change)
 {
-    return kindName(change.kind) + u',' + field(change.address) + u',' + field(change.then) + u',' +
-           field(change.now) + u"\r\n"_s;
+    return kindName(change.kind) + u',' + CsvExport::field(change.address) + u',' +
+           CsvExport::field(change.then) + u',' + CsvExport::field(change.now) + u"\r\n"_s;
 }
 
 ScanComparison::Written ScanComparison::writeCsv(QIODevice &device, const ScanRecord &then,

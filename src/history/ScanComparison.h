@@ -57,7 +57,8 @@ QString textLine(const Change &change);
 // The comment lines that head the CSV list: both scans' ranges and dates, the program
 // version, an empty comment. Lines end in CR LF, as in the export.
 QString csvHeader(const ScanRecord &then, const ScanRecord &now, const QLocale &locale = QLocale());
-// One CSV row: change, address, then, now, quoted only where needed; ends in CR LF.
+// One CSV row: change, address, then, now, each field as the export writes it (quoted only
+// where needed, a would-be formula kept a text); ends in CR LF.
 QString csvLine(const Change &change);
 
 struct Written

@@ -122,3 +122,15 @@ CsvExport::Result CsvExport::writeFile(const QString &path, const ResultGrid &ta
         return {false, 0, file.errorString()};
     return result;
 }
+
+QString CsvExport::field(const QString &cell)
+{
+    QString out;
+    appendField(out, cell);
+    return out;
+}
+
+QString CsvExport::commentText(const QString &text)
+{
+    return oneLine(text);
+}

@@ -35,4 +35,9 @@ Result writeFile(const QString &path, const ResultGrid &table, const QString &st
 // The stamp of the export's third line, under the name its readers first knew.
 using ::generalDate;
 
+// One field as a data line writes it, and a text made fit for a comment line; for other
+// lists in the same form.
+QString field(const QString &cell);
+QString commentText(const QString &text);
+
 } // namespace CsvExport

@@ -32,10 +32,6 @@ private Q_SLOTS:
               u"--pings takes a whole number from 1 to 5, not \"0\"."_s);
         usage("timeout 99", {u"--timeout=99"_s, u"127.0.0.1"_s},
               u"--timeout takes a whole number from 100 to 5000"_s);
-        usage("ttl 256", {u"--ttl"_s, u"256"_s, u"127.0.0.1"_s},
-              u"--ttl takes a whole number from 1 to 255"_s);
-        usage("delay 2002", {u"-i"_s, u"2002"_s, u"127.0.0.1"_s},
-              u"--delay takes a whole number from 1 to 2001"_s);
         usage("rate 10001", {u"--rate"_s, u"10001"_s, u"127.0.0.1"_s},
               u"--rate takes a whole number from 1 to 10000"_s);
         usage("negative delay", {u"-i"_s, u"-5"_s, u"127.0.0.1"_s},
@@ -51,10 +47,9 @@ private Q_SLOTS:
               u"Too many arguments"_s);
         usage("reversed", {u"127.0.0.9"_s, u"127.0.0.1"_s},
               u"The first address 127.0.0.9 is greater than the last address 127.0.0.1."_s);
-        usage("prefix 33", {u"127.0.0.0/33"_s}, u"The prefix length 33 is outside 0 to 32."_s);
-        usage("junk", {u"127.0.0.1x"_s}, u"\"127.0.0.1x\" is not a valid IPv4 address."_s);
-        QTest::newRow("answered") << QStringList{u"-n"_s, u"-c"_s, u"1"_s, u"127.0.0.1/32"_s} << 0
-                                  << QString();
+        QTest::newRow("answered") << QStringList{u"--format"_s, u"text"_s, u"-c"_s, u"1"_s,
+                                                 u"127.0.0.1/32"_s}
+                                  << 0 << QString();
         QTest::newRow("inverted, nothing silent")
             << QStringList{u"--inverted"_s, u"-n"_s, u"-t"_s, u"300"_s, u"127.0.0.1"_s} << 1
             << QString();
@@ -74,18 +69,7 @@ private Q_SLOTS:
             QVERIFY(run.err.endsWith("Try 'vantrel-scan --help'.\n"));
         if (exitCode != 0)
             return;
-        // No display and a platform plugin that cannot load: the file is still the export's.
-        const QList<QByteArray> lines = run.out.split('\n');
-        QCOMPARE(lines.size(), 6);
-        QCOMPARE(lines[0], "# Scan from 127.0.0.1 to 127.0.0.1\r");
-        QVERIFY(lines[4].startsWith("127.0.0.1,") && lines[4].endsWith(" ms,\r"));
-    }
-
-    void textFormatAligns()
-    {
-        const ScanProgram run =
-            ScanProgram::run({u"--format"_s, u"text"_s, u"-c"_s, u"1"_s, u"127.0.0.1"_s});
-        QCOMPARE(run.exitCode, 0);
+        // Aligned columns, with no display and a platform plugin that cannot load.
         const QList<QByteArray> lines = run.out.split('\n');
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], "IP Address  Response Time  DNS Lookup");
@@ -128,11 +112,15 @@ private Q_SLOTS:
         const ScanProgram run = ScanProgram::run({u"--help"_s});
         QCOMPARE(run.exitCode, 0);
         const QString help = QString::fromUtf8(run.out);
-        for (const char *word :
-             {"--pings",    "--timeout", "--ttl",    "--delay", "--rate",     "--no-dns",
-              "--inverted", "--output",  "--format", "--quiet", "FIRST-LAST", "ADDRESS/PREFIX",
-              "jsonl",      "SIGINT",    "SIGTERM",  "  0 ",    "  1 ",       "  2 ",
-              "  3 ",       "  4 ",      "130",      "143"})
+        for (const char *word : {"--pings",      "--timeout",  "--ttl",
+                                 "--delay",      "--rate",     "--no-dns",
+                                 "--inverted",   "--output",   "--format",
+                                 "--quiet",      "--compare",  "--fail-on-change",
+                                 "--no-history", "FIRST-LAST", "ADDRESS/PREFIX",
+                                 "jsonl",        "SIGINT",     "SIGTERM",
+                                 "/dev/stdout",  "  0 ",       "  1 ",
+                                 "  2 ",         "  3 ",       "  4 ",
+                                 "  5 ",         "130",        "143"})
             QVERIFY2(help.contains(QLatin1StringView(word)), word);
     }
 

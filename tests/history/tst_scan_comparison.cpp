@@ -46,9 +46,6 @@ private Q_SLOTS:
         QTest::newRow("same") << "10.0.0.1=a 10.0.0.2=b"
                               << "10.0.0.2=b 10.0.0.1=a"
                               << "";
-        QTest::newRow("both empty") << ""
-                                    << ""
-                                    << "";
         QTest::newRow("first scan empty") << ""
                                           << "10.0.0.2=b 10.0.0.1="
                                           << "new 10.0.0.1  ->|new 10.0.0.2  -> b";
@@ -96,7 +93,7 @@ private Q_SLOTS:
         const QList<ScanComparison::Change> changes = {
             {ScanComparison::Kind::New, QStringLiteral("10.0.0.4"), {}, QStringLiteral("a,b")},
             {ScanComparison::Kind::Renamed, QStringLiteral("10.0.0.5"), QStringLiteral("say \"x\""),
-             QStringLiteral("y")}};
+             QStringLiteral("=y")}};
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
         QVERIFY(ScanComparison::writeCsv(buffer, then, now, changes, QLocale::c()).ok);
@@ -107,10 +104,10 @@ private Q_SLOTS:
         QVERIFY(lines[2].startsWith("# Compared in Zarnholt Vantrel, Version "));
         QCOMPARE(lines[3], "# \r");
         QCOMPARE(lines[4], "new,10.0.0.4,,\"a,b\"\r");
-        QCOMPARE(lines[5], "renamed,10.0.0.5,\"say \"\"x\"\"\",y\r");
+        QCOMPARE(lines[5], "renamed,10.0.0.5,\"say \"\"x\"\"\",'=y\r");
         QCOMPARE(lines[6], "");
         QCOMPARE(QJsonDocument(ScanComparison::toJson(changes[1])).toJson(QJsonDocument::Compact),
-                 "{\"address\":\"10.0.0.5\",\"change\":\"renamed\",\"now\":\"y\",\"then\":\"say "
+                 "{\"address\":\"10.0.0.5\",\"change\":\"renamed\",\"now\":\"=y\",\"then\":\"say "
                  "\\\"x\\\"\"}");
     }
 };

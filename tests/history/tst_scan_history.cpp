@@ -92,66 +92,46 @@ private Q_SLOTS:
     }
     void cleanup() { delete dir; }
 
+    // A scan reads back as written, with rows and names that came after it was recorded;
+    // the earlier scan is the latest of the same range and mode.
     void recordsAndReadsBack()
     {
-        const QList<HistoryRow> rows = {{"10.0.0.1", "3 ms", "one.test", true},
-                                        {"10.0.0.7", "1 ms", "", true},
-                                        {"10.0.0.3", "12 ms", "", false}};
+        const QList<HistoryRow> rows = {{"10.0.0.1", "3 ms", "", false},
+                                        {"10.0.0.7", "1 ms", "", true}};
         ScanRecord scan = scanOf("10.0.0.1", "10.0.0.9", false, rows);
-        qint64 id = 0;
+        qint64 normal = 0;
+        qint64 inverted = 0;
         {
             ScanHistory history;
             const ScanHistory::Opened opened = history.open(path);
-            QVERIFY(opened.ok);
-            QVERIFY(opened.message.isEmpty());
-            id = history.record(scan);
-            QVERIFY2(id > 0, qPrintable(history.lastError()));
+            QVERIFY(opened.ok && opened.message.isEmpty());
+            normal = history.record(scan);
+            QVERIFY2(normal > 0, qPrintable(history.lastError()));
+            inverted = history.record(scanOf("10.0.0.1", "10.0.0.9", true));
+            history.record(scanOf("10.0.0.1", "10.0.0.8", false));
+            QVERIFY(history.addLate(normal, {{0, QStringLiteral("one")}},
+                                    {{"10.0.0.5", "9 ms", "", false}}));
+            QVERIFY(history.addLate(normal, {{2, QStringLiteral("five")}}, {}));
         }
         ScanHistory again;
         QVERIFY(again.open(path).ok);
-        const std::optional<ScanRecord> back = again.load(id);
+        const std::optional<ScanRecord> back = again.previous("10.0.0.1", "10.0.0.9", false);
         QVERIFY(back);
-        QCOMPARE(back->rows, rows);
+        QCOMPARE(back->id, normal);
+        QCOMPARE(back->rows, QList<HistoryRow>({{"10.0.0.1", "3 ms", "one", true},
+                                                {"10.0.0.7", "1 ms", "", true},
+                                                {"10.0.0.5", "9 ms", "five", true}}));
         QCOMPARE(back->started, scan.started);
         QCOMPARE(back->ended, scan.ended);
-        QCOMPARE(back->settings.Pings_per_Node, 3);
-        QCOMPARE(back->settings.Ping_Timeout, 700);
-        QCOMPARE(back->settings.Ping_TTL, 9);
-        QCOMPARE(back->settings.Inter_Ping_Delay, 17);
-        QVERIFY(back->settings.Resolve_DNS);
-        QVERIFY(!back->completed);
+        const ScanSettings &kept = back->settings;
+        QCOMPARE(QList<int>({kept.Pings_per_Node, kept.Ping_Timeout, kept.Ping_TTL,
+                             kept.Inter_Ping_Delay, kept.Resolve_DNS, back->completed}),
+                 QList<int>({3, 700, 9, 17, 1, 0}));
+        QCOMPARE(again.previous("10.0.0.1", "10.0.0.9", true)->id, inverted);
+        QVERIFY(!again.previous("10.0.0.1", "10.0.0.9", false, normal));
+        QVERIFY(!again.previous("10.0.0.2", "10.0.0.9", false));
         QCOMPARE(rawQuery(path, QStringLiteral("PRAGMA journal_mode")).toString(),
                  QStringLiteral("wal"));
-    }
-
-    void previousIsLatestOfSameRangeAndMode()
-    {
-        ScanHistory history;
-        QVERIFY(history.open(path).ok);
-        const qint64 normal = history.record(scanOf("10.0.0.1", "10.0.0.9", false));
-        const qint64 inverted = history.record(scanOf("10.0.0.1", "10.0.0.9", true));
-        history.record(scanOf("10.0.0.1", "10.0.0.8", false));
-        const qint64 normal2 = history.record(scanOf("10.0.0.1", "10.0.0.9", false));
-        QCOMPARE(history.previous("10.0.0.1", "10.0.0.9", false)->id, normal2);
-        QCOMPARE(history.previous("10.0.0.1", "10.0.0.9", false, normal2)->id, normal);
-        QCOMPARE(history.previous("10.0.0.1", "10.0.0.9", true)->id, inverted);
-        QVERIFY(!history.previous("10.0.0.1", "10.0.0.9", false, normal));
-        QVERIFY(!history.previous("10.0.0.2", "10.0.0.9", false));
-    }
-
-    void lateRowsAndNamesJoinTheirScan()
-    {
-        ScanHistory history;
-        QVERIFY(history.open(path).ok);
-        const qint64 id = history.record(
-            scanOf("10.0.0.1", "10.0.0.9", false,
-                   {{"10.0.0.1", "1 ms", "", false}, {"10.0.0.2", "2 ms", "two", true}}));
-        QVERIFY(
-            history.addLate(id, {{0, QStringLiteral("one")}}, {{"10.0.0.5", "9 ms", "", false}}));
-        QVERIFY(history.addLate(id, {{2, QStringLiteral("five")}}, {}));
-        QCOMPARE(history.load(id)->rows, QList<HistoryRow>({{"10.0.0.1", "1 ms", "one", true},
-                                                            {"10.0.0.2", "2 ms", "two", true},
-                                                            {"10.0.0.5", "9 ms", "five", true}}));
     }
 
     void keepsOnlyTheMostRecent()
@@ -202,24 +182,41 @@ private Q_SLOTS:
                  ScanHistory::SchemaVersion);
     }
 
-    void badFileIsMovedAside_data()
+    // A file that is not a history is moved aside and a new one started; one that cannot be
+    // used (no folder, a newer layout) turns the history off and stays as it was.
+    void unusableFile_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("not a database") << "text";
-        QTest::newRow("damaged history") << "damaged";
-        QTest::newRow("another program's database") << "foreign";
+        QTest::addColumn<bool>("movedAside");
+        QTest::newRow("not a database") << "text" << true;
+        QTest::newRow("damaged history") << "damaged" << true;
+        QTest::newRow("another program's database") << "foreign" << true;
+        QTest::newRow("folder cannot be made") << "blocked folder" << false;
+        QTest::newRow("newer layout") << "newer" << false;
     }
-    void badFileIsMovedAside()
+    void unusableFile()
     {
         QFETCH(QString, kind);
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFETCH(bool, movedAside);
+        const QString folder = QFileInfo(path).absolutePath();
+        if (kind == u"blocked folder") {
+            // A file where the folder should be: what no permission setting can get round.
+            QFile blocker(folder);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(folder));
+        }
         if (kind == u"text") {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(QByteArray(5000, 'x'));
         } else if (kind == u"foreign") {
             rawQuery(path, QStringLiteral("CREATE TABLE songs(title TEXT)"));
-        } else {
+        } else if (kind == u"newer") {
+            rawQuery(path, QStringLiteral("PRAGMA application_id=%1; CREATE TABLE later(x); "
+                                          "PRAGMA user_version=9")
+                               .arg(ScanHistory::ApplicationId));
+        } else if (kind == u"damaged") {
             {
                 ScanHistory history;
                 QVERIFY(history.open(path).ok);
@@ -232,19 +229,25 @@ private Q_SLOTS:
             file.write(QByteArray(400, '\xA5'));
         }
         QFile original(path);
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        const QByteArray bytes = original.readAll();
+        const QByteArray bytes = original.open(QIODevice::ReadOnly) ? original.readAll() : "";
         original.close();
 
         ScanHistory history;
         const ScanHistory::Opened opened = history.open(path);
-        QVERIFY(opened.ok);
+        QCOMPARE(opened.ok, movedAside);
+        if (!movedAside) {
+            QVERIFY2(opened.message.startsWith(QStringLiteral("Could not keep the scan history")),
+                     qPrintable(opened.message));
+            QCOMPARE(history.record(scanOf("10.0.0.1", "10.0.0.9", false)), 0);
+            if (kind == u"newer")
+                QCOMPARE(rawQuery(path, QStringLiteral("PRAGMA user_version")).toInt(), 9);
+            return;
+        }
         const QStringList moved =
-            QDir(QFileInfo(path).absolutePath())
-                .entryList({QStringLiteral("history.sqlite.*.damaged")}, QDir::Files);
+            QDir(folder).entryList({QStringLiteral("history.sqlite.*.damaged")}, QDir::Files);
         QCOMPARE(moved.size(), 1);
         QVERIFY2(opened.message.contains(moved[0]), qPrintable(opened.message));
-        QFile aside(QFileInfo(path).absolutePath() + u'/' + moved[0]);
+        QFile aside(folder + u'/' + moved[0]);
         QVERIFY(aside.open(QIODevice::ReadOnly));
         QCOMPARE(aside.readAll(), bytes);
         QVERIFY(history.record(scanOf("10.0.0.1", "10.0.0.9", false)) > 0);
@@ -313,37 +316,6 @@ private Q_SLOTS:
         QVERIFY(history.scanCount() >= 2);
         for (qint64 id = 1; id <= history.scanCount(); ++id)
             QCOMPARE(history.load(id)->rows.size(), 65536);
-    }
-
-    void unusableFileTurnsHistoryOff_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("folder cannot be made") << "blocked folder";
-        QTest::newRow("newer layout") << "newer";
-    }
-    void unusableFileTurnsHistoryOff()
-    {
-        QFETCH(QString, kind);
-        QString target = path;
-        if (kind == u"blocked folder") {
-            // A file where the folder should be: what no permission setting can get round.
-            QFile blocker(dir->filePath(QStringLiteral("data")));
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-        } else {
-            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-            rawQuery(path, QStringLiteral("PRAGMA application_id=%1; CREATE TABLE later(x); "
-                                          "PRAGMA user_version=9")
-                               .arg(ScanHistory::ApplicationId));
-        }
-        ScanHistory history;
-        const ScanHistory::Opened opened = history.open(target);
-        QVERIFY(!opened.ok);
-        QVERIFY(!history.isOpen());
-        QVERIFY2(opened.message.startsWith(QStringLiteral("Could not keep the scan history")),
-                 qPrintable(opened.message));
-        QCOMPARE(history.record(scanOf("10.0.0.1", "10.0.0.9", false)), 0);
-        if (kind == u"newer")
-            QCOMPARE(rawQuery(path, QStringLiteral("PRAGMA user_version")).toInt(), 9);
     }
 };
 
