@@ -23,9 +23,14 @@ inline QString text()
     return QString::number(Major) + u'.' + QString::number(Minor) + u'.' +
            QString::number(Revision);
 }
+// The maker, as every window, file and page that names it spells it.
+inline QString companyName()
+{
+    return QStringLiteral("Zarnholt");
+}
 inline QString legalCopyright()
 {
-    return QStringLiteral("Copyright (C) 2026 Zarnholt");
+    return QStringLiteral("Copyright (C) 2026 ") + companyName();
 }
 // The release month and year.
 inline QString legalTrademarks()

@@ -8,9 +8,10 @@
 #include "scan/components/EchoControl.h"
 #include "scan/components/IcmpEcho.h"
 #include "scan/components/ResultGrid.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
-#include "ui/SaveFileDialog.h"
+#include "widgets/MessageBox.h"
+#include "widgets/SaveFileDialog.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,7 +88,7 @@ private Q_SLOTS:
         settings.Inter_Ping_Delay = 5;
         form.applySettings(settings);
         form.show();
-        form.Starting_IP->setText(u"127.0.0.15-127.0.0.25"_s);
+        control<QLineEdit>(&form, "Starting_IP")->setText(u"127.0.0.15-127.0.0.25"_s);
         form.Scan_Button_Click();
         QVERIFY(form.engine().isRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!form.engine().isRunning() && form.ICMP().EchoesPending() == 0 &&

@@ -9,8 +9,9 @@
 #include "scan/components/IcmpEcho.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/CompareForm.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
+#include "widgets/MessageBox.h"
 
 #include <QAction>
 #include <QFile>
@@ -48,8 +49,8 @@ class TestNetScanHistory : public QObject
     }
     static void scan(MainForm &form)
     {
-        form.Starting_IP->setText(QStringLiteral("127.0.0.15"));
-        form.Ending_IP->setText(QStringLiteral("127.0.0.22"));
+        control<QLineEdit>(&form, "Starting_IP")->setText(QStringLiteral("127.0.0.15"));
+        control<QLineEdit>(&form, "Ending_IP")->setText(QStringLiteral("127.0.0.22"));
         form.Scan_Button_Click();
         QVERIFY(form.engine().isRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!form.engine().isRunning(), 20000);
@@ -88,7 +89,7 @@ private Q_SLOTS:
         scan(form);
         // Eight addresses, one without a route; the last reply may come just after the end.
         QTRY_COMPARE(listed(form), 7);
-        QVERIFY(!form.CompareSelection->isEnabled());
+        QVERIFY(!control<QAction>(&form, "CompareSelection")->isEnabled());
 
         QVERIFY(ip(QStringLiteral("route del unreachable 127.0.0.18/32 table local")));
         QVERIFY(ip(QStringLiteral("route add unreachable 127.0.0.16/32 table local")));
@@ -98,8 +99,8 @@ private Q_SLOTS:
         // Eight addresses, one without a route; the last reply may come just after the end.
         QTRY_COMPARE(listed(form), 7);
 
-        QVERIFY(form.CompareSelection->isEnabled());
-        form.CompareSelection->trigger();
+        QVERIFY(control<QAction>(&form, "CompareSelection")->isEnabled());
+        control<QAction>(&form, "CompareSelection")->trigger();
         QVERIFY(form.compareForm());
         const QList<Change> expected = {
             {Kind::New, QStringLiteral("127.0.0.18"), {}, QStringLiteral("host-18.vantrel.test")},

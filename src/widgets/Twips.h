@@ -47,4 +47,12 @@ inline int fromPixels(const QWidget &widget, int pixels)
     return static_cast<int>(std::lround(pixels / pixelsPerTwip(widget)));
 }
 
+// Places widget at a design rectangle given in twips, at the layout scale of scaleOf's window.
+inline void place(const QWidget &scaleOf, QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(toPixels(scaleOf, left), toPixels(scaleOf, top),
+                        toPixels(scaleOf, std::max(0, width)),
+                        toPixels(scaleOf, std::max(0, height)));
+}
+
 } // namespace Twips
