@@ -23,11 +23,16 @@ class TestMainForm : public QObject
     FakeEcho *echo = nullptr;
     FakeLookup *lookup = nullptr;
     int programEnds = 0;
+    QLineEdit *startBox = nullptr;
+    QLineEdit *endBox = nullptr;
+    QPushButton *scanButton = nullptr;
+    ResultTableView *view = nullptr;
+    QFrame *statusBar = nullptr;
 
     void startScan()
     {
-        control<QLineEdit>(form, "Starting_IP")->setText(QStringLiteral("10.0.0.1"));
-        control<QLineEdit>(form, "Ending_IP")->setText(QStringLiteral("10.0.0.5"));
+        startBox->setText(QStringLiteral("10.0.0.1"));
+        endBox->setText(QStringLiteral("10.0.0.5"));
         form->Scan_Button_Click();
     }
 
@@ -41,6 +46,11 @@ private Q_SLOTS:
         echo = e.get();
         lookup = l.get();
         form = new MainForm(std::move(e), std::move(l));
+        startBox = control<QLineEdit>(form, "Starting_IP");
+        endBox = control<QLineEdit>(form, "Ending_IP");
+        scanButton = control<QPushButton>(form, "Scan_Button");
+        view = control<ResultTableView>(form, "TableView");
+        statusBar = control<QFrame>(form, "StatusBar");
         programEnds = 0;
         form->setProgramEnd([this] { ++programEnds; });
         form->show();
@@ -56,7 +66,7 @@ private Q_SLOTS:
 
     void keyFilter_data()
     {
-        QTest::addColumn<bool>("startBox");
+        QTest::addColumn<bool>("inFirst");
         QTest::addColumn<char>("typed");
         QTest::addColumn<bool>("kept");
         // Both boxes share the filter; the start box gets every row, the end box a few.
@@ -69,11 +79,10 @@ private Q_SLOTS:
     }
     void keyFilter()
     {
-        QFETCH(bool, startBox);
+        QFETCH(bool, inFirst);
         QFETCH(char, typed);
         QFETCH(bool, kept);
-        QLineEdit *box = startBox ? control<QLineEdit>(form, "Starting_IP")
-                                  : control<QLineEdit>(form, "Ending_IP");
+        QLineEdit *box = inFirst ? startBox : endBox;
         box->setFocus();
         QTest::keyClick(box, typed);
         QCOMPARE(box->text(), kept ? QString(QLatin1Char(typed)) : QString());
@@ -89,27 +98,26 @@ private Q_SLOTS:
     void enterMovesFocusThenScans()
     {
         QFETCH(int, key);
-        control<QLineEdit>(form, "Starting_IP")->setFocus();
-        QTest::keyClicks(control<QLineEdit>(form, "Starting_IP"), QStringLiteral("10.0.0.1"));
-        QTest::keyClick(control<QLineEdit>(form, "Starting_IP"), Qt::Key_Return);
-        QTRY_VERIFY(control<QLineEdit>(form, "Ending_IP")->hasFocus());
+        startBox->setFocus();
+        QTest::keyClicks(startBox, QStringLiteral("10.0.0.1"));
+        QTest::keyClick(startBox, Qt::Key_Return);
+        QTRY_VERIFY(endBox->hasFocus());
         QVERIFY(!form->engine().isRunning());
-        QTest::keyClicks(control<QLineEdit>(form, "Ending_IP"), QStringLiteral("10.0.0.2"));
-        QTest::keyClick(control<QLineEdit>(form, "Ending_IP"), Qt::Key_Return);
+        QTest::keyClicks(endBox, QStringLiteral("10.0.0.2"));
+        QTest::keyClick(endBox, Qt::Key_Return);
         QVERIFY(form->engine().isRunning());
-        QCOMPARE(control<QPushButton>(form, "Scan_Button")->text(), QStringLiteral("STOP"));
-        QVERIFY(control<QPushButton>(form, "Scan_Button")->font().bold());
-        QVERIFY(!control<QLineEdit>(form, "Ending_IP")->isEnabled());
-        QTRY_VERIFY(control<QPushButton>(form, "Scan_Button")->hasFocus());
-        QTest::keyClick(control<QPushButton>(form, "Scan_Button"),
+        QCOMPARE(scanButton->text(), QStringLiteral("STOP"));
+        QVERIFY(scanButton->font().bold());
+        QVERIFY(!endBox->isEnabled());
+        QTRY_VERIFY(scanButton->hasFocus());
+        QTest::keyClick(scanButton,
                         Qt::Key(key)); // the focused button stops it
         QVERIFY(!form->engine().isRunning());
-        QCOMPARE(control<QPushButton>(form, "Scan_Button")->text(), QStringLiteral("Scan"));
-        QTRY_VERIFY(control<QLineEdit>(form, "Starting_IP")->hasFocus());
-        QCOMPARE(control<QLineEdit>(form, "Starting_IP")->selectedText(),
-                 QStringLiteral("10.0.0.1"));
-        control<QPushButton>(form, "Scan_Button")->setFocus();
-        QTest::keyClick(control<QPushButton>(form, "Scan_Button"),
+        QCOMPARE(scanButton->text(), QStringLiteral("Scan"));
+        QTRY_VERIFY(startBox->hasFocus());
+        QCOMPARE(startBox->selectedText(), QStringLiteral("10.0.0.1"));
+        scanButton->setFocus();
+        QTest::keyClick(scanButton,
                         Qt::Key(key)); // and starts the next one
         QVERIFY(form->engine().isRunning());
     }
@@ -162,11 +170,11 @@ private Q_SLOTS:
         QFETCH(QString, refusal);
         QFETCH(QString, scanStart);
         QFETCH(QString, scanEnd);
-        control<QLineEdit>(form, "Starting_IP")->setText(start);
-        control<QLineEdit>(form, "Ending_IP")->setText(end);
+        startBox->setText(start);
+        endBox->setText(end);
         form->Scan_Button_Click();
-        QCOMPARE(control<QLineEdit>(form, "Starting_IP")->text(), scanStart);
-        QCOMPARE(control<QLineEdit>(form, "Ending_IP")->text(), refusal.isEmpty() ? scanEnd : end);
+        QCOMPARE(startBox->text(), scanStart);
+        QCOMPARE(endBox->text(), refusal.isEmpty() ? scanEnd : end);
         const auto shown = MessageBox::takeShown();
         QCOMPARE(form->engine().isRunning(), refusal.isEmpty());
         if (refusal.isEmpty()) {
@@ -178,7 +186,7 @@ private Q_SLOTS:
         QCOMPARE(shown[0].text, refusal);
         QCOMPARE(shown[0].title, QStringLiteral("Vantrel"));
         QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
-        QVERIFY(control<QFrame>(form, "StatusBar")->isHidden());
+        QVERIFY(statusBar->isHidden());
         QVERIFY(!control<QAction>(form, "ExportSelection")->isEnabled());
     }
 
@@ -191,13 +199,13 @@ private Q_SLOTS:
                 enabled += control<QAction>(form, name)->isEnabled() ? 'E' : '.';
             return enabled + (control<QAction>(form, "ClearSelection")->isVisible() ? 'C' : '.');
         };
-        QVERIFY(control<QFrame>(form, "StatusBar")->isHidden());
+        QVERIFY(statusBar->isHidden());
         QCOMPARE(entries(), "....");
         const int outer = form->frameGeometry().height();
         startScan();
         QTRY_COMPARE(form->frameGeometry().height(), 3 * outer);
-        QVERIFY(control<QFrame>(form, "StatusBar")->isVisible());
-        QVERIFY(control<ResultTableView>(form, "TableView")->height() > 0);
+        QVERIFY(statusBar->isVisible());
+        QVERIFY(view->height() > 0);
         form->Scan_Button_Click();
         form->Table().setRows(1);
         QCOMPARE(entries(), "EEE.");
@@ -211,24 +219,19 @@ private Q_SLOTS:
         form->resize(900, 600);
         QTRY_COMPARE(form->width(), 900);
         const QWidget *client = form->centralWidget();
-        const int margin = control<ResultTableView>(form, "TableView")->x();
-        QCOMPARE(control<ResultTableView>(form, "TableView")->width(),
-                 client->width() - 2 * margin);
+        const int margin = view->x();
+        QCOMPARE(view->width(), client->width() - 2 * margin);
         // The button keeps a margin of two table margins to the right edge.
-        QCOMPARE(control<QPushButton>(form, "Scan_Button")->x() +
-                     control<QPushButton>(form, "Scan_Button")->width(),
-                 client->width() - 2 * margin);
+        QCOMPARE(scanButton->x() + scanButton->width(), client->width() - 2 * margin);
         // Column 2 takes the rest of the viewport, also once rows bring a vertical scroll bar.
         for (int i = 1; i <= 40; ++i)
             echo->reply(QStringLiteral("1:10.0.0.%1;1").arg(i), 0);
         form->resize(900, 250);
-        QTRY_VERIFY(control<ResultTableView>(form, "TableView")->verticalScrollBar()->isVisible());
-        const QHeaderView *columns =
-            control<ResultTableView>(form, "TableView")->horizontalHeader();
-        QVERIFY(qAbs(columns->length() -
-                     control<ResultTableView>(form, "TableView")->viewport()->width()) <= 2);
-        QVERIFY(!control<ResultTableView>(form, "TableView")->horizontalScrollBar()->isVisible());
-        QCOMPARE(control<QFrame>(form, "StatusBar")->geometry().bottom(), client->height() - 1);
+        QTRY_VERIFY(view->verticalScrollBar()->isVisible());
+        const QHeaderView *columns = view->horizontalHeader();
+        QVERIFY(qAbs(columns->length() - view->viewport()->width()) <= 2);
+        QVERIFY(!view->horizontalScrollBar()->isVisible());
+        QCOMPARE(statusBar->geometry().bottom(), client->height() - 1);
     }
 
     void minimizedCaptions()

@@ -25,11 +25,14 @@ class TestNetScan : public QObject
     Q_OBJECT
 
     MainForm *form = nullptr;
+    QLineEdit *startBox = nullptr;
+    QLineEdit *endBox = nullptr;
+    ResultTableView *view = nullptr;
 
     void scan(const QString &from, const QString &to, int timeoutMs = 20000)
     {
-        control<QLineEdit>(form, "Starting_IP")->setText(from);
-        control<QLineEdit>(form, "Ending_IP")->setText(to);
+        startBox->setText(from);
+        endBox->setText(to);
         form->Scan_Button_Click();
         QVERIFY(form->engine().isRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!form->engine().isRunning(), timeoutMs);
@@ -38,10 +41,8 @@ class TestNetScan : public QObject
     void pingRow(qsizetype row)
     {
         const QModelIndex index = form->Table().index(int(row - 1), 1);
-        control<ResultTableView>(form, "TableView")->scrollTo(index);
-        QTest::mouseClick(control<ResultTableView>(form, "TableView")->viewport(), Qt::RightButton,
-                          {},
-                          control<ResultTableView>(form, "TableView")->visualRect(index).center());
+        view->scrollTo(index);
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, view->visualRect(index).center());
         control<QMenu>(form, "TablePopup")->hide();
         form->tableActions().PingPopup_Click();
     }
@@ -63,6 +64,9 @@ private Q_SLOTS:
     void init()
     {
         form = new MainForm(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+        startBox = control<QLineEdit>(form, "Starting_IP");
+        endBox = control<QLineEdit>(form, "Ending_IP");
+        view = control<ResultTableView>(form, "TableView");
         ScanSettings settings;
         settings.Inter_Ping_Delay = 5;
         settings.Ping_Timeout = 400;
@@ -135,8 +139,8 @@ private Q_SLOTS:
     void interactivePingDuringScanLosesNothing()
     {
         form->engine().Resolve_DNS = false;
-        control<QLineEdit>(form, "Starting_IP")->setText(QStringLiteral("127.0.0.1"));
-        control<QLineEdit>(form, "Ending_IP")->setText(QStringLiteral("127.0.0.60"));
+        startBox->setText(QStringLiteral("127.0.0.1"));
+        endBox->setText(QStringLiteral("127.0.0.60"));
         form->Scan_Button_Click();
         QTRY_VERIFY(form->Table().Rows() > 2);
         ResultGrid &table = form->Table();
@@ -174,8 +178,8 @@ private Q_SLOTS:
     {
         form->engine().setInter_Ping_Delay(50);
         form->engine().Resolve_DNS = false;
-        control<QLineEdit>(form, "Starting_IP")->setText(QStringLiteral("127.1.0.0"));
-        control<QLineEdit>(form, "Ending_IP")->setText(QStringLiteral("127.1.0.255"));
+        startBox->setText(QStringLiteral("127.1.0.0"));
+        endBox->setText(QStringLiteral("127.1.0.255"));
         form->Scan_Button_Click();
         QTRY_VERIFY(form->Table().Rows() > 3);
         form->Scan_Button_Click();

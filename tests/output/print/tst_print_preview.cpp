@@ -22,6 +22,7 @@ class TestPrintPreview : public QObject
 
     QWidget *main = nullptr;
     ResultGrid table;
+    PrintEngine *engine = nullptr;
     PrintPreviewForm *form = nullptr;
     QList<QPushButton *> buttons; // Prev, Next, Zoom Out and Zoom In
 
@@ -34,6 +35,7 @@ class TestPrintPreview : public QObject
         PrintPreviewForm::Preview(main, "10.0.0.1", "10.0.0.9", table);
         if (!(form = PrintPreviewForm::instance()))
             return false;
+        engine = control<PrintEngine>(form, "vsPrint");
         buttons = {control<QPushButton>(form, "PrevPageButton"),
                    control<QPushButton>(form, "NextPageButton"),
                    control<QPushButton>(form, "ZoomOutButton"),
@@ -81,9 +83,7 @@ private Q_SLOTS:
         QVERIFY(open(rows));
         for (int presses = 0; buttons[button]->isEnabled() && presses < 30; ++presses)
             QTest::mouseClick(buttons[button], Qt::LeftButton);
-        QCOMPARE(
-            state(),
-            end.replace("%1", QString::number(control<PrintEngine>(form, "vsPrint")->PageTotal())));
+        QCOMPARE(state(), end.replace("%1", QString::number(engine->PageTotal())));
     }
 
     void escapeCloses()
@@ -98,12 +98,12 @@ private Q_SLOTS:
     void resizeBelowTheBars()
     {
         QVERIFY(open(5));
-        const QRect before = control<PrintEngine>(form, "vsPrint")->geometry();
+        const QRect before = engine->geometry();
         form->resize(form->width(), control<QFrame>(form, "StatusBar")->height() +
                                         control<QFrame>(form, "Toolbar")->height() - 5);
-        QCOMPARE(control<PrintEngine>(form, "vsPrint")->geometry(), before);
+        QCOMPARE(engine->geometry(), before);
         form->resize(form->width(), 400);
-        QCOMPARE(control<PrintEngine>(form, "vsPrint")->geometry().bottom(),
+        QCOMPARE(engine->geometry().bottom(),
                  control<QFrame>(form, "StatusBar")->geometry().top() - 1);
     }
 
@@ -121,8 +121,7 @@ private Q_SLOTS:
         QProcess text;
         text.start("pdftotext", {dir.filePath("job.pdf"), "-"});
         QVERIFY(text.waitForFinished());
-        QCOMPARE(text.readAllStandardOutput().count('\f'),
-                 control<PrintEngine>(form, "vsPrint")->PageTotal());
+        QCOMPARE(text.readAllStandardOutput().count('\f'), engine->PageTotal());
         QVERIFY(form->isVisible());
         QCOMPARE(state(), "Zoom 95% / Page 2 / PN-+");
     }
@@ -141,7 +140,7 @@ private Q_SLOTS:
                 printer.setOutputFileName(path);
                 return true;
             });
-            return control<PrintEngine>(form, "vsPrint")->PrintAllPages();
+            return engine->PrintAllPages();
         };
         QVERIFY(printTo());
         QFile file(path);
