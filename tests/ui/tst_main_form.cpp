@@ -133,35 +133,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("scanEnd");
         const QString badStart = QStringLiteral("The starting address is not a valid IP address !");
         const QString badEnd = QStringLiteral("The ending address is not a valid IP address !");
-        QTest::newRow("reversed") << "10.0.0.6"
-                                  << "10.0.0.5"
-                                  << "You starting address is greater than your ending address !"
-                                  << "10.0.0.6"
-                                  << "10.0.0.5";
-        QTest::newRow("block, empty end") << "10.0.0.9/30"
-                                          << ""
-                                          << ""
-                                          << "10.0.0.8"
-                                          << "10.0.0.11";
-        QTest::newRow("dash, blank end") << "10.0.0.1-10.0.0.4"
-                                         << " "
-                                         << ""
-                                         << "10.0.0.1"
-                                         << "10.0.0.4";
-        QTest::newRow("block with an end scans from its address") << "10.0.0.5/24"
-                                                                  << "10.0.0.9"
-                                                                  << ""
-                                                                  << "10.0.0.5/24"
-                                                                  << "10.0.0.9";
-        QTest::newRow("single address, empty end") << "10.0.0.1"
-                                                   << "" << badEnd << "10.0.0.1"
-                                                   << "";
-        QTest::newRow("reversed dash, empty end") << "10.0.0.9-10.0.0.1"
-                                                  << "" << badStart << "10.0.0.9-10.0.0.1"
-                                                  << "";
-        QTest::newRow("bad prefix, empty end") << "10.0.0.0/33"
-                                               << "" << badEnd << "10.0.0.0/33"
-                                               << "";
+        const auto row = [](const char *name, const char *start, const char *end,
+                            const QString &refusal, const char *scanStart, const char *scanEnd) {
+            QTest::newRow(name) << QString(start) << QString(end) << refusal << QString(scanStart)
+                                << QString(scanEnd);
+        };
+        row("reversed", "10.0.0.6", "10.0.0.5",
+            "You starting address is greater than your ending address !", "10.0.0.6", "10.0.0.5");
+        row("block, empty end", "10.0.0.9/30", "", {}, "10.0.0.8", "10.0.0.11");
+        row("dash, blank end", "10.0.0.1-10.0.0.4", " ", {}, "10.0.0.1", "10.0.0.4");
+        row("block with an end scans from its address", "10.0.0.5/24", "10.0.0.9", {},
+            "10.0.0.5/24", "10.0.0.9");
+        row("single address, empty end", "10.0.0.1", "", badEnd, "10.0.0.1", "");
+        row("reversed dash, empty end", "10.0.0.9-10.0.0.1", "", badStart, "10.0.0.9-10.0.0.1", "");
+        row("bad prefix, empty end", "10.0.0.0/33", "", badEnd, "10.0.0.0/33", "");
     }
     void startFromTypedRange()
     {
