@@ -3,17 +3,13 @@
 // page painted, and for printing every page to a PDF file; and how far memory peaks, which
 // must not grow with the number of pages.
 #include "BenchSupport.h"
-#include "fakes/FakeEcho.h"
-#include "fakes/FakeLookup.h"
 #include "output/print/PrintEngine.h"
 #include "output/print/PrintPreviewForm.h"
 #include "scan/components/ResultGrid.h"
-#include "ui/MainForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -48,13 +44,18 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    MainForm main(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
-    main.Starting_IP->setText(u"10.0.0.1"_s);
-    main.Ending_IP->setText(u"10.1.134.160"_s);
+    QWidget owner;
+    const QString first = u"10.0.0.1"_s;
+    const QString last = u"10.1.134.160"_s;
+    // The main window's columns at its design font, in twips.
+    ResultGrid table;
+    table.setCols(3);
+    table.setColWidth(0, 2040);
+    table.setColWidth(1, 1950);
+    table.setColWidth(2, 3300);
 
     QElapsedTimer timer;
     timer.start();
-    ResultGrid &table = main.Table();
     table.setRedraw(false);
     table.setRows(1 + RowCount);
     for (int row = 1; row <= RowCount; ++row) {
@@ -73,21 +74,23 @@ int main(int argc, char **argv)
     print("peak_memory_before_report", baseMiB, "MiB");
 
     timer.restart();
-    PrintPreviewForm::Preview(main);
+    PrintPreviewForm::Preview(&owner, first, last, table);
     PrintPreviewForm *form = PrintPreviewForm::instance();
+    auto *engine = form->findChild<PrintEngine *>(u"vsPrint"_s);
+    auto *nextPage = form->findChild<QPushButton *>(u"NextPageButton"_s);
     const double buildMs = ms(timer);
-    print("page_total", form->vsPrint->PageTotal(), "pages");
+    print("page_total", engine->PageTotal(), "pages");
     print("time_to_page_total", buildMs, "ms");
     print("build_vs_grid_fill", buildMs / fillMs, "ratio");
     while (!form->windowHandle() || !form->windowHandle()->isExposed())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    form->vsPrint->viewport()->grab();
+    engine->viewport()->grab();
     print("time_to_first_page_shown", ms(timer), "ms");
 
     timer.restart();
     for (int i = 0; i < PaintedPages; ++i) {
-        form->NextPageButton->click();
-        form->vsPrint->viewport()->grab();
+        nextPage->click();
+        engine->viewport()->grab();
     }
     print("page_paint", ms(timer) / PaintedPages, "ms");
     print("peak_memory_after_preview", peakMemoryMiB(), "MiB");
@@ -97,11 +100,11 @@ int main(int argc, char **argv)
     const int nameWidth = table.ColWidth(2);
     table.setColWidth(2, 30000);
     timer.restart();
-    PrintPreviewForm::Preview(main);
+    PrintPreviewForm::Preview(&owner, first, last, table);
     print("time_to_page_total_wide_grid", ms(timer), "ms");
     print("wide_grid_vs_fitting_build", ms(timer) / buildMs, "ratio");
     table.setColWidth(2, nameWidth);
-    PrintPreviewForm::Preview(main);
+    PrintPreviewForm::Preview(&owner, first, last, table);
 
     QTemporaryDir dir;
     const QString file = dir.filePath(u"report.pdf"_s);
@@ -110,7 +113,7 @@ int main(int argc, char **argv)
         return true;
     });
     timer.restart();
-    const bool printed = form->vsPrint->PrintAllPages();
+    const bool printed = engine->PrintAllPages();
     print("print_all_pages_pdf", ms(timer), "ms");
     print("pdf_size", printed ? QFile(file).size() / 1048576.0 : 0, "MiB");
     const double peakMiB = peakMemoryMiB();

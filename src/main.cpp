@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
-#include "app/desktop/Globals.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/IcmpEcho.h"
+#include "startup/Startup.h"
 #include "ui/MainForm.h"
 #include "ui/SplashForm.h"
 

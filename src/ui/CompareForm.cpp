@@ -1,9 +1,9 @@
 #include "ui/CompareForm.h"
 
 #include "output/CsvExport.h"
-#include "ui/Hourglass.h"
-#include "ui/MessageBox.h"
-#include "ui/SaveFileDialog.h"
+#include "widgets/Hourglass.h"
+#include "widgets/MessageBox.h"
+#include "widgets/SaveFileDialog.h"
 
 #include <QAbstractTableModel>
 #include <QDir>

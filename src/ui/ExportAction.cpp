@@ -1,9 +1,9 @@
 #include "ui/ExportAction.h"
 
 #include "output/CsvExport.h"
-#include "ui/Hourglass.h"
-#include "ui/MessageBox.h"
-#include "ui/SaveFileDialog.h"
+#include "widgets/Hourglass.h"
+#include "widgets/MessageBox.h"
+#include "widgets/SaveFileDialog.h"
 
 #include <QCoreApplication>
 #include <QCursor>

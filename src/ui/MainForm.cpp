@@ -2,7 +2,6 @@
 
 #include "app/ScanSettings.h"
 #include "app/Version.h"
-#include "app/desktop/Globals.h"
 #include "history/ScanRecorder.h"
 #include "output/CsvExport.h"
 #include "output/print/PrintPreviewForm.h"
@@ -13,14 +12,15 @@
 #include "scan/components/ResultGrid.h"
 #include "ui/CompareForm.h"
 #include "ui/ExportAction.h"
-#include "ui/Hourglass.h"
-#include "ui/MessageBox.h"
 #include "ui/OptionsForm.h"
 #include "ui/PercentPanel.h"
 #include "ui/ResultTableView.h"
 #include "ui/SplashForm.h"
 #include "ui/TableActions.h"
-#include "ui/Twips.h"
+#include "widgets/Hourglass.h"
+#include "widgets/MessageBox.h"
+#include "widgets/Twips.h"
+#include "widgets/WebLauncher.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -65,7 +65,17 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
     m_engine = std::make_unique<ScanEngine>(*m_echo, *m_lookup, *m_grid, *this);
     createControls();
     createMenus();
-    m_tableActions = new TableActions(*this);
+    m_tableActions = new TableActions(*this, *TableView, *m_grid, *m_echo, *TablePopup);
+    const auto wire = [this](QAction *entry, void (TableActions::*click)()) {
+        connect(entry, &QAction::triggered, m_tableActions, click);
+    };
+    wire(CopyPopup, &TableActions::CopyPopup_Click);
+    wire(DeletePopup, &TableActions::DeletePopup_Click);
+    wire(ClearSelection, &TableActions::ClearSelection_Click);
+    wire(PingPopup, &TableActions::PingPopup_Click);
+    wire(TelnetPopup, &TableActions::TelnetPopup_Click);
+    wire(BrowsePopup, &TableActions::BrowsePopup_Click);
+    nameControls();
     m_exitTimer.setInterval(500);
     connect(&m_exitTimer, &QTimer::timeout, this, &MainForm::Exit_Timer_Timer);
     connect(m_engine.get(), &ScanEngine::scanStarting, this, &MainForm::historyScanStarting);
@@ -148,15 +158,53 @@ int MainForm::pixelsToTwips(int pixels) const
     return Twips::fromPixels(*this, pixels);
 }
 
-void MainForm::place(QWidget *widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(std::max(0, width)),
-                        twipsToPixels(std::max(0, height)));
-}
-
 int MainForm::textWidthTwips(const QString &text) const
 {
     return pixelsToTwips(QFontMetrics(font()).horizontalAdvance(text));
+}
+
+void MainForm::nameControls()
+{
+    const std::pair<QObject *, const char *> controls[] = {
+        {Label1, "Label1"},
+        {Starting_IP, "Starting_IP"},
+        {Label2, "Label2"},
+        {Ending_IP, "Ending_IP"},
+        {Scan_Button, "Scan_Button"},
+        {TableView, "TableView"},
+        {StatusBar, "StatusBar"},
+        {IP_Status, "IP_Status"},
+        {SSPanel2, "SSPanel2"},
+        {ICMP_Percent, "ICMP_Percent"},
+        {SSPanel1, "SSPanel1"},
+        {DNS_Percent, "DNS_Percent"},
+        {NodeCount, "NodeCount"},
+        {FileMenu, "FileMenu"},
+        {ExportSelection, "ExportSelection"},
+        {CompareSelection, "CompareSelection"},
+        {ClearSelection, "ClearSelection"},
+        {PrintSelection, "PrintSelection"},
+        {PrintPreviewSelection, "PrintPreviewSelection"},
+        {ExitSelection, "ExitSelection"},
+        {OptionsMenu, "OptionsMenu"},
+        {ScanOptionsSelection, "ScanOptionsSelection"},
+        {HelpMenu, "HelpMenu"},
+        {ZarnholtWebMenu, "ZarnholtWebMenu"},
+        {UpdatesSelection, "UpdatesSelection"},
+        {FAQSelection, "FAQSelection"},
+        {FeedbackSelection, "FeedbackSelection"},
+        {BugListSelection, "BugListSelection"},
+        {BugReportSelection, "BugReportSelection"},
+        {AboutSelection, "AboutSelection"},
+        {TablePopup, "TablePopup"},
+        {CopyPopup, "CopyPopup"},
+        {DeletePopup, "DeletePopup"},
+        {PingPopup, "PingPopup"},
+        {TelnetPopup, "TelnetPopup"},
+        {BrowsePopup, "BrowsePopup"},
+    };
+    for (const auto &[control, name] : controls)
+        control->setObjectName(QLatin1StringView(name));
 }
 
 void MainForm::createControls()
@@ -167,17 +215,17 @@ void MainForm::createControls()
     // The boxes stand a little further right than in the first design, and the labels end
     // before them and share their lines, so a label never runs under a box or the table.
     Label1 = new QLabel(QStringLiteral("Starting IP Address"), m_client);
-    place(Label1, 60, 60, 1560, 315);
+    Twips::place(*this, Label1, 60, 60, 1560, 315);
     Starting_IP = new QLineEdit(m_client);
-    place(Starting_IP, 1680, 60, 1755, 315);
+    Twips::place(*this, Starting_IP, 1680, 60, 1755, 315);
     Label2 = new QLabel(QStringLiteral("Ending IP Address"), m_client);
-    place(Label2, 60, 420, 1560, 315);
+    Twips::place(*this, Label2, 60, 420, 1560, 315);
     Ending_IP = new QLineEdit(m_client);
-    place(Ending_IP, 1680, 420, 1755, 315);
+    Twips::place(*this, Ending_IP, 1680, 420, 1755, 315);
     Scan_Button = new QPushButton(QStringLiteral("Scan"), m_client);
     Scan_Button->setAutoDefault(false);
     Scan_Button->setDefault(false);
-    place(Scan_Button, 3960, 60, 915, 675);
+    Twips::place(*this, Scan_Button, 3960, 60, 915, 675);
     setTabOrder(Starting_IP, Ending_IP);
     setTabOrder(Ending_IP, Scan_Button);
     Starting_IP->installEventFilter(this);
@@ -186,7 +234,7 @@ void MainForm::createControls()
     connect(Scan_Button, &QPushButton::clicked, this, &MainForm::Scan_Button_Click);
 
     TableView = new ResultTableView(m_grid.get(), m_client);
-    place(TableView, 60, TableTop, 4275, 3915);
+    Twips::place(*this, TableView, 60, TableTop, 4275, 3915);
     TableView->setFocusPolicy(Qt::ClickFocus);
     // The viewport narrows when the vertical scroll bar appears: column 2 follows it.
     TableView->viewport()->installEventFilter(this);
@@ -196,17 +244,17 @@ void MainForm::createControls()
     // IP_Status is wide enough for its longest text, "Waiting on replies ..."; the panels
     // after it move right, still inside the design width.
     IP_Status = makePanel(StatusBar, QString(), Qt::AlignLeft);
-    place(IP_Status, 60, 60, 1635, 255);
+    Twips::place(*this, IP_Status, 60, 60, 1635, 255);
     SSPanel2 = makePanel(StatusBar, QStringLiteral("Scan"), Qt::AlignHCenter);
-    place(SSPanel2, 1770, 60, 495, 255);
+    Twips::place(*this, SSPanel2, 1770, 60, 495, 255);
     ICMP_Percent = new PercentPanel(StatusBar);
-    place(ICMP_Percent, 2310, 60, 1035, 255);
+    Twips::place(*this, ICMP_Percent, 2310, 60, 1035, 255);
     SSPanel1 = makePanel(StatusBar, QStringLiteral("DNS"), Qt::AlignHCenter);
-    place(SSPanel1, 3420, 60, 435, 255);
+    Twips::place(*this, SSPanel1, 3420, 60, 435, 255);
     DNS_Percent = new PercentPanel(StatusBar);
-    place(DNS_Percent, 3900, 60, 1035, 255);
+    Twips::place(*this, DNS_Percent, 3900, 60, 1035, 255);
     NodeCount = makePanel(StatusBar, QString(), Qt::AlignHCenter);
-    place(NodeCount, 5010, 60, 735, 255);
+    Twips::place(*this, NodeCount, 5010, 60, 735, 255);
 
     setWindowTitle(QStringLiteral("Vantrel"));
     // Never smaller than the design, or the Scan button would slide over the boxes.
@@ -243,7 +291,7 @@ void MainForm::createMenus()
     connect(ScanOptionsSelection, &QAction::triggered, this, &MainForm::ScanOptionsSelection_Click);
 
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
-    ZarnholtWebMenu = HelpMenu->addMenu(QStringLiteral("Zarnholt &Web Site"));
+    ZarnholtWebMenu = HelpMenu->addMenu(Version::companyName() + QStringLiteral(" &Web Site"));
     UpdatesSelection = ZarnholtWebMenu->addAction(QStringLiteral("Software &Updates ..."));
     FAQSelection = ZarnholtWebMenu->addAction(QStringLiteral("Frequently Asked Questions ..."));
     ZarnholtWebMenu->addSeparator();
@@ -475,18 +523,21 @@ void MainForm::CompareSelection_Click()
 void MainForm::PrintSelection_Click()
 {
     Hourglass wait(this);
-    PrintPreviewForm::PrintNow(*this);
+    PrintPreviewForm::PrintNow(this, Starting_IP->text(), Ending_IP->text(), *m_grid);
 }
 
 void MainForm::PrintPreviewSelection_Click()
 {
     Hourglass wait(this);
-    PrintPreviewForm::Preview(*this);
+    PrintPreviewForm::Preview(this, Starting_IP->text(), Ending_IP->text(), *m_grid);
 }
 
 void MainForm::ScanOptionsSelection_Click()
 {
-    OptionsForm::showFor(*this);
+    OptionsForm::showFor(this, settings(), [this](const ScanSettings &edited) {
+        applySettings(edited);
+        return settings();
+    });
 }
 
 void MainForm::ExitSelection_Click()

@@ -82,7 +82,29 @@ public:
     void setWindowCaption(const QString &caption) override;
     void beep() override;
 
-    // Controls, under the names the rest of the program uses.
+    static QString echoBanner();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void nameControls();
+    void historyScanStarting();
+    void Form_Load();
+    void Form_Resize();
+    void fitLastColumn();
+    bool Form_QueryUnload();
+    void Exit_Timer_Timer();
+    bool Starting_IP_KeyPress(int key, const QString &text);
+    bool Ending_IP_KeyPress(int key, const QString &text);
+    int textWidthTwips(const QString &text) const;
+
+    // Controls; each also carries its name as its object name, by which tests find it.
     QLabel *Label1 = nullptr;
     QLineEdit *Starting_IP = nullptr;
     QLabel *Label2 = nullptr;
@@ -120,28 +142,6 @@ public:
     QAction *PingPopup = nullptr;
     QAction *TelnetPopup = nullptr;
     QAction *BrowsePopup = nullptr;
-
-    static QString echoBanner();
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-    void changeEvent(QEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-
-private:
-    void createControls();
-    void createMenus();
-    void historyScanStarting();
-    void Form_Load();
-    void Form_Resize();
-    void fitLastColumn();
-    bool Form_QueryUnload();
-    void Exit_Timer_Timer();
-    bool Starting_IP_KeyPress(int key, const QString &text);
-    bool Ending_IP_KeyPress(int key, const QString &text);
-    void place(QWidget *widget, int left, int top, int width, int height);
-    int textWidthTwips(const QString &text) const;
 
     std::unique_ptr<EchoControl> m_echo;
     std::unique_ptr<LookupControl> m_lookup;

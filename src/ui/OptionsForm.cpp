@@ -3,9 +3,8 @@
 #include "app/ScanSettings.h"
 #include "app/SettingsStore.h"
 #include "app/Version.h"
-#include "ui/MainForm.h"
-#include "ui/MessageBox.h"
-#include "ui/Twips.h"
+#include "widgets/MessageBox.h"
+#include "widgets/Twips.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -35,16 +34,18 @@ constexpr int ValueGap = 60;
 
 } // namespace
 
-OptionsForm::OptionsForm(MainForm &form, QWidget *parent)
+OptionsForm::OptionsForm(const ScanSettings &current, Apply apply, QWidget *parent)
     : QDialog(parent)
-    , m_form(form)
+    , m_current(current)
+    , m_apply(std::move(apply))
 {
     setWindowTitle(u"Scan Options"_s);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     createControls();
+    nameControls();
     // A fixed place on the screen, not centred on the main window.
-    const QScreen *screen = m_form.screen();
+    const QScreen *screen = parent ? parent->screen() : QDialog::screen();
     const QPoint screenOrigin = screen ? screen->geometry().topLeft() : QPoint();
     setGeometry(QRect(screenOrigin + QPoint(pixels(ScreenLeft), pixels(ScreenTop)),
                       QSize(pixels(ClientWidth), pixels(ClientHeight))));
@@ -52,11 +53,11 @@ OptionsForm::OptionsForm(MainForm &form, QWidget *parent)
     Form_Load();
 }
 
-int OptionsForm::showFor(MainForm &form)
+int OptionsForm::showFor(QWidget *owner, const ScanSettings &current, Apply apply)
 {
     // Parented to the main window only to keep it out of the task bar; the guard covers a
     // main window that goes away while the nested loop runs.
-    QPointer<OptionsForm> dialog = new OptionsForm(form, &form);
+    QPointer<OptionsForm> dialog = new OptionsForm(current, std::move(apply), owner);
     const int result = dialog->exec();
     delete dialog.data();
     return result;
@@ -67,39 +68,36 @@ int OptionsForm::pixels(int twips) const
     return Twips::toPixels(*this, twips);
 }
 
-void OptionsForm::place(QWidget *widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(pixels(left), pixels(top), pixels(width), pixels(height));
-}
-
 void OptionsForm::createControls()
 {
     Forward_Scan = new QRadioButton(u"Scan for responding IP addresses"_s, this);
     // 240 high, not 255: the two option buttons then no longer overlap.
-    place(Forward_Scan, ControlLeft, 60, 3855, 240);
+    Twips::place(*this, Forward_Scan, ControlLeft, 60, 3855, 240);
     Reverse_Scan = new QRadioButton(u"Scan for non-responding IP addresses"_s, this);
-    place(Reverse_Scan, ControlLeft, 300, 3855, 240);
+    Twips::place(*this, Reverse_Scan, ControlLeft, 300, 3855, 240);
     DNS_Check = new QCheckBox(u"Reverse lookup addresses via DNS"_s, this);
-    place(DNS_Check, ControlLeft, 780, 3735, 255);
+    Twips::place(*this, DNS_Check, ControlLeft, 780, 3735, 255);
 
     Label4 = addCaption(u"Delay between PINGs"_s, ControlLeft, 1245, 1590);
-    InterPING_Delay_Slider = addSlider(1470, 0, 2000, 50);
+    // The delay slider reads one less than the delay it stands for.
+    constexpr ScanSettings::Range Delay = ScanSettings::Delay_Range;
+    InterPING_Delay_Slider = addSlider(1470, {Delay.minimum - 1, Delay.maximum - 1}, 50);
     InterPING_Delay = addValueLabel(InterPING_Delay_Slider, u" milliseconds"_s, Label4, 4080);
     Label2 = addCaption(u"PING Timeout"_s, ControlLeft, 1785, 1005);
-    Timeout_Slider = addSlider(2010, 100, 5000, 50);
+    Timeout_Slider = addSlider(2010, ScanSettings::Timeout_Range, 50);
     Timeout = addValueLabel(Timeout_Slider, u" milliseconds"_s, Label2, 4065);
     Label1 = addCaption(u"PINGs transmitted per node"_s, ControlLeft, 2325, 2205);
-    PINGs_Slider = addSlider(2550, 1, 5, 2);
+    PINGs_Slider = addSlider(2550, ScanSettings::Pings_Range, 2);
     Pings = addValueLabel(PINGs_Slider, u" PINGs"_s, Label1, 4065);
     Label5 = addCaption(u"Packet Time-To-Live"_s, ControlLeft, 2865, 1515);
-    TTL_Slider = addSlider(3090, 1, 255, 10);
+    TTL_Slider = addSlider(3090, ScanSettings::TTL_Range, 10);
     TTL = addValueLabel(TTL_Slider, QString(), Label5, 4065);
 
     OK_Button = new QPushButton(u"OK"_s, this);
-    place(OK_Button, 4440, 180, 972, 408);
+    Twips::place(*this, OK_Button, 4440, 180, 972, 408);
     OK_Button->setDefault(true);
     Cancel_Button = new QPushButton(u"Cancel"_s, this);
-    place(Cancel_Button, 4440, 684, 972, 408);
+    Twips::place(*this, Cancel_Button, 4440, 684, 972, 408);
     connect(OK_Button, &QPushButton::clicked, this, &OptionsForm::OK_Button_Click);
     connect(Cancel_Button, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -107,17 +105,17 @@ void OptionsForm::createControls()
 QLabel *OptionsForm::addCaption(const QString &text, int left, int top, int width)
 {
     auto *label = new QLabel(text, this);
-    place(label, left, top, width, LabelHeight);
+    Twips::place(*this, label, left, top, width, LabelHeight);
     return label;
 }
 
-QSlider *OptionsForm::addSlider(int top, int minimum, int maximum, int largeStep)
+QSlider *OptionsForm::addSlider(int top, ScanSettings::Range range, int largeStep)
 {
     auto *slider = new QSlider(Qt::Horizontal, this);
-    slider->setRange(minimum, maximum);
+    slider->setRange(range.minimum, range.maximum);
     slider->setSingleStep(1);
     slider->setPageStep(largeStep);
-    place(slider, ControlLeft, top, SliderWidth, SliderHeight);
+    Twips::place(*this, slider, ControlLeft, top, SliderWidth, SliderHeight);
     return slider;
 }
 
@@ -143,7 +141,7 @@ QLabel *OptionsForm::addValueLabel(QSlider *slider, const QString &suffix, QLabe
 
 void OptionsForm::Form_Load()
 {
-    const ScanSettings current = m_form.settings();
+    const ScanSettings &current = m_current;
     // The sliders clamp values outside their ranges.
     Timeout_Slider->setValue(current.Ping_Timeout);
     InterPING_Delay_Slider->setValue(current.Inter_Ping_Delay - 1);
@@ -158,18 +156,18 @@ void OptionsForm::Form_Load()
 
 void OptionsForm::OK_Button_Click()
 {
-    ScanSettings edited = m_form.settings();
+    ScanSettings edited = m_current;
     edited.Inter_Ping_Delay = InterPING_Delay_Slider->value() + 1;
     edited.Ping_Timeout = Timeout_Slider->value();
     edited.Pings_per_Node = static_cast<std::int16_t>(PINGs_Slider->value());
     edited.Ping_TTL = TTL_Slider->value();
     edited.Reverse_Scan = Reverse_Scan->isChecked();
     edited.Resolve_DNS = DNS_Check->isChecked();
-    m_form.applySettings(edited);
+    const ScanSettings inForce = m_apply(edited);
     // Read back from the homes, so the store holds what the scan really uses. A store that
     // cannot be written leaves the applied settings in force for this run, and says so.
     QString reason;
-    if (!SettingsStore::saveScanSettings(m_form.settings(), &reason)) {
+    if (!SettingsStore::saveScanSettings(inForce, &reason)) {
         MessageBox::exclamation(
             this, u"The scan options apply now, but could not be saved to \"%1\" for the next "
                   u"start.\n%2"_s.arg(
@@ -177,4 +175,29 @@ void OptionsForm::OK_Button_Click()
                       reason));
     }
     accept();
+}
+
+void OptionsForm::nameControls()
+{
+    const std::pair<QObject *, const char *> controls[] = {
+        {Forward_Scan, "Forward_Scan"},
+        {Reverse_Scan, "Reverse_Scan"},
+        {DNS_Check, "DNS_Check"},
+        {Label4, "Label4"},
+        {InterPING_Delay, "InterPING_Delay"},
+        {InterPING_Delay_Slider, "InterPING_Delay_Slider"},
+        {Label2, "Label2"},
+        {Timeout, "Timeout"},
+        {Timeout_Slider, "Timeout_Slider"},
+        {Label1, "Label1"},
+        {Pings, "Pings"},
+        {PINGs_Slider, "PINGs_Slider"},
+        {Label5, "Label5"},
+        {TTL, "TTL"},
+        {TTL_Slider, "TTL_Slider"},
+        {OK_Button, "OK_Button"},
+        {Cancel_Button, "Cancel_Button"},
+    };
+    for (const auto &[control, name] : controls)
+        control->setObjectName(QLatin1StringView(name));
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "app/ScanSettings.h"
+
 #include <QDialog>
 
 #include <functional>
 #include <vector>
 
-class MainForm;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -13,19 +14,24 @@ class QRadioButton;
 class QSlider;
 
 // The "Scan Options" dialog: the six scan settings on four sliders, two option buttons and
-// a check box. It reads the settings from the main window every time it opens; OK applies
-// them at once (a running scan picks them up on its next tick) and writes all six to the
-// settings store; Cancel, Esc and the close box discard the edits.
+// a check box. It opens with the settings in force; OK applies them at once (a running scan
+// picks them up on its next tick) and writes all six to the settings store; Cancel, Esc and
+// the close box discard the edits.
 class OptionsForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit OptionsForm(MainForm &form, QWidget *parent = nullptr);
+    // Puts the edited settings into their homes and gives back those now in force.
+    using Apply = std::function<ScanSettings(const ScanSettings &)>;
 
-    // Opens the dialog modally and returns its result once it has closed. Only input is
-    // blocked: the nested event loop keeps the scan's timers and sockets going.
-    static int showFor(MainForm &form);
+    OptionsForm(const ScanSettings &current, Apply apply, QWidget *parent = nullptr);
 
+    // Opens the dialog modally over owner and returns its result once it has closed. Only
+    // input is blocked: the nested event loop keeps the scan's timers and sockets going.
+    static int showFor(QWidget *owner, const ScanSettings &current, Apply apply);
+
+private:
+    // Each control also carries its name as its object name, by which tests find it.
     QRadioButton *Forward_Scan = nullptr;
     QRadioButton *Reverse_Scan = nullptr;
     QCheckBox *DNS_Check = nullptr;
@@ -44,17 +50,17 @@ public:
     QPushButton *OK_Button = nullptr;
     QPushButton *Cancel_Button = nullptr;
 
-private:
+    void nameControls();
     void createControls();
     void Form_Load();
     void OK_Button_Click();
     QLabel *addCaption(const QString &text, int left, int top, int width);
-    QSlider *addSlider(int top, int minimum, int maximum, int largeStep);
+    QSlider *addSlider(int top, ScanSettings::Range range, int largeStep);
     QLabel *addValueLabel(QSlider *slider, const QString &suffix, QLabel *caption, int right);
-    void place(QWidget *widget, int left, int top, int width, int height);
     int pixels(int twips) const;
 
-    MainForm &m_form;
+    ScanSettings m_current;
+    Apply m_apply;
     // Shows each slider's value in its label; run once more after loading, since setting a
     // slider to the value it already holds reports no change.
     std::vector<std::function<void()>> m_showValues;

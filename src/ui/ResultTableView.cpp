@@ -1,7 +1,7 @@
 #include "ui/ResultTableView.h"
 
 #include "scan/components/ResultGrid.h"
-#include "ui/Twips.h"
+#include "widgets/Twips.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>

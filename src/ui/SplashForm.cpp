@@ -1,8 +1,8 @@
 #include "ui/SplashForm.h"
 
 #include "app/Version.h"
-#include "app/desktop/Globals.h"
-#include "ui/Twips.h"
+#include "widgets/Twips.h"
+#include "widgets/WebLauncher.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -84,18 +84,13 @@ SplashForm::SplashForm(QWidget *parent)
 {
     loadArtwork();
     createControls();
+    nameControls();
     Form_Load();
 }
 
 int SplashForm::twipsToPixels(int twips) const
 {
     return Twips::toPixels(*this, twips);
-}
-
-void SplashForm::place(QWidget *widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                        twipsToPixels(height));
 }
 
 void SplashForm::createControls()
@@ -129,25 +124,28 @@ void SplashForm::createControls()
     // The title twice: the black copy, a little right of and below the red one, is its shadow.
     // Title and version lines end before the artwork on the right.
     Label4 = makeLabel(BackPanel, Version::fileDescription(), arialBold(21.75));
-    place(Label4, 750, 930, 3990, 495);
+    Twips::place(*this, Label4, 750, 930, 3990, 495);
     Label3 = makeLabel(BackPanel, Version::fileDescription(), arialBold(21.75), Qt::red);
-    place(Label3, 720, 900, 3990, 495);
+    Twips::place(*this, Label3, 720, 900, 3990, 495);
 
     Pgm_Icon = new QLabel(BackPanel);
     Pgm_Icon->setPixmap(programIcon().pixmap(32, 32));
-    place(Pgm_Icon, 120, 960, 480, 480);
+    Twips::place(*this, Pgm_Icon, 120, 960, 480, 480);
 
     lblVersion = makeLabel(BackPanel, QString(), arialBold(9));
-    place(lblVersion, 780, 1500, 3195, 240);
+    Twips::place(*this, lblVersion, 780, 1500, 3195, 240);
     lblCompany = makeLabel(BackPanel, QString(), arialBold(9));
-    place(lblCompany, 780, 1740, 3195, 240);
+    Twips::place(*this, lblCompany, 780, 1740, 3195, 240);
     lblCopyright = makeLabel(BackPanel, QString(), arialBold(9));
-    place(lblCopyright, 780, 1980, 3195, 240);
+    Twips::place(*this, lblCopyright, 780, 1980, 3195, 240);
 
-    Label1 = makeLabel(BackPanel, QStringLiteral("Visit Zarnholt on the Internet at"), font());
-    place(Label1, 780, 2640, 2520, 195);
+    Label1 = makeLabel(BackPanel,
+                       QStringLiteral("Visit ") + Version::companyName() +
+                           QStringLiteral(" on the Internet at"),
+                       font());
+    Twips::place(*this, Label1, 780, 2640, 2520, 195);
     ZarnholtWebLink = makeLabel(BackPanel, Version::webSite(), dialogFont(8.25, true), Qt::blue);
-    place(ZarnholtWebLink, 3360, 2640, 2475, 195);
+    Twips::place(*this, ZarnholtWebLink, 3360, 2640, 2475, 195);
     // Exactly as wide as its text, so that the pointer is on the link only over the text.
     ZarnholtWebLink->resize(ZarnholtWebLink->sizeHint().width(), ZarnholtWebLink->height());
     ZarnholtWebLink->setCursor(Qt::PointingHandCursor);
@@ -156,11 +154,11 @@ void SplashForm::createControls()
 
     Status = makeLabel(BackPanel, QString(), dialogFont(12, true));
     // Ends before the OK button of the About box.
-    place(Status, 780, 3000, 4080, 375);
+    Twips::place(*this, Status, 780, 3000, 4080, 375);
     Status->installEventFilter(this);
 
     OK_Button = new QPushButton(BackPanel);
-    place(OK_Button, 4920, 3000, 1635, 375);
+    Twips::place(*this, OK_Button, 4920, 3000, 1635, 375);
     OK_Button->hide();
     OK_Button->installEventFilter(this);
     connect(OK_Button, &QPushButton::clicked, this, &SplashForm::OK_Button_Click);
@@ -310,6 +308,11 @@ void SplashForm::Form_KeyPress(int key)
         close();
 }
 
+void SplashForm::clearStatus()
+{
+    Status->clear();
+}
+
 void SplashForm::OK_Button_Click()
 {
     if (m_mainWindow) {
@@ -344,4 +347,19 @@ void SplashForm::setLinkUnderlined(bool underlined)
         return;
     font.setUnderline(underlined);
     ZarnholtWebLink->setFont(font);
+}
+
+void SplashForm::nameControls()
+{
+    const std::pair<QObject *, const char *> controls[] = {
+        {BackPanel, "BackPanel"},   {Banner, "Banner"},
+        {Picture, "Picture"},       {Line1, "Line1"},
+        {Label4, "Label4"},         {Label3, "Label3"},
+        {Pgm_Icon, "Pgm_Icon"},     {lblVersion, "lblVersion"},
+        {lblCompany, "lblCompany"}, {lblCopyright, "lblCopyright"},
+        {Label1, "Label1"},         {ZarnholtWebLink, "ZarnholtWebLink"},
+        {Status, "Status"},         {OK_Button, "OK_Button"},
+    };
+    for (const auto &[control, name] : controls)
+        control->setObjectName(QLatin1StringView(name));
 }

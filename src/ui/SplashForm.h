@@ -26,6 +26,7 @@ public:
     // Puts text into the status line and returns once the window has painted it, or after
     // timeoutMs, or when the window closes meanwhile. Events are handled while it waits.
     void showStatus(const QString &text, int timeoutMs);
+    void clearStatus();
 
     // The help menu's About entry. The box belongs to mainWindow, which its OK button
     // brings to the front. Gives the box, or null when it was closed at once.
@@ -37,6 +38,15 @@ public:
     int twipsToPixels(int twips) const;
 
     // Controls, under the names the rest of the program uses.
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // Each control also carries its name as its object name, by which tests find it.
     QFrame *BackPanel = nullptr;
     QLabel *Banner = nullptr;
     QLabel *Picture = nullptr;
@@ -52,13 +62,7 @@ public:
     QLabel *Status = nullptr;
     QPushButton *OK_Button = nullptr;
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
+    void nameControls();
     void createControls();
     void Form_Load();
     void Form_Resize();
@@ -66,7 +70,6 @@ private:
     void OK_Button_Click();
     void ZarnholtWebLink_Click();
     void setLinkUnderlined(bool underlined);
-    void place(QWidget *widget, int left, int top, int width, int height);
 
     QPointer<QWidget> m_mainWindow;
     // Runs while showStatus waits for the status line to reach the screen.

@@ -3,12 +3,11 @@
 #include "app/Version.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/ResultGrid.h"
-#include "ui/Hourglass.h"
-#include "ui/MainForm.h"
-#include "ui/MessageBox.h"
 #include "ui/ResultTableView.h"
+#include "widgets/Hourglass.h"
+#include "widgets/MessageBox.h"
+#include "widgets/Twips.h"
 
-#include <QAction>
 #include <QClipboard>
 #include <QCursor>
 #include <QGuiApplication>
@@ -24,36 +23,35 @@ constexpr int RightButton = 2;
 
 } // namespace
 
-TableActions::TableActions(MainForm &form)
-    : QObject(&form)
-    , m_form(form)
+TableActions::TableActions(QWidget &window, ResultTableView &view, ResultGrid &table,
+                           EchoControl &echo, QMenu &popup)
+    : QObject(&window)
+    , m_window(window)
+    , m_view(view)
+    , m_table(table)
+    , m_echo(echo)
+    , m_popup(popup)
 {
-    connect(form.TableView, &ResultTableView::MouseDown, this, &TableActions::Table_MouseDown);
-    connect(form.CopyPopup, &QAction::triggered, this, &TableActions::CopyPopup_Click);
-    connect(form.DeletePopup, &QAction::triggered, this, &TableActions::DeletePopup_Click);
-    connect(form.ClearSelection, &QAction::triggered, this, &TableActions::ClearSelection_Click);
-    connect(form.PingPopup, &QAction::triggered, this, &TableActions::PingPopup_Click);
-    connect(form.TelnetPopup, &QAction::triggered, this, &TableActions::TelnetPopup_Click);
-    connect(form.BrowsePopup, &QAction::triggered, this, &TableActions::BrowsePopup_Click);
+    connect(&view, &ResultTableView::MouseDown, this, &TableActions::Table_MouseDown);
 }
 
 void TableActions::Table_MouseDown(int Button, int /*Shift*/, int X, int Y)
 {
-    ResultGrid &table = m_form.Table();
-    const qsizetype row = m_form.TableView->MouseRow();
-    const int col = m_form.TableView->MouseCol();
+    ResultGrid &table = m_table;
+    const qsizetype row = m_view.MouseRow();
+    const int col = m_view.MouseCol();
     if (Button != RightButton || row <= 0 || row >= table.Rows() || col < 0)
         return;
     table.setRow(row);
     table.setCol(col);
     m_target = {row, col, table.cellText(row, 0)};
-    const QPoint pixels(m_form.twipsToPixels(X), m_form.twipsToPixels(Y));
-    m_form.TablePopup->popup(m_form.TableView->mapToGlobal(pixels));
+    const QPoint pixels(Twips::toPixels(m_view, X), Twips::toPixels(m_view, Y));
+    m_popup.popup(m_view.mapToGlobal(pixels));
 }
 
 qsizetype TableActions::targetRow() const
 {
-    const ResultGrid &table = m_form.Table();
+    const ResultGrid &table = m_table;
     if (m_target.row < 1)
         return -1;
     // Rows only ever move up, by deletions above them.
@@ -71,19 +69,19 @@ void TableActions::CopyPopup_Click()
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(m_form.Table().cellText(row, m_target.col));
+    clipboard->setText(m_table.cellText(row, m_target.col));
 }
 
 void TableActions::DeletePopup_Click()
 {
     const qsizetype row = targetRow();
     if (row >= 0)
-        m_form.Table().RemoveItem(row);
+        m_table.RemoveItem(row);
 }
 
 void TableActions::ClearSelection_Click()
 {
-    m_form.Table().setRows(1);
+    m_table.setRows(1);
 }
 
 void TableActions::PingPopup_Click()
@@ -91,22 +89,22 @@ void TableActions::PingPopup_Click()
     if (targetRow() < 0)
         return;
     const QString address = m_target.address;
-    EchoControl &echo = m_form.ICMP();
+    EchoControl &echo = m_echo;
     {
-        Hourglass wait(&m_form);
+        Hourglass wait(&m_window);
         echo.setEchoAsync(false);
         echo.setEchoTag(QStringLiteral("Interactive"));
         echo.SendEcho(address);
     }
     const QString title = QStringLiteral("PING ") + address;
     if (echo.EchoErrorNumber() == 0) {
-        MessageBox::show(&m_form,
+        MessageBox::show(&m_window,
                          address + QStringLiteral(" responded in ") +
                              QString::number(echo.EchoRoundTrip()) +
                              QStringLiteral(" milliseconds"),
                          MessageBox::Icon::Information, QMessageBox::Ok, title);
     } else {
-        MessageBox::show(&m_form,
+        MessageBox::show(&m_window,
                          QStringLiteral("Error # ") + QString::number(echo.EchoErrorNumber()) +
                              u'\n' + echo.EchoErrorText(),
                          MessageBox::Icon::Exclamation, QMessageBox::Ok, title);
@@ -128,12 +126,13 @@ void TableActions::BrowsePopup_Click()
     if (targetRow() < 0)
         return;
     const QString address = m_target.address;
-    Hourglass wait(&m_form);
+    Hourglass wait(&m_window);
     const QString companion = QStandardPaths::findExecutable(QStringLiteral("lumtrace"));
     if (companion.isEmpty()) {
-        MessageBox::exclamation(&m_form, QStringLiteral("Zarnholt Lumtrace is not installed\n") +
-                                             QStringLiteral("Visit ") + Version::webSite() +
-                                             QStringLiteral(" for a copy."));
+        MessageBox::exclamation(&m_window, Version::companyName() +
+                                               QStringLiteral(" Lumtrace is not installed\n") +
+                                               QStringLiteral("Visit ") + Version::webSite() +
+                                               QStringLiteral(" for a copy."));
         return;
     }
     QProcess::startDetached(companion, {address, QStringLiteral("255.255.255.255")});

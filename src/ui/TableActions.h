@@ -2,16 +2,22 @@
 
 #include <QObject>
 
-class MainForm;
+class EchoControl;
+class QMenu;
+class QWidget;
+class ResultGrid;
+class ResultTableView;
 
 // What the user does to single result rows through the pop-up menu (copy a cell, delete
 // the row, ping it again, telnet, hand it to the companion tool) and the Clear List entry.
-// None of them touches the state of a running scan.
+// None of them touches the state of a running scan. The window wires its menu entries to
+// the _Click slots; messages and the hourglass sit on the window.
 class TableActions : public QObject
 {
     Q_OBJECT
 public:
-    explicit TableActions(MainForm &form);
+    TableActions(QWidget &window, ResultTableView &view, ResultGrid &table, EchoControl &echo,
+                 QMenu &popup);
 
     // The grid's mouse-button event: a right click on a data row makes the clicked cell
     // current and pops up the menu there.
@@ -38,6 +44,10 @@ private:
     // is gone.
     qsizetype targetRow() const;
 
-    MainForm &m_form;
+    QWidget &m_window;
+    ResultTableView &m_view;
+    ResultGrid &m_table;
+    EchoControl &m_echo;
+    QMenu &m_popup;
     Target m_target;
 };

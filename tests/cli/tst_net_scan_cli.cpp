@@ -11,9 +11,10 @@
 #include "scan/components/IcmpEcho.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/CompareForm.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
-#include "ui/SaveFileDialog.h"
+#include "widgets/MessageBox.h"
+#include "widgets/SaveFileDialog.h"
 
 #include <QAction>
 #include <QDir>
@@ -94,7 +95,7 @@ private Q_SLOTS:
         settings.Inter_Ping_Delay = 5;
         form.applySettings(settings);
         form.show();
-        form.Starting_IP->setText(u"127.0.0.15-127.0.0.25"_s);
+        control<QLineEdit>(&form, "Starting_IP")->setText(u"127.0.0.15-127.0.0.25"_s);
         form.Scan_Button_Click();
         QVERIFY(form.engine().isRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!form.engine().isRunning() && form.ICMP().EchoesPending() == 0 &&
@@ -296,12 +297,12 @@ private Q_SLOTS:
         form.applySettings(settings);
         QVERIFY(form.openHistory({}));
         form.show();
-        form.Starting_IP->setText(u"127.0.0.16-127.0.0.20"_s);
+        control<QLineEdit>(&form, "Starting_IP")->setText(u"127.0.0.16-127.0.0.20"_s);
         form.Scan_Button_Click();
         QVERIFY(form.engine().isRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!form.engine().isRunning(), 20000);
-        QVERIFY(form.CompareSelection->isEnabled());
-        form.CompareSelection->trigger();
+        QVERIFY(control<QAction>(&form, "CompareSelection")->isEnabled());
+        control<QAction>(&form, "CompareSelection")->trigger();
         QVERIFY(form.compareForm());
         QStringList listed;
         for (const ScanComparison::Change &c : form.compareForm()->changes())

@@ -1,8 +1,8 @@
 #include "fakes/SmallDisk.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/ExportAction.h"
-#include "ui/MessageBox.h"
-#include "ui/SaveFileDialog.h"
+#include "widgets/MessageBox.h"
+#include "widgets/SaveFileDialog.h"
 
 #include <QDir>
 #include <QTemporaryDir>

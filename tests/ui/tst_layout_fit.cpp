@@ -1,11 +1,12 @@
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "output/print/PrintPreviewForm.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
 #include "ui/OptionsForm.h"
 #include "ui/PercentPanel.h"
 #include "ui/SplashForm.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -118,15 +119,15 @@ private Q_SLOTS:
         MainForm form(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.Starting_IP->setText(QStringLiteral("10.0.0.1"));
-        form.Ending_IP->setText(QStringLiteral("10.0.0.2"));
+        control<QLineEdit>(&form, "Starting_IP")->setText(QStringLiteral("10.0.0.1"));
+        control<QLineEdit>(&form, "Ending_IP")->setText(QStringLiteral("10.0.0.2"));
         form.Scan_Button_Click(); // grows the window and shows the status bar
-        form.NodeCount->setText(QStringLiteral("65536"));
+        control<QLabel>(&form, "NodeCount")->setText(QStringLiteral("65536"));
         QStringList problems;
         for (const QString &status :
              {QStringLiteral("255.255.255.255"), QStringLiteral("Waiting on DNS ..."),
               QStringLiteral("Waiting on replies ..."), QStringLiteral("Scan Completed")}) {
-            form.IP_Status->setText(status);
+            control<QLabel>(&form, "IP_Status")->setText(status);
             problems << problemsOf(&form);
         }
         // The smallest window the user can make still keeps the top row apart.
@@ -134,14 +135,14 @@ private Q_SLOTS:
         QTest::qWait(1);
         problems << problemsOf(&form);
 
-        OptionsForm options(form);
-        options.Timeout_Slider->setValue(5000);
-        options.InterPING_Delay_Slider->setValue(2000);
-        options.PINGs_Slider->setValue(5);
-        options.TTL_Slider->setValue(255);
+        OptionsForm options(form.settings(), {}, &form);
+        control<QSlider>(&options, "Timeout_Slider")->setValue(5000);
+        control<QSlider>(&options, "InterPING_Delay_Slider")->setValue(2000);
+        control<QSlider>(&options, "PINGs_Slider")->setValue(5);
+        control<QSlider>(&options, "TTL_Slider")->setValue(255);
         problems << problemsOf(&options);
 
-        PrintPreviewForm::Preview(form);
+        PrintPreviewForm::Preview(&form, "10.0.0.1", "10.0.0.2", form.Table());
         PrintPreviewForm *preview = PrintPreviewForm::instance();
         QVERIFY(preview);
         problems << problemsOf(preview);
@@ -151,10 +152,10 @@ private Q_SLOTS:
         splash.show();
         for (const QString &status : {QStringLiteral("Loading Default Settings ..."),
                                       QStringLiteral("Loading Web Browser ...")}) {
-            splash.Status->setText(status);
+            control<QLabel>(&splash, "Status")->setText(status);
             problems << problemsOf(&splash);
             splash.WaitForUser(); // the About box: its OK button beside the status line
-            splash.Status->setText(status);
+            control<QLabel>(&splash, "Status")->setText(status);
             problems << problemsOf(&splash);
         }
         problems.removeDuplicates();

@@ -2,9 +2,10 @@
 #include "fakes/FakeLookup.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
 #include "ui/ResultTableView.h"
+#include "widgets/MessageBox.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -22,11 +23,16 @@ class TestMainForm : public QObject
     FakeEcho *echo = nullptr;
     FakeLookup *lookup = nullptr;
     int programEnds = 0;
+    QLineEdit *startBox = nullptr;
+    QLineEdit *endBox = nullptr;
+    QPushButton *scanButton = nullptr;
+    ResultTableView *view = nullptr;
+    QFrame *statusBar = nullptr;
 
     void startScan()
     {
-        form->Starting_IP->setText(QStringLiteral("10.0.0.1"));
-        form->Ending_IP->setText(QStringLiteral("10.0.0.5"));
+        startBox->setText(QStringLiteral("10.0.0.1"));
+        endBox->setText(QStringLiteral("10.0.0.5"));
         form->Scan_Button_Click();
     }
 
@@ -40,6 +46,11 @@ private Q_SLOTS:
         echo = e.get();
         lookup = l.get();
         form = new MainForm(std::move(e), std::move(l));
+        startBox = control<QLineEdit>(form, "Starting_IP");
+        endBox = control<QLineEdit>(form, "Ending_IP");
+        scanButton = control<QPushButton>(form, "Scan_Button");
+        view = control<ResultTableView>(form, "TableView");
+        statusBar = control<QFrame>(form, "StatusBar");
         programEnds = 0;
         form->setProgramEnd([this] { ++programEnds; });
         form->show();
@@ -55,29 +66,23 @@ private Q_SLOTS:
 
     void keyFilter_data()
     {
-        QTest::addColumn<bool>("startBox");
+        QTest::addColumn<bool>("inFirst");
         QTest::addColumn<char>("typed");
         QTest::addColumn<bool>("kept");
         // Both boxes share the filter; the start box gets every row, the end box a few.
-        QTest::newRow("digit") << true << '7' << true;
-        QTest::newRow("dot") << true << '.' << true;
         QTest::newRow("slash") << true << '/' << true;
-        QTest::newRow("space") << true << ' ' << true;
         QTest::newRow("at sign (64)") << true << '@' << true;
         QTest::newRow("A (65)") << true << 'A' << false;
-        QTest::newRow("bracket (91)") << true << '[' << false;
         QTest::newRow("grave (96)") << true << '`' << false;
-        QTest::newRow("z (122)") << true << 'z' << false;
         QTest::newRow("brace (123)") << true << '{' << true;
-        QTest::newRow("end box: digit") << false << '7' << true;
         QTest::newRow("end box: z (122)") << false << 'z' << false;
     }
     void keyFilter()
     {
-        QFETCH(bool, startBox);
+        QFETCH(bool, inFirst);
         QFETCH(char, typed);
         QFETCH(bool, kept);
-        QLineEdit *box = startBox ? form->Starting_IP : form->Ending_IP;
+        QLineEdit *box = inFirst ? startBox : endBox;
         box->setFocus();
         QTest::keyClick(box, typed);
         QCOMPARE(box->text(), kept ? QString(QLatin1Char(typed)) : QString());
@@ -93,25 +98,27 @@ private Q_SLOTS:
     void enterMovesFocusThenScans()
     {
         QFETCH(int, key);
-        form->Starting_IP->setFocus();
-        QTest::keyClicks(form->Starting_IP, QStringLiteral("10.0.0.1"));
-        QTest::keyClick(form->Starting_IP, Qt::Key_Return);
-        QTRY_VERIFY(form->Ending_IP->hasFocus());
+        startBox->setFocus();
+        QTest::keyClicks(startBox, QStringLiteral("10.0.0.1"));
+        QTest::keyClick(startBox, Qt::Key_Return);
+        QTRY_VERIFY(endBox->hasFocus());
         QVERIFY(!form->engine().isRunning());
-        QTest::keyClicks(form->Ending_IP, QStringLiteral("10.0.0.2"));
-        QTest::keyClick(form->Ending_IP, Qt::Key_Return);
+        QTest::keyClicks(endBox, QStringLiteral("10.0.0.2"));
+        QTest::keyClick(endBox, Qt::Key_Return);
         QVERIFY(form->engine().isRunning());
-        QCOMPARE(form->Scan_Button->text(), QStringLiteral("STOP"));
-        QVERIFY(form->Scan_Button->font().bold());
-        QVERIFY(!form->Ending_IP->isEnabled());
-        QTRY_VERIFY(form->Scan_Button->hasFocus());
-        QTest::keyClick(form->Scan_Button, Qt::Key(key)); // the focused button stops it
+        QCOMPARE(scanButton->text(), QStringLiteral("STOP"));
+        QVERIFY(scanButton->font().bold());
+        QVERIFY(!endBox->isEnabled());
+        QTRY_VERIFY(scanButton->hasFocus());
+        QTest::keyClick(scanButton,
+                        Qt::Key(key)); // the focused button stops it
         QVERIFY(!form->engine().isRunning());
-        QCOMPARE(form->Scan_Button->text(), QStringLiteral("Scan"));
-        QTRY_VERIFY(form->Starting_IP->hasFocus());
-        QCOMPARE(form->Starting_IP->selectedText(), QStringLiteral("10.0.0.1"));
-        form->Scan_Button->setFocus();
-        QTest::keyClick(form->Scan_Button, Qt::Key(key)); // and starts the next one
+        QCOMPARE(scanButton->text(), QStringLiteral("Scan"));
+        QTRY_VERIFY(startBox->hasFocus());
+        QCOMPARE(startBox->selectedText(), QStringLiteral("10.0.0.1"));
+        scanButton->setFocus();
+        QTest::keyClick(scanButton,
+                        Qt::Key(key)); // and starts the next one
         QVERIFY(form->engine().isRunning());
     }
 
@@ -126,35 +133,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("scanEnd");
         const QString badStart = QStringLiteral("The starting address is not a valid IP address !");
         const QString badEnd = QStringLiteral("The ending address is not a valid IP address !");
-        QTest::newRow("reversed") << "10.0.0.6"
-                                  << "10.0.0.5"
-                                  << "You starting address is greater than your ending address !"
-                                  << "10.0.0.6"
-                                  << "10.0.0.5";
-        QTest::newRow("block, empty end") << "10.0.0.9/30"
-                                          << ""
-                                          << ""
-                                          << "10.0.0.8"
-                                          << "10.0.0.11";
-        QTest::newRow("dash, blank end") << "10.0.0.1-10.0.0.4"
-                                         << " "
-                                         << ""
-                                         << "10.0.0.1"
-                                         << "10.0.0.4";
-        QTest::newRow("block with an end scans from its address") << "10.0.0.5/24"
-                                                                  << "10.0.0.9"
-                                                                  << ""
-                                                                  << "10.0.0.5/24"
-                                                                  << "10.0.0.9";
-        QTest::newRow("single address, empty end") << "10.0.0.1"
-                                                   << "" << badEnd << "10.0.0.1"
-                                                   << "";
-        QTest::newRow("reversed dash, empty end") << "10.0.0.9-10.0.0.1"
-                                                  << "" << badStart << "10.0.0.9-10.0.0.1"
-                                                  << "";
-        QTest::newRow("bad prefix, empty end") << "10.0.0.0/33"
-                                               << "" << badEnd << "10.0.0.0/33"
-                                               << "";
+        const auto row = [](const char *name, const char *start, const char *end,
+                            const QString &refusal, const char *scanStart, const char *scanEnd) {
+            QTest::newRow(name) << QString(start) << QString(end) << refusal << QString(scanStart)
+                                << QString(scanEnd);
+        };
+        row("reversed", "10.0.0.6", "10.0.0.5",
+            "You starting address is greater than your ending address !", "10.0.0.6", "10.0.0.5");
+        row("block, empty end", "10.0.0.9/30", "", {}, "10.0.0.8", "10.0.0.11");
+        row("dash, blank end", "10.0.0.1-10.0.0.4", " ", {}, "10.0.0.1", "10.0.0.4");
+        row("block with an end scans from its address", "10.0.0.5/24", "10.0.0.9", {},
+            "10.0.0.5/24", "10.0.0.9");
+        row("single address, empty end", "10.0.0.1", "", badEnd, "10.0.0.1", "");
+        row("reversed dash, empty end", "10.0.0.9-10.0.0.1", "", badStart, "10.0.0.9-10.0.0.1", "");
+        row("bad prefix, empty end", "10.0.0.0/33", "", badEnd, "10.0.0.0/33", "");
     }
     void startFromTypedRange()
     {
@@ -163,11 +155,11 @@ private Q_SLOTS:
         QFETCH(QString, refusal);
         QFETCH(QString, scanStart);
         QFETCH(QString, scanEnd);
-        form->Starting_IP->setText(start);
-        form->Ending_IP->setText(end);
+        startBox->setText(start);
+        endBox->setText(end);
         form->Scan_Button_Click();
-        QCOMPARE(form->Starting_IP->text(), scanStart);
-        QCOMPARE(form->Ending_IP->text(), refusal.isEmpty() ? scanEnd : end);
+        QCOMPARE(startBox->text(), scanStart);
+        QCOMPARE(endBox->text(), refusal.isEmpty() ? scanEnd : end);
         const auto shown = MessageBox::takeShown();
         QCOMPARE(form->engine().isRunning(), refusal.isEmpty());
         if (refusal.isEmpty()) {
@@ -179,37 +171,31 @@ private Q_SLOTS:
         QCOMPARE(shown[0].text, refusal);
         QCOMPARE(shown[0].title, QStringLiteral("Vantrel"));
         QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
-        QVERIFY(form->StatusBar->isHidden());
-        QVERIFY(!form->ExportSelection->isEnabled());
+        QVERIFY(statusBar->isHidden());
+        QVERIFY(!control<QAction>(form, "ExportSelection")->isEnabled());
     }
 
+    // The first scan grows the window and enables the entries that need a table, for good.
     void firstScanGrowsWindowOnce()
     {
-        QVERIFY(form->StatusBar->isHidden());
+        const auto entries = [this] {
+            QString enabled;
+            for (const char *name : {"ExportSelection", "PrintSelection", "PrintPreviewSelection"})
+                enabled += control<QAction>(form, name)->isEnabled() ? 'E' : '.';
+            return enabled + (control<QAction>(form, "ClearSelection")->isVisible() ? 'C' : '.');
+        };
+        QVERIFY(statusBar->isHidden());
+        QCOMPARE(entries(), "....");
         const int outer = form->frameGeometry().height();
         startScan();
         QTRY_COMPARE(form->frameGeometry().height(), 3 * outer);
-        QVERIFY(form->StatusBar->isVisible());
-        QVERIFY(form->TableView->height() > 0);
-        form->Scan_Button_Click();
-        startScan();
-        QTest::qWait(20);
-        QCOMPARE(form->frameGeometry().height(), 3 * outer);
-    }
-
-    void menuStates()
-    {
-        QVERIFY(!form->ExportSelection->isEnabled());
-        QVERIFY(!form->PrintSelection->isEnabled());
-        QVERIFY(!form->PrintPreviewSelection->isEnabled());
-        QVERIFY(!form->ClearSelection->isVisible());
-        startScan();
+        QVERIFY(statusBar->isVisible());
+        QVERIFY(view->height() > 0);
         form->Scan_Button_Click();
         form->Table().setRows(1);
-        QVERIFY(form->ExportSelection->isEnabled());
-        QVERIFY(form->PrintSelection->isEnabled());
-        QVERIFY(form->PrintPreviewSelection->isEnabled());
-        QVERIFY(!form->ClearSelection->isVisible());
+        QCOMPARE(entries(), "EEE.");
+        startScan();
+        QCOMPARE(form->frameGeometry().height(), 3 * outer);
     }
 
     void resizeKeepsLayoutRules()
@@ -218,19 +204,19 @@ private Q_SLOTS:
         form->resize(900, 600);
         QTRY_COMPARE(form->width(), 900);
         const QWidget *client = form->centralWidget();
-        const int margin = form->TableView->x();
-        QCOMPARE(form->TableView->width(), client->width() - 2 * margin);
+        const int margin = view->x();
+        QCOMPARE(view->width(), client->width() - 2 * margin);
         // The button keeps a margin of two table margins to the right edge.
-        QCOMPARE(form->Scan_Button->x() + form->Scan_Button->width(), client->width() - 2 * margin);
+        QCOMPARE(scanButton->x() + scanButton->width(), client->width() - 2 * margin);
         // Column 2 takes the rest of the viewport, also once rows bring a vertical scroll bar.
         for (int i = 1; i <= 40; ++i)
             echo->reply(QStringLiteral("1:10.0.0.%1;1").arg(i), 0);
         form->resize(900, 250);
-        QTRY_VERIFY(form->TableView->verticalScrollBar()->isVisible());
-        const QHeaderView *columns = form->TableView->horizontalHeader();
-        QVERIFY(qAbs(columns->length() - form->TableView->viewport()->width()) <= 2);
-        QVERIFY(!form->TableView->horizontalScrollBar()->isVisible());
-        QCOMPARE(form->StatusBar->geometry().bottom(), client->height() - 1);
+        QTRY_VERIFY(view->verticalScrollBar()->isVisible());
+        const QHeaderView *columns = view->horizontalHeader();
+        QVERIFY(qAbs(columns->length() - view->viewport()->width()) <= 2);
+        QVERIFY(!view->horizontalScrollBar()->isVisible());
+        QCOMPARE(statusBar->geometry().bottom(), client->height() - 1);
     }
 
     void minimizedCaptions()
@@ -246,32 +232,36 @@ private Q_SLOTS:
         QTRY_COMPARE(form->windowTitle(), QStringLiteral("Vantrel"));
     }
 
-    void closeWhileIdleEndsAtOnce()
-    {
-        QVERIFY(form->close());
-        QVERIFY(!form->isVisible());
-        QVERIFY(!form->Exit_Timer().isActive());
-    }
-
     void closeWithWorkOutstandingWaits_data()
     {
-        QTest::addColumn<bool>("finishes");
-        QTest::newRow("controls finish") << true;
-        QTest::newRow("controls never finish") << false;
+        QTest::addColumn<int>("endsOnTick"); // of the exit timer; 0: at once
+        QTest::newRow("idle") << 0;
+        QTest::newRow("controls finish") << 1;
+        QTest::newRow("controls never finish") << 11;
     }
     void closeWithWorkOutstandingWaits()
     {
-        QFETCH(bool, finishes);
+        QFETCH(int, endsOnTick);
+        if (endsOnTick == 0) {
+            QVERIFY(form->close());
+            QVERIFY(!form->isVisible() && !form->Exit_Timer().isActive());
+            return;
+        }
         startScan();
         QVERIFY(!form->close());
         QVERIFY(!form->isVisible());
         QVERIFY(!form->PING_Timer().isActive());
         QCOMPARE(echo->cancels, 1);
         QVERIFY(form->Exit_Timer().isActive());
+        // Counted after the window's own handler: the tick on which the program ends.
+        int ticks = 0;
+        connect(&form->Exit_Timer(), &QTimer::timeout, this, [&] { ++ticks; });
         form->Exit_Timer().setInterval(5);
-        if (finishes)
+        if (endsOnTick == 1)
             echo->pending = 0;
         QTRY_COMPARE(programEnds, 1);
+        // Finished controls end it on the next tick; others get ten ticks, no more.
+        QCOMPARE(ticks, endsOnTick);
         QVERIFY(!form->Exit_Timer().isActive());
     }
 };

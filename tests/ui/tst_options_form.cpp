@@ -1,10 +1,13 @@
 #include "app/SettingsStore.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
 #include "ui/OptionsForm.h"
+#include "widgets/MessageBox.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -62,22 +65,23 @@ private Q_SLOTS:
     void labelsAtOpening()
     {
         QFETCH(ScanSettings, homes);
-        form->applySettings(homes);
-        OptionsForm dialog(*form, form);
-        const QStringList labels{dialog.Timeout->text(), dialog.InterPING_Delay->text(),
-                                 dialog.Pings->text(), dialog.TTL->text()};
+        OptionsForm dialog(homes, {});
+        const QStringList labels{control<QLabel>(&dialog, "Timeout")->text(),
+                                 control<QLabel>(&dialog, "InterPING_Delay")->text(),
+                                 control<QLabel>(&dialog, "Pings")->text(),
+                                 control<QLabel>(&dialog, "TTL")->text()};
         QTEST(labels.join('|'), "labels");
-        QCOMPARE(dialog.Reverse_Scan->isChecked(), homes.Reverse_Scan);
-        QCOMPARE(dialog.Forward_Scan->isChecked(), !homes.Reverse_Scan);
-        QCOMPARE(dialog.DNS_Check->isChecked(), homes.Resolve_DNS);
+        QCOMPARE(control<QRadioButton>(&dialog, "Reverse_Scan")->isChecked(), homes.Reverse_Scan);
+        QCOMPARE(control<QRadioButton>(&dialog, "Forward_Scan")->isChecked(), !homes.Reverse_Scan);
+        QCOMPARE(control<QCheckBox>(&dialog, "DNS_Check")->isChecked(), homes.Resolve_DNS);
         // The label follows the thumb while it is dragged, before the value changes.
-        dialog.TTL_Slider->setTracking(false);
-        dialog.TTL_Slider->setSliderDown(true);
-        dialog.TTL_Slider->setSliderPosition(100);
-        QCOMPARE(dialog.TTL->text(), "100");
+        control<QSlider>(&dialog, "TTL_Slider")->setTracking(false);
+        control<QSlider>(&dialog, "TTL_Slider")->setSliderDown(true);
+        control<QSlider>(&dialog, "TTL_Slider")->setSliderPosition(100);
+        QCOMPARE(control<QLabel>(&dialog, "TTL")->text(), "100");
     }
 
-    // Closed while a scan runs, which the dialog's own loop must keep going.
+    // Opened from the menu while a scan runs, which the dialog's own loop must keep going.
     void closing_data()
     {
         // Space presses OK or Cancel, other keys go to a slider; 0 is the close box.
@@ -98,27 +102,34 @@ private Q_SLOTS:
         QFETCH(int, key);
         QFETCH(int, slider);
         QFETCH(bool, applied);
-        form->Starting_IP->setText("10.0.0.1");
-        form->Ending_IP->setText("10.0.0.200");
+        control<QLineEdit>(form, "Starting_IP")->setText("10.0.0.1");
+        control<QLineEdit>(form, "Ending_IP")->setText("10.0.0.200");
         form->Scan_Button_Click();
-        qsizetype sentWhileOpen = 0;
-        QTimer::singleShot(600, this, [&] {
-            sentWhileOpen = static_cast<FakeEcho &>(form->ICMP()).sent.size();
-            auto *dialog = form->findChild<OptionsForm *>();
-            dialog->PINGs_Slider->setValue(4);
-            dialog->Timeout_Slider->setValue(3000);
-            dialog->TTL_Slider->setValue(200);
-            dialog->InterPING_Delay_Slider->setValue(slider);
-            dialog->DNS_Check->setChecked(false);
-            dialog->Reverse_Scan->setChecked(true);
-            QWidget *button = applied ? dialog->OK_Button : dialog->Cancel_Button;
+        const auto &sent = static_cast<FakeEcho &>(form->ICMP()).sent;
+        const qsizetype sentAtOpen = sent.size();
+        bool scanWentOn = false;
+        // Runs in the dialog's own loop, once the scan has sent on under it.
+        QTimer::singleShot(0, this, [&] {
+            scanWentOn = QTest::qWaitFor([&] { return sent.size() > sentAtOpen; });
+            QWidget *dialog = QApplication::activeModalWidget();
+            QVERIFY(qobject_cast<OptionsForm *>(dialog));
+            control<QSlider>(dialog, "PINGs_Slider")->setValue(4);
+            control<QSlider>(dialog, "Timeout_Slider")->setValue(3000);
+            control<QSlider>(dialog, "TTL_Slider")->setValue(200);
+            control<QSlider>(dialog, "InterPING_Delay_Slider")->setValue(slider);
+            control<QCheckBox>(dialog, "DNS_Check")->setChecked(false);
+            control<QRadioButton>(dialog, "Reverse_Scan")->setChecked(true);
+            QWidget *button = control<QPushButton>(dialog, applied ? "OK_Button" : "Cancel_Button");
             if (key)
-                QTest::keyClick(key == Qt::Key_Space ? button : dialog->TTL_Slider, Qt::Key(key));
+                QTest::keyClick(key == Qt::Key_Space ? button
+                                                     : control<QSlider>(dialog, "TTL_Slider"),
+                                Qt::Key(key));
             else
                 dialog->close();
         });
-        QCOMPARE(OptionsForm::showFor(*form), int(applied ? QDialog::Accepted : QDialog::Rejected));
-        QVERIFY(sentWhileOpen > 1);
+        control<QAction>(form, "ScanOptionsSelection")->trigger();
+        QVERIFY(scanWentOn);
+        QVERIFY(!form->findChild<OptionsForm *>());
         const QList<int> expected =
             applied ? QList<int>{4, 3000, 200, slider + 1, 0, 1} : values({});
         QCOMPARE(values(form->settings()), expected);
@@ -162,10 +173,11 @@ private Q_SLOTS:
         const QString target = store == "-" ? folder : storePath();
         QVERIFY(::chmod(qPrintable(target), mode_t(mode)) == 0);
 
-        OptionsForm dialog(*form, form);
-        dialog.TTL_Slider->setValue(200);
-        QTest::mouseClick(dialog.OK_Button, Qt::LeftButton);
-        QCOMPARE(form->settings().Ping_TTL, 200);
+        ScanSettings applied;
+        OptionsForm dialog({}, [&](const ScanSettings &edited) { return applied = edited; });
+        control<QSlider>(&dialog, "TTL_Slider")->setValue(200);
+        QTest::mouseClick(control<QPushButton>(&dialog, "OK_Button"), Qt::LeftButton);
+        QCOMPARE(applied.Ping_TTL, 200);
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), reason.isEmpty() ? 0 : 1);
         if (reason.isEmpty()) {

@@ -9,9 +9,10 @@
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/CompareForm.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
-#include "ui/SaveFileDialog.h"
+#include "widgets/MessageBox.h"
+#include "widgets/SaveFileDialog.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -80,8 +81,8 @@ class TestScanHistoryWindow : public QObject
     // Scans 10.0.0.1-6; the addresses in `names` answer and are named so.
     void scan(const QHash<QString, QString> &names)
     {
-        form->Starting_IP->setText(QStringLiteral("10.0.0.1"));
-        form->Ending_IP->setText(QStringLiteral("10.0.0.6"));
+        control<QLineEdit>(form, "Starting_IP")->setText(QStringLiteral("10.0.0.1"));
+        control<QLineEdit>(form, "Ending_IP")->setText(QStringLiteral("10.0.0.6"));
         form->Scan_Button_Click();
         while (form->engine().isRunning()) {
             QVERIFY(QTest::qWaitFor([&] {
@@ -127,7 +128,7 @@ private Q_SLOTS:
     void secondScanMarksNewAndListsChanges()
     {
         scan({{"10.0.0.1", "a"}, {"10.0.0.2", "b"}, {"10.0.0.3", "c"}});
-        QVERIFY(!form->CompareSelection->isEnabled());
+        QVERIFY(!control<QAction>(form, "CompareSelection")->isEnabled());
         QVERIFY(mark(QStringLiteral("10.0.0.1"), Qt::DecorationRole).isNull());
         const QDateTime firstStart = form->history()->currentScan().started;
 
@@ -142,8 +143,8 @@ private Q_SLOTS:
             QVERIFY(mark(QString::fromLatin1(old), Qt::ToolTipRole).isNull());
         }
 
-        QVERIFY(form->CompareSelection->isEnabled());
-        form->CompareSelection->trigger();
+        QVERIFY(control<QAction>(form, "CompareSelection")->isEnabled());
+        control<QAction>(form, "CompareSelection")->trigger();
         CompareForm *compare = form->compareForm();
         QVERIFY(compare && compare->isVisible());
         QCOMPARE(compare->Counts->text(), QStringLiteral("New: 1    Gone: 1    Renamed: 1"));
@@ -183,8 +184,8 @@ private Q_SLOTS:
     void rowsAfterStopJoinTheRecord()
     {
         form->engine().setInter_Ping_Delay(20);
-        form->Starting_IP->setText(QStringLiteral("10.0.0.1"));
-        form->Ending_IP->setText(QStringLiteral("10.0.0.200"));
+        control<QLineEdit>(form, "Starting_IP")->setText(QStringLiteral("10.0.0.1"));
+        control<QLineEdit>(form, "Ending_IP")->setText(QStringLiteral("10.0.0.200"));
         form->Scan_Button_Click();
         QTRY_VERIFY(echo->sent.size() >= 2);
         const QList<FakeEcho::Sent> sent = std::exchange(echo->sent, {});
@@ -234,7 +235,7 @@ private Q_SLOTS:
         scan({{"10.0.0.2", "b"}});
         QCOMPARE(form->Table().Rows(), 2);
         QCOMPARE(form->Table().cellText(1, 2), QStringLiteral("b"));
-        QVERIFY(!form->CompareSelection->isEnabled());
+        QVERIFY(!control<QAction>(form, "CompareSelection")->isEnabled());
         QVERIFY(mark(QStringLiteral("10.0.0.2"), Qt::DecorationRole).isNull());
     }
 };

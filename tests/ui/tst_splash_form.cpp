@@ -1,4 +1,5 @@
 #include "app/BuildVersion.h"
+#include "ui/Controls.h"
 #include "ui/SplashForm.h"
 
 #include <QLabel>
@@ -39,14 +40,18 @@ private Q_SLOTS:
         QVERIFY(exposeAndActivate(&main));
         QPointer<SplashForm> splash = about ? SplashForm::showAbout(&main) : new SplashForm(&main);
         QVERIFY(splash && exposeAndActivate(splash));
-        QCOMPARE(splash->lblVersion->text(), "Version " VANTREL_VERSION_TEXT);
-        QVERIFY(!splash->Pgm_Icon->pixmap().isNull()); // the artwork is in the program
-        QCOMPARE(splash->OK_Button->isVisible(), about);
+        QCOMPARE(control<QLabel>(splash, "lblVersion")->text(), "Version " VANTREL_VERSION_TEXT);
+        QVERIFY(!control<QLabel>(splash, "Pgm_Icon")
+                     ->pixmap()
+                     .isNull()); // the artwork is in the program
+        QCOMPARE(control<QPushButton>(splash, "OK_Button")->isVisible(), about);
         QVERIFY(!about || SplashForm::showAbout(&main) == splash); // one About box at a time
         QVERIFY(exposeAndActivate(&other));
         QTest::keyClick(splash, Qt::Key_Shift); // a modifier alone is not yet a key
         QVERIFY(splash->isVisible());
-        QWidget *target = toButton ? static_cast<QWidget *>(splash->OK_Button) : splash.data();
+        QWidget *target = toButton
+                              ? static_cast<QWidget *>(control<QPushButton>(splash, "OK_Button"))
+                              : splash.data();
         key ? QTest::keyClick(target, Qt::Key(key)) : QTest::mouseClick(target, Qt::LeftButton);
         QTRY_VERIFY(about ? splash.isNull() : splash->isHidden()); // About goes altogether
         QTRY_VERIFY(!forward || main.isActiveWindow());
@@ -58,7 +63,7 @@ private Q_SLOTS:
     {
         SplashForm splash;
         QVERIFY(exposeAndActivate(&splash));
-        QLabel *link = splash.ZarnholtWebLink;
+        QLabel *link = control<QLabel>(&splash, "ZarnholtWebLink");
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
         QVERIFY(!link->font().underline());
         QTest::mouseMove(splash.windowHandle(), link->mapTo(&splash, link->rect().center()));

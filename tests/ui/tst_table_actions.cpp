@@ -2,10 +2,11 @@
 #include "fakes/FakeLookup.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
 #include "ui/ResultTableView.h"
 #include "ui/TableActions.h"
+#include "widgets/MessageBox.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -24,13 +25,15 @@ class TestTableActions : public QObject
 
     MainForm *form = nullptr;
     FakeEcho *echo = nullptr;
+    ResultTableView *view = nullptr;
+    QMenu *popup = nullptr;
     QByteArray savedPath;
 
     // A scan of 10.0.0.1-3 whose three replies listed three rows.
     void listThreeRows()
     {
-        form->Starting_IP->setText(QStringLiteral("10.0.0.1"));
-        form->Ending_IP->setText(QStringLiteral("10.0.0.3"));
+        control<QLineEdit>(form, "Starting_IP")->setText(QStringLiteral("10.0.0.1"));
+        control<QLineEdit>(form, "Ending_IP")->setText(QStringLiteral("10.0.0.3"));
         form->Scan_Button_Click();
         form->engine().PING_Timer_Timer();
         form->engine().PING_Timer_Timer();
@@ -39,12 +42,11 @@ class TestTableActions : public QObject
     }
     QPoint cellCentre(int dataRow, int col) const
     {
-        return form->TableView->visualRect(form->Table().index(dataRow - 1, col)).center();
+        return view->visualRect(form->Table().index(dataRow - 1, col)).center();
     }
     void rightClickCell(int dataRow, int col)
     {
-        QTest::mouseClick(form->TableView->viewport(), Qt::RightButton, {},
-                          cellCentre(dataRow, col));
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, cellCentre(dataRow, col));
     }
     // A stand-in program on PATH that writes its arguments, one a line, to FILE.
     static void writeRecorder(const QString &dir, const QString &name)
@@ -76,6 +78,8 @@ private Q_SLOTS:
         echo = e.get();
         form = new MainForm(std::move(e), std::make_unique<FakeLookup>());
         form->engine().Resolve_DNS = false;
+        view = control<ResultTableView>(form, "TableView");
+        popup = control<QMenu>(form, "TablePopup");
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form));
         listThreeRows();
@@ -83,7 +87,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        form->TablePopup->hide();
+        popup->hide();
         delete form;
         qputenv("PATH", savedPath);
         QVERIFY(MessageBox::takeShown().isEmpty());
@@ -107,14 +111,14 @@ private Q_SLOTS:
         if (where == u"row")
             rightClickCell(2, 1);
         else if (where == u"left")
-            QTest::mouseClick(form->TableView->viewport(), Qt::LeftButton, {}, cellCentre(2, 1));
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cellCentre(2, 1));
         else if (where == u"below")
-            QTest::mouseClick(form->TableView->viewport(), Qt::RightButton, {},
-                              QPoint(5, form->TableView->viewport()->height() - 3));
+            QTest::mouseClick(view->viewport(), Qt::RightButton, {},
+                              QPoint(5, view->viewport()->height() - 3));
         else
-            QTest::mouseClick(form->TableView->horizontalHeader()->viewport(), Qt::RightButton, {},
+            QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::RightButton, {},
                               QPoint(5, 5));
-        QCOMPARE(form->TablePopup->isVisible(), opens);
+        QCOMPARE(popup->isVisible(), opens);
         QCOMPARE(form->Table().Row(), opens ? 2 : 3);
         QCOMPARE(form->Table().Col(), opens ? 1 : 2);
     }
@@ -128,26 +132,16 @@ private Q_SLOTS:
         QTest::addColumn<int>("clickedRow");
         QTest::addColumn<QString>("outcome");
         const QString rest = QStringLiteral("10.0.0.2 10.0.0.3 10.0.0.4");
-        QTest::newRow("copy, a reply") << "copy"
-                                       << "reply" << 1 << "11 ms";
-        QTest::newRow("copy, a lookup answer") << "copy"
-                                               << "answer" << 1 << "11 ms";
-        QTest::newRow("delete, a reply") << "delete"
-                                         << "reply" << 1 << rest;
-        QTest::newRow("delete, a lookup answer") << "delete"
-                                                 << "answer" << 1 << rest;
-        QTest::newRow("ping, a reply") << "ping"
-                                       << "reply" << 1 << "10.0.0.1";
-        QTest::newRow("ping, a lookup answer") << "ping"
-                                               << "answer" << 1 << "10.0.0.1";
-        QTest::newRow("copy, row deleted") << "copy"
-                                           << "gone" << 1 << "before";
-        QTest::newRow("delete, row deleted") << "delete"
-                                             << "gone" << 1 << "10.0.0.2 10.0.0.3";
-        QTest::newRow("ping, row deleted") << "ping"
-                                           << "gone" << 1 << "";
-        QTest::newRow("delete, a row above deleted") << "delete"
-                                                     << "gone" << 2 << "10.0.0.3";
+        const auto row = [](const char *name, const char *action, const char *meanwhile,
+                            int clickedRow, const QString &outcome) {
+            QTest::newRow(name) << QString(action) << QString(meanwhile) << clickedRow << outcome;
+        };
+        row("copy, a reply", "copy", "reply", 1, "11 ms");
+        row("delete, a lookup answer", "delete", "answer", 1, rest);
+        row("ping, a lookup answer", "ping", "answer", 1, "10.0.0.1");
+        row("copy, row deleted", "copy", "gone", 1, "before");
+        row("ping, row deleted", "ping", "gone", 1, "");
+        row("delete, a row above deleted", "delete", "gone", 2, "10.0.0.3");
     }
     void actionsHitTheClickedRow()
     {
@@ -159,7 +153,7 @@ private Q_SLOTS:
         form->engine().Resolve_DNS = true;
         echo->sent.clear();
         rightClickCell(clickedRow, 1);
-        QVERIFY(form->TablePopup->isVisible());
+        QVERIFY(popup->isVisible());
         if (meanwhile == u"gone") {
             form->Table().RemoveItem(1);
         } else {
@@ -168,16 +162,16 @@ private Q_SLOTS:
                 static_cast<FakeLookup &>(form->DNS()).answer(0, QStringLiteral("four.example"));
         }
         if (action == u"copy") {
-            form->CopyPopup->trigger();
+            control<QAction>(form, "CopyPopup")->trigger();
             QCOMPARE(QGuiApplication::clipboard()->text(), outcome);
         } else if (action == u"delete") {
-            form->DeletePopup->trigger();
+            control<QAction>(form, "DeletePopup")->trigger();
             QStringList left;
             for (qsizetype row = 1; row < form->Table().Rows(); ++row)
                 left << form->Table().cellText(row, 0);
             QCOMPARE(left.join(u' '), outcome);
         } else {
-            form->PingPopup->trigger();
+            control<QAction>(form, "PingPopup")->trigger();
             QCOMPARE(echo->sent.isEmpty() ? QString() : echo->sent.first().address, outcome);
             MessageBox::takeShown();
         }
@@ -193,11 +187,13 @@ private Q_SLOTS:
     {
         QFETCH(bool, clear);
         rightClickCell(1, 0);
-        (clear ? form->ClearSelection : form->DeletePopup)->trigger();
+        (clear ? control<QAction>(form, "ClearSelection") : control<QAction>(form, "DeletePopup"))
+            ->trigger();
         const qsizetype left = clear ? 1 : 3;
         QCOMPARE(form->Table().Rows(), left);
         QCOMPARE(form->Table().cellText(0, 0), QStringLiteral("IP Address"));
-        QCOMPARE(form->NodeCount->text(), QStringLiteral("3")); // untouched until a reply
+        QCOMPARE(control<QLabel>(form, "NodeCount")->text(),
+                 QStringLiteral("3")); // untouched until a reply
         // A removed address comes back with its next reply; one still listed stays single.
         echo->reply(QStringLiteral("1:10.0.0.1;2"), 0, 30);
         echo->reply(QStringLiteral("1:10.0.0.3;2"), 0, 31);
@@ -224,7 +220,7 @@ private Q_SLOTS:
         echo->roundTrip = 7;
         echo->sent.clear();
         rightClickCell(2, 2); // any column: the address comes from column 0
-        form->PingPopup->trigger();
+        control<QAction>(form, "PingPopup")->trigger();
         QCOMPARE(echo->sent.size(), 1);
         QCOMPARE(echo->sent[0].address, QStringLiteral("10.0.0.2"));
         QCOMPARE(echo->sent[0].tag, QStringLiteral("Interactive"));
@@ -262,7 +258,9 @@ private Q_SLOTS:
         form->Table().setCol(0);
         form->Table().setText(address);
         rightClickCell(2, 1);
-        (program == u"lumtrace" ? form->BrowsePopup : form->TelnetPopup)->trigger();
+        (program == u"lumtrace" ? control<QAction>(form, "BrowsePopup")
+                                : control<QAction>(form, "TelnetPopup"))
+            ->trigger();
         QCOMPARE(recorded(dir.path() + u'/' + program), expected);
     }
 
@@ -272,7 +270,7 @@ private Q_SLOTS:
         QTemporaryDir empty;
         qputenv("PATH", empty.path().toUtf8());
         rightClickCell(1, 0);
-        form->BrowsePopup->trigger();
+        control<QAction>(form, "BrowsePopup")->trigger();
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, QStringLiteral("Zarnholt Lumtrace is not installed\nVisit "

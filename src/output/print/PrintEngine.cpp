@@ -1,7 +1,8 @@
 #include "output/print/PrintEngine.h"
 
 #include "app/AtomicFile.h"
-#include "ui/MessageBox.h"
+#include "widgets/MessageBox.h"
+#include "widgets/Twips.h"
 
 #include <QDir>
 #include <QLocale>
@@ -24,7 +25,6 @@ namespace {
 
 constexpr int PageGap = 12;     // pixels of desk around the shown page
 constexpr int WheelNotch = 120; // angleDelta of one notch of a common wheel
-constexpr int ZoomStep = 5;
 
 PrintEngine::PrinterSetup &nextPrinterSetup()
 {
@@ -180,8 +180,8 @@ bool PrintEngine::printToFile(const QPrinter &printer)
 QSize PrintEngine::shownPageSize() const
 {
     const QSize twips = m_document.pageSize();
-    return QSize(int(qint64(twips.width()) * logicalDpiX() * m_zoom / (1440 * 100)),
-                 int(qint64(twips.height()) * logicalDpiY() * m_zoom / (1440 * 100)));
+    return QSize(int(qint64(twips.width()) * logicalDpiX() * m_zoom / (Twips::PerInch * 100)),
+                 int(qint64(twips.height()) * logicalDpiY() * m_zoom / (Twips::PerInch * 100)));
 }
 
 void PrintEngine::updateScrollBars()

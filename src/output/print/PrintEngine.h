@@ -14,8 +14,8 @@ class ResultGrid;
 // window use. Pages are painted on demand from the document, one at a time.
 //
 // Inside the preview area the wheel scrolls the shown page and turns to the next or previous
-// page past its end, and Ctrl+wheel zooms in steps of 5 between 50 and 200 percent. Zoom
-// changes made this way are told by PreviewChanged; page turns by PreviewChangeNotice, once
+// page past its end, and Ctrl+wheel zooms in steps of ZoomStep between MinZoom and MaxZoom percent.
+// Zoom changes made this way are told by PreviewChanged; page turns by PreviewChangeNotice, once
 // with 1 before the page changes and once with 0 after.
 class PrintEngine : public QAbstractScrollArea
 {
@@ -23,6 +23,7 @@ class PrintEngine : public QAbstractScrollArea
 public:
     static constexpr int MinZoom = 50;
     static constexpr int MaxZoom = 200;
+    static constexpr int ZoomStep = 5;
 
     explicit PrintEngine(QWidget *parent = nullptr);
 
@@ -56,8 +57,6 @@ public:
     // told in a message box; false then and when the user cancelled. A PDF file replaces an
     // existing one only when complete.
     bool PrintAllPages();
-
-    const ReportLayout &document() const { return m_document; }
 
     // Test seam: the next PrintAllPages hands its printer to `setup` instead of showing the
     // print dialog; `setup` returns false to cancel. Used once, then the dialog is back.

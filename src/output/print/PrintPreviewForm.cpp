@@ -2,8 +2,7 @@
 
 #include "output/RtfFooter.h"
 #include "output/print/PrintEngine.h"
-#include "ui/MainForm.h"
-#include "ui/Twips.h"
+#include "widgets/Twips.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -78,7 +77,7 @@ PrintPreviewForm::PrintPreviewForm(QWidget *owner)
     for (const auto &entry : buttons) {
         QPushButton *button = new QPushButton(entry.caption, Toolbar);
         button->setAutoDefault(false);
-        place(button, left, ButtonTop, ButtonWidth, ButtonHeight);
+        Twips::place(*this, button, left, ButtonTop, ButtonWidth, ButtonHeight);
         connect(button, &QPushButton::clicked, this, entry.click);
         if (previous)
             setTabOrder(previous, button);
@@ -92,7 +91,7 @@ PrintPreviewForm::PrintPreviewForm(QWidget *owner)
         QLabel *panel = new QLabel(StatusBar);
         panel->setObjectName(key);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        place(panel, panelLeft, 0, PanelWidth, StatusBarHeight);
+        Twips::place(*this, panel, panelLeft, 0, PanelWidth, StatusBarHeight);
         panelLeft += PanelWidth;
     }
 
@@ -109,6 +108,7 @@ PrintPreviewForm::PrintPreviewForm(QWidget *owner)
 
     resize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight));
     Form_Resize();
+    nameControls();
 }
 
 PrintPreviewForm *PrintPreviewForm::instance()
@@ -121,26 +121,28 @@ void PrintPreviewForm::setClock(std::function<QDateTime()> now)
     reportClock() = std::move(now);
 }
 
-PrintPreviewForm &PrintPreviewForm::load(MainForm &main)
+PrintPreviewForm &PrintPreviewForm::load(QWidget *owner)
 {
     QPointer<PrintPreviewForm> &form = loadedForm();
     if (!form)
-        form = new PrintPreviewForm(&main);
+        form = new PrintPreviewForm(owner);
     return *form;
 }
 
-void PrintPreviewForm::PrintNow(MainForm &main)
+void PrintPreviewForm::PrintNow(QWidget *owner, const QString &startingText,
+                                const QString &endingText, const ResultGrid &table)
 {
-    PrintPreviewForm &form = load(main);
-    form.build(main.Starting_IP->text(), main.Ending_IP->text(), main.Table());
+    PrintPreviewForm &form = load(owner);
+    form.build(startingText, endingText, table);
     form.vsPrint->PrintAllPages();
     form.close();
 }
 
-void PrintPreviewForm::Preview(MainForm &main)
+void PrintPreviewForm::Preview(QWidget *owner, const QString &startingText,
+                               const QString &endingText, const ResultGrid &table)
 {
-    PrintPreviewForm &form = load(main);
-    form.build(main.Starting_IP->text(), main.Ending_IP->text(), main.Table());
+    PrintPreviewForm &form = load(owner);
+    form.build(startingText, endingText, table);
     form.RefreshStatus();
     form.show();
     form.raise();
@@ -182,8 +184,8 @@ void PrintPreviewForm::RefreshStatus()
     Panel(u"Zoom"_s)->setText(u"Zoom "_s + QString::number(zoom) + u'%');
     PrevPageButton->setEnabled(page != 1);
     NextPageButton->setEnabled(page != vsPrint->PageTotal());
-    ZoomOutButton->setEnabled(zoom >= 55);
-    ZoomInButton->setEnabled(zoom <= 199);
+    ZoomOutButton->setEnabled(zoom - PrintEngine::ZoomStep >= PrintEngine::MinZoom);
+    ZoomInButton->setEnabled(zoom < PrintEngine::MaxZoom);
 }
 
 void PrintPreviewForm::PrintButton_Click()
@@ -207,13 +209,13 @@ void PrintPreviewForm::PrevPageButton_Click()
 
 void PrintPreviewForm::ZoomInButton_Click()
 {
-    vsPrint->setZoomPercent(vsPrint->ZoomPercent() + 5);
+    vsPrint->setZoomPercent(vsPrint->ZoomPercent() + PrintEngine::ZoomStep);
     RefreshStatus();
 }
 
 void PrintPreviewForm::ZoomOutButton_Click()
 {
-    vsPrint->setZoomPercent(vsPrint->ZoomPercent() - 5);
+    vsPrint->setZoomPercent(vsPrint->ZoomPercent() - PrintEngine::ZoomStep);
     RefreshStatus();
 }
 
@@ -264,8 +266,19 @@ int PrintPreviewForm::twipsToPixels(int twips) const
     return Twips::toPixels(*this, twips);
 }
 
-void PrintPreviewForm::place(QWidget *widget, int left, int top, int width, int height)
+void PrintPreviewForm::nameControls()
 {
-    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                        twipsToPixels(height));
+    const std::pair<QObject *, const char *> controls[] = {
+        {Toolbar, "Toolbar"},
+        {PrintButton, "PrintButton"},
+        {NextPageButton, "NextPageButton"},
+        {PrevPageButton, "PrevPageButton"},
+        {ZoomInButton, "ZoomInButton"},
+        {ZoomOutButton, "ZoomOutButton"},
+        {CloseButton, "CloseButton"},
+        {StatusBar, "StatusBar"},
+        {vsPrint, "vsPrint"},
+    };
+    for (const auto &[control, name] : controls)
+        control->setObjectName(QLatin1StringView(name));
 }

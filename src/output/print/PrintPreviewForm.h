@@ -6,7 +6,6 @@
 
 #include <functional>
 
-class MainForm;
 class PrintEngine;
 class QFrame;
 class QLabel;
@@ -15,17 +14,20 @@ class ResultGrid;
 
 // The print preview window: the report one page at a time, with buttons to page, zoom, print
 // and close. The program has at most one; PrintNow and Preview create it on first use as a
-// window of its own owned by the main window. Closing it discards it and its document.
+// window of its own owned by the window that asked for it. Closing it discards it and its document.
 // Geometry follows the window's design in twips (1/1440 inch).
 class PrintPreviewForm : public QWidget
 {
     Q_OBJECT
 public:
-    // Builds the report of the main window's range and table, prints it and unloads the
-    // window, which is never shown (an open one is rebuilt, used and closed).
-    static void PrintNow(MainForm &main);
+    // Builds the report of the range typed as startingText to endingText and of table,
+    // prints it and unloads the window, which is never shown (an open one is rebuilt, used
+    // and closed). A new window belongs to owner.
+    static void PrintNow(QWidget *owner, const QString &startingText, const QString &endingText,
+                         const ResultGrid &table);
     // Builds the report and shows it at page 1 and 100 %; returns at once, the window stays.
-    static void Preview(MainForm &main);
+    static void Preview(QWidget *owner, const QString &startingText, const QString &endingText,
+                        const ResultGrid &table);
     // The window while it is loaded, else nullptr.
     static PrintPreviewForm *instance();
 
@@ -35,6 +37,15 @@ public:
     // A status panel by its key, "Zoom" or "Page".
     QLabel *Panel(const QString &key) const;
 
+    QIcon Logo;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // Each control also carries its name as its object name, by which tests find it.
     QFrame *Toolbar = nullptr;
     QPushButton *PrintButton = nullptr;
     QPushButton *NextPageButton = nullptr;
@@ -44,16 +55,10 @@ public:
     QPushButton *CloseButton = nullptr;
     QFrame *StatusBar = nullptr;
     PrintEngine *vsPrint = nullptr;
-    QIcon Logo;
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-
-private:
+    void nameControls();
     explicit PrintPreviewForm(QWidget *owner);
-    static PrintPreviewForm &load(MainForm &main);
+    static PrintPreviewForm &load(QWidget *owner);
 
     void build(const QString &startingText, const QString &endingText, const ResultGrid &table);
     void RefreshStatus();
@@ -66,5 +71,4 @@ private:
     void CloseButton_Click();
 
     int twipsToPixels(int twips) const;
-    void place(QWidget *widget, int left, int top, int width, int height);
 };

@@ -1,12 +1,10 @@
 #include "output/print/PrintPreviewForm.h"
+#include "ui/Controls.h"
 
-#include "fakes/FakeEcho.h"
-#include "fakes/FakeLookup.h"
 #include "fakes/SmallDisk.h"
 #include "output/print/PrintEngine.h"
 #include "scan/components/ResultGrid.h"
-#include "ui/MainForm.h"
-#include "ui/MessageBox.h"
+#include "widgets/MessageBox.h"
 
 #include <QDir>
 #include <QLabel>
@@ -22,20 +20,26 @@ class TestPrintPreview : public QObject
 {
     Q_OBJECT
 
-    MainForm *main = nullptr;
+    QWidget *main = nullptr;
+    ResultGrid table;
+    PrintEngine *engine = nullptr;
     PrintPreviewForm *form = nullptr;
     QList<QPushButton *> buttons; // Prev, Next, Zoom Out and Zoom In
 
     // A report of the caption row and this many empty rows (each a line, like an address).
     bool open(int rows)
     {
-        main = new MainForm(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
-        main->Table().setRows(1 + rows);
-        PrintPreviewForm::Preview(*main);
+        main = new QWidget;
+        table.setCols(3);
+        table.setRows(1 + rows);
+        PrintPreviewForm::Preview(main, "10.0.0.1", "10.0.0.9", table);
         if (!(form = PrintPreviewForm::instance()))
             return false;
-        buttons = {form->PrevPageButton, form->NextPageButton, form->ZoomOutButton,
-                   form->ZoomInButton};
+        engine = control<PrintEngine>(form, "vsPrint");
+        buttons = {control<QPushButton>(form, "PrevPageButton"),
+                   control<QPushButton>(form, "NextPageButton"),
+                   control<QPushButton>(form, "ZoomOutButton"),
+                   control<QPushButton>(form, "ZoomInButton")};
         return QTest::qWaitForWindowExposed(form);
     }
     // The status panels, then the buttons as P, N, - and + when enabled, else as dots.
@@ -79,7 +83,7 @@ private Q_SLOTS:
         QVERIFY(open(rows));
         for (int presses = 0; buttons[button]->isEnabled() && presses < 30; ++presses)
             QTest::mouseClick(buttons[button], Qt::LeftButton);
-        QCOMPARE(state(), end.replace("%1", QString::number(form->vsPrint->PageTotal())));
+        QCOMPARE(state(), end.replace("%1", QString::number(engine->PageTotal())));
     }
 
     void escapeCloses()
@@ -87,35 +91,37 @@ private Q_SLOTS:
         QVERIFY(open(5));
         QCOMPARE(form->windowTitle(), "Vantrel Print Preview");
         const QPointer<PrintPreviewForm> closing = form;
-        QTest::keyClick(form->ZoomInButton, Qt::Key_Escape);
+        QTest::keyClick(control<QPushButton>(form, "ZoomInButton"), Qt::Key_Escape);
         QTRY_VERIFY(!closing); // unloaded, not just hidden
     }
 
     void resizeBelowTheBars()
     {
         QVERIFY(open(5));
-        const QRect before = form->vsPrint->geometry();
-        form->resize(form->width(), form->StatusBar->height() + form->Toolbar->height() - 5);
-        QCOMPARE(form->vsPrint->geometry(), before);
+        const QRect before = engine->geometry();
+        form->resize(form->width(), control<QFrame>(form, "StatusBar")->height() +
+                                        control<QFrame>(form, "Toolbar")->height() - 5);
+        QCOMPARE(engine->geometry(), before);
         form->resize(form->width(), 400);
-        QCOMPARE(form->vsPrint->geometry().bottom(), form->StatusBar->geometry().top() - 1);
+        QCOMPARE(engine->geometry().bottom(),
+                 control<QFrame>(form, "StatusBar")->geometry().top() - 1);
     }
 
     void printFromPreviewKeepsPlace()
     {
         QVERIFY(open(200));
-        QTest::mouseClick(form->NextPageButton, Qt::LeftButton);
-        QTest::mouseClick(form->ZoomOutButton, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(form, "NextPageButton"), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(form, "ZoomOutButton"), Qt::LeftButton);
         QTemporaryDir dir;
         PrintEngine::setNextPrinterSetup([&dir](QPrinter &printer) {
             printer.setOutputFileName(dir.filePath("job.pdf"));
             return true;
         });
-        QTest::mouseClick(form->PrintButton, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(form, "PrintButton"), Qt::LeftButton);
         QProcess text;
         text.start("pdftotext", {dir.filePath("job.pdf"), "-"});
         QVERIFY(text.waitForFinished());
-        QCOMPARE(text.readAllStandardOutput().count('\f'), form->vsPrint->PageTotal());
+        QCOMPARE(text.readAllStandardOutput().count('\f'), engine->PageTotal());
         QVERIFY(form->isVisible());
         QCOMPARE(state(), "Zoom 95% / Page 2 / PN-+");
     }
@@ -134,7 +140,7 @@ private Q_SLOTS:
                 printer.setOutputFileName(path);
                 return true;
             });
-            return form->vsPrint->PrintAllPages();
+            return engine->PrintAllPages();
         };
         QVERIFY(printTo());
         QFile file(path);

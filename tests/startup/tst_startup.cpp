@@ -1,8 +1,9 @@
 #include "app/ScanSettings.h"
-#include "app/desktop/Globals.h"
+#include "app/SettingsStore.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "scan/ScanEngine.h"
+#include "startup/Startup.h"
 #include "ui/MainForm.h"
 #include "ui/SplashForm.h"
 
@@ -29,8 +30,7 @@ public:
     {
         if (auto *label = qobject_cast<QLabel *>(watched);
             label && event->type() == QEvent::Paint &&
-            qobject_cast<SplashForm *>(label->window()) &&
-            label == static_cast<SplashForm *>(label->window())->Status)
+            qobject_cast<SplashForm *>(label->window()) && label->objectName() == u"Status")
             painted << label->text();
         auto *window = qobject_cast<QWindow *>(watched);
         if (window && event->type() == QEvent::Expose && m_delayMs > 0 && !m_held &&
@@ -82,15 +82,20 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { QFile::remove(storePath); }
 
+    // The splash must be on the screen, status line and all, before the stored settings are
+    // read, also when the window system exposes the new window late; a key closes it early.
     void startsWithStoredSettings_data()
     {
         QTest::addColumn<bool>("keyDuringLoading");
-        QTest::newRow("splash left alone") << false;
-        QTest::newRow("key pressed on the splash") << true;
+        QTest::addColumn<int>("exposeDelayMs");
+        QTest::newRow("splash left alone") << false << 0;
+        QTest::newRow("key pressed on the splash") << true << 0;
+        QTest::newRow("slow display") << false << 150;
     }
     void startsWithStoredSettings()
     {
         QFETCH(bool, keyDuringLoading);
+        QFETCH(int, exposeDelayMs);
         bool splashClosedEarly = false;
         if (keyDuringLoading) {
             // Runs inside start-up's first event drain, while the splash window shows.
@@ -104,43 +109,25 @@ private Q_SLOTS:
                 }
             });
         }
-        const auto form =
-            Globals::Main(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
-        QCOMPARE(splashClosedEarly, keyDuringLoading);
-        QVERIFY(form->isVisible());
-        const ScanSettings s = form->settings();
-        QCOMPARE(s.Pings_per_Node, 4);
-        QCOMPARE(s.Ping_Timeout, 1500);
-        QCOMPARE(s.Ping_TTL, 64);
-        QCOMPARE(s.Inter_Ping_Delay, 20);
-        QCOMPARE(form->PING_Timer().interval(), 20);
-        QVERIFY(!s.Resolve_DNS);
-        QVERIFY(s.Reverse_Scan);
-        for (QWidget *w : QApplication::topLevelWidgets())
-            QVERIFY(!qobject_cast<SplashForm *>(w) || !w->isVisible());
-    }
-
-    // The splash must be on the screen, status line and all, before the settings are read,
-    // also when the window system exposes the new window late.
-    void splashPaintedBeforeSettingsLoad_data()
-    {
-        QTest::addColumn<int>("exposeDelayMs");
-        QTest::newRow("prompt display") << 0;
-        QTest::newRow("slow display") << 150;
-    }
-    void splashPaintedBeforeSettingsLoad()
-    {
-        QFETCH(int, exposeDelayMs);
         DelayedSplashExpose filter(exposeDelayMs);
         qApp->installEventFilter(&filter);
         QStringList paintedAtLoad;
         const auto form =
             Globals::Main(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>(), [&] {
                 paintedAtLoad = filter.painted;
-                return ScanSettings{};
+                return SettingsStore::loadScanSettings();
             });
         qApp->removeEventFilter(&filter);
-        QVERIFY(paintedAtLoad.contains(QStringLiteral("Loading Default Settings ...")));
+        QVERIFY(keyDuringLoading || paintedAtLoad.contains("Loading Default Settings ..."));
+        QCOMPARE(splashClosedEarly, keyDuringLoading);
+        QVERIFY(form->isVisible());
+        const ScanSettings s = form->settings();
+        QCOMPARE((QList<int>{s.Pings_per_Node, s.Ping_Timeout, s.Ping_TTL, s.Inter_Ping_Delay,
+                             s.Resolve_DNS, s.Reverse_Scan}),
+                 (QList<int>{4, 1500, 64, 20, false, true}));
+        QCOMPARE(form->PING_Timer().interval(), 20);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<SplashForm *>(w) || !w->isVisible());
     }
 };
 

@@ -1,15 +1,7 @@
-#include "app/desktop/Globals.h"
+#include "widgets/WebLauncher.h"
 
-#include "app/SettingsStore.h"
 #include "app/Version.h"
-#include "scan/components/EchoControl.h"
-#include "scan/components/LookupControl.h"
-#include "ui/MainForm.h"
-#include "ui/MessageBox.h"
-#include "ui/SplashForm.h"
-
-#include <QCoreApplication>
-#include <QLabel>
+#include "widgets/MessageBox.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -187,6 +179,12 @@ std::optional<Launch> findBrowser(const QString &address)
     return launchFor(QStringLiteral("xdg-open"), address, {});
 }
 
+std::function<void(std::int16_t)> &pauseSeam()
+{
+    static std::function<void(std::int16_t)> pause;
+    return pause;
+}
+
 bool startDetached(const Launch &launch)
 {
     QProcess process;
@@ -199,29 +197,6 @@ bool startDetached(const Launch &launch)
 }
 
 } // namespace
-
-std::unique_ptr<MainForm> Globals::Main(std::unique_ptr<EchoControl> echo,
-                                        std::unique_ptr<LookupControl> lookup,
-                                        const std::function<ScanSettings()> &loadSettings)
-{
-    // The drains let a key press close the splash window, or a click open the web site,
-    // while start-up goes on regardless. The window system exposes a new window some time
-    // after it is shown: the splash waits, a little at most, until it is on the screen.
-    constexpr int SplashWaitMs = 1000;
-    auto splash = std::make_unique<SplashForm>();
-    splash->show();
-    QCoreApplication::processEvents();
-    splash->showStatus(QStringLiteral("Loading Default Settings ..."), SplashWaitMs);
-
-    auto form = std::make_unique<MainForm>(std::move(echo), std::move(lookup));
-    form->applySettings(loadSettings ? loadSettings() : SettingsStore::loadScanSettings());
-    splash->Status->clear();
-    form->show();
-    splash.reset();
-    // After the window shows, so that a message about the history has a window to sit on.
-    form->openHistory();
-    return form;
-}
 
 void Globals::Open_Web_Page(QWidget *owner, const QString &address)
 {
@@ -239,6 +214,10 @@ void Globals::Open_Web_Page(QWidget *owner, const QString &address)
 
 void Globals::Pause_Seconds(std::int16_t seconds)
 {
+    if (pauseSeam()) {
+        pauseSeam()(seconds);
+        return;
+    }
     if (seconds <= 0)
         return;
     QEventLoop loop;
@@ -255,4 +234,9 @@ void Globals::openHelpPage(QWidget *owner, const QString &page)
     Open_Web_Page(owner, Version::webSite() + page);
     if (window)
         window->unsetCursor();
+}
+
+void Globals::setPause(std::function<void(std::int16_t)> pause)
+{
+    pauseSeam() = std::move(pause);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/components/Twips.h"
+
 #include <QFontMetricsF>
 #include <QWidget>
 
@@ -13,7 +15,6 @@
 // onto its neighbour; a smaller one leaves the design as it is.
 namespace Twips {
 
-inline constexpr int PerInch = 1440;
 inline constexpr double DesignCharWidth = 6.0;   // pixels at 96 dots per inch
 inline constexpr double DesignCharHeight = 13.0; // pixels at 96 dots per inch
 
@@ -45,6 +46,14 @@ inline int toPixels(const QWidget &widget, int twips)
 inline int fromPixels(const QWidget &widget, int pixels)
 {
     return static_cast<int>(std::lround(pixels / pixelsPerTwip(widget)));
+}
+
+// Places widget at a design rectangle given in twips, at the layout scale of scaleOf's window.
+inline void place(const QWidget &scaleOf, QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(toPixels(scaleOf, left), toPixels(scaleOf, top),
+                        toPixels(scaleOf, std::max(0, width)),
+                        toPixels(scaleOf, std::max(0, height)));
 }
 
 } // namespace Twips

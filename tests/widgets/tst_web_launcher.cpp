@@ -1,7 +1,10 @@
 #include "app/Version.h"
-#include "app/desktop/Globals.h"
-#include "ui/MessageBox.h"
+#include "ui/Controls.h"
 #include "ui/SplashForm.h"
+#include "widgets/MessageBox.h"
+#include "widgets/WebLauncher.h"
+
+#include <QScopeGuard>
 
 #include <QLabel>
 #include <QStandardPaths>
@@ -107,17 +110,23 @@ private Q_SLOTS:
     {
         QFETCH(QString, page);
         SplashForm owner;
-        // While the desktop is asked, and a second into the splash window's pause, which must
-        // keep events turning.
+        // While the desktop is asked, and during the splash window's pause.
         Qt::CursorShape meanwhile = Qt::ArrowCursor;
-        QTimer::singleShot(page.isEmpty() ? 1000 : 0, &owner,
-                           [&] { meanwhile = owner.cursor().shape(); });
-        if (page.isEmpty())
-            QTest::mouseClick(owner.ZarnholtWebLink, Qt::LeftButton); // returns after a pause
-        else
+        int pausedSeconds = 0;
+        Globals::setPause([&](std::int16_t seconds) {
+            pausedSeconds = seconds;
+            meanwhile = owner.cursor().shape();
+        });
+        const auto realPause = qScopeGuard([] { Globals::setPause({}); });
+        if (page.isEmpty()) {
+            QTest::mouseClick(control<QLabel>(&owner, "ZarnholtWebLink"), Qt::LeftButton);
+        } else {
+            QTimer::singleShot(0, &owner, [&] { meanwhile = owner.cursor().shape(); });
             Globals::openHelpPage(&owner, page);
+        }
         QTRY_COMPARE(outcome(), "[xdg-open][" + Version::webSite() + page + "]\n");
         QCOMPARE(meanwhile, Qt::WaitCursor);
+        QCOMPARE(pausedSeconds, page.isEmpty() ? 3 : 0);
         QCOMPARE(owner.cursor().shape(), Qt::ArrowCursor);
     }
 };

@@ -1,4 +1,4 @@
-#include "ui/SaveFileDialog.h"
+#include "widgets/SaveFileDialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

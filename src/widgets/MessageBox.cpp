@@ -1,4 +1,4 @@
-#include "ui/MessageBox.h"
+#include "widgets/MessageBox.h"
 
 #include <QQueue>
 
