@@ -170,7 +170,7 @@ QString ScanComparison::csvHeader(const ScanRecord &then, const ScanRecord &now,
                CsvExport::generalDate(scan.started, locale) + u"\r\n"_s;
     };
     return scanLine(u"Previous"_s, then) + scanLine(u"This"_s, now) +
-           u"# Compared in Zarnholt Vantrel, Version "_s + Version::text() + u"\r\n# \r\n"_s;
+           u"# Compared in "_s + Version::companyName() + u' ' + Version::fileDescription() + u", Version "_s + Version::text() + u"\r\n# \r\n"_s;
 }
 
 QString ScanComparison::csvLine(const Change &change)

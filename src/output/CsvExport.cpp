@@ -88,7 +88,7 @@ CsvExport::Result CsvExport::write(QIODevice &device, const ResultGrid &table,
     };
 
     chunk += u"# Scan from "_s + oneLine(startText) + u" to "_s + oneLine(endText) + u"\r\n"_s;
-    chunk += u"# Exported from Zarnholt Vantrel, Version "_s + Version::text() + u"\r\n"_s;
+    chunk += u"# Exported from "_s + Version::companyName() + u' ' + Version::fileDescription() + u", Version "_s + Version::text() + u"\r\n"_s;
     chunk += u"# "_s + generalDate(now, locale) + u"\r\n"_s;
     chunk += u"# \r\n"_s;
 

@@ -125,7 +125,7 @@ QString RtfFooter::escaped(const QString &text)
 
 QString RtfFooter::footerTemplate(const QDateTime &moment)
 {
-    return u"{\\fs20\\b   Zarnholt "_s + escaped(Version::fileDescription()) +
+    return u"{\\fs20\\b   "_s + escaped(Version::companyName()) + u' ' + escaped(Version::fileDescription()) +
            u" \\plain\\f3\\fs20  Version "_s + Version::text() + u"}||{\\fs20 "_s +
            escaped(generalDate(moment)) + u"}{\\fs20\\line Page %d }"_s;
 }
