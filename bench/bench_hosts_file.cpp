@@ -96,12 +96,8 @@ double median(QList<double> values)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (qgetenv("VANTREL_TESTNET") != "1") {
-        std::printf("bench_hosts_file: needs the private test network; run it as "
-                    "tests/net/testnet.sh %s\n",
-                    argv[0]);
+    if (outsideTestNetwork("bench_hosts_file"))
         return 0;
-    }
     QTemporaryDir dir;
     const QString small = dir.filePath(QStringLiteral("hosts-2"));
     const QString large = dir.filePath(QStringLiteral("hosts-150000"));

@@ -1,6 +1,8 @@
 // Speed of the echo component inside the private test network:
 //   tests/net/testnet.sh build/<dir>/bench/bench_icmp_echo
 // Prints "name: value unit" lines; ratios compare against a baseline of the same run.
+#include "BenchSupport.h"
+
 #include "scan/components/EchoSequenceTable.h"
 #include "scan/components/IcmpEcho.h"
 
@@ -142,12 +144,8 @@ void benchMode(IcmpEcho::SocketChoice choice, const char *name)
 
 int main(int argc, char *argv[])
 {
-    if (qgetenv("VANTREL_TESTNET") != "1") {
-        std::printf("bench_icmp_echo: needs the private test network; run it as "
-                    "tests/net/testnet.sh %s\n",
-                    argv[0]);
+    if (outsideTestNetwork("bench_icmp_echo"))
         return 0;
-    }
     QCoreApplication app(argc, argv);
     const double idle = tableNsPerRequest(0);
     const double loaded = tableNsPerRequest(Outstanding);

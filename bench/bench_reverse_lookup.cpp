@@ -1,5 +1,7 @@
 // Reverse lookups against the test network's DNS server: one at a time as the baseline,
 // then all of 127.0.0.1-254 at once. Prints "name: value unit" lines.
+#include "BenchSupport.h"
+
 #include "scan/components/AresLookup.h"
 
 #include <QCoreApplication>
@@ -42,11 +44,8 @@ double median(QList<double> values)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariable("VANTREL_TESTNET") != u"1"_s) {
-        std::printf("bench_reverse_lookup needs the private test network: "
-                    "run it through tests/net/testnet.sh\n");
+    if (outsideTestNetwork("bench_reverse_lookup"))
         return 0;
-    }
 
     QStringList all;
     for (int n = 1; n <= 254; ++n)

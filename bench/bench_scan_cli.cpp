@@ -2,6 +2,8 @@
 //   tests/net/testnet.sh build/<dir>/bench/bench_scan_cli
 // Prints "name: value unit" lines. Elapsed times are also given as ratios to the ideal
 // (addresses / rate), for both programs, so a noisy machine shows in both alike.
+#include "BenchSupport.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QStandardPaths>
@@ -166,11 +168,8 @@ void startUp(const QString &target)
 
 int main()
 {
-    if (qgetenv("VANTREL_TESTNET") != "1") {
-        std::printf("bench_scan_cli: skipped (needs the private test network: run it through "
-                    "tests/net/testnet.sh as root)\n");
+    if (outsideTestNetwork("bench_scan_cli"))
         return 0;
-    }
     QTemporaryDir dir;
     // Each run records its scan, as a user's would, but into a history of this run only.
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));

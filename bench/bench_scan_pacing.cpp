@@ -71,12 +71,8 @@ Run scan(const QString &from, const QString &to, int delayMs)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (qgetenv("VANTREL_TESTNET") != "1") {
-        std::printf("bench_scan_pacing: needs the private test network; run it as "
-                    "tests/net/testnet.sh %s\n",
-                    argv[0]);
+    if (outsideTestNetwork("bench_scan_pacing"))
         return 0;
-    }
     const bool full = app.arguments().contains(QStringLiteral("--full"));
 
     const Run fast = scan(QStringLiteral("127.1.0.0"), QStringLiteral("127.1.15.255"), 1);
