@@ -12,18 +12,13 @@ using namespace Qt::StringLiterals;
 
 // Inside the private test network: dnsmasq on 127.0.0.53 names 127.0.0.1-200 except
 // 127.0.0.20, which only the test hosts file names; 127.0.1.53 swallows every query.
-static QString env(const char *name)
-{
-    return qEnvironmentVariable(name);
-}
-
 class TestNetReverseLookup : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase()
     {
-        if (env("VANTREL_TESTNET") != u"1"_s)
+        if (qEnvironmentVariable("VANTREL_TESTNET") != u"1"_s)
             QSKIP("needs the private test network: run through tests/net/testnet.sh");
     }
     // Catches, among others, Qt's complaint about two live notifiers for one socket.
@@ -63,7 +58,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("servers"); // empty: the system's resolv.conf
         QTest::addColumn<bool>("stopServer");
-        QTest::newRow("silent server") << env("VANTREL_TESTNET_SILENT_DNS") << false;
+        QTest::newRow("silent server")
+            << qEnvironmentVariable("VANTREL_TESTNET_SILENT_DNS") << false;
         QTest::newRow("server stopped") << QString() << true; // last: the test DNS server is gone
     }
 
@@ -72,7 +68,7 @@ private Q_SLOTS:
         QFETCH(QString, servers);
         QFETCH(bool, stopServer);
         if (stopServer) {
-            const auto pid = pid_t(env("VANTREL_TESTNET_DNSMASQ_PID").toInt());
+            const auto pid = pid_t(qEnvironmentVariable("VANTREL_TESTNET_DNSMASQ_PID").toInt());
             QVERIFY(pid > 1);
             QCOMPARE(::kill(pid, SIGTERM), 0);
             // Its socket is closed once the process is gone or a zombie.
