@@ -7,15 +7,17 @@
 #include <QColor>
 #include <QTest>
 
+#include <memory>
+
 class TestScanEngine : public QObject
 {
     Q_OBJECT
 
-    FakeEcho *echo = nullptr;
-    FakeLookup *lookup = nullptr;
-    ResultGrid *grid = nullptr;
-    FakeScanView *view = nullptr;
-    ScanEngine *engine = nullptr;
+    std::unique_ptr<FakeEcho> echo;
+    std::unique_ptr<FakeLookup> lookup;
+    std::unique_ptr<ResultGrid> grid;
+    std::unique_ptr<FakeScanView> view;
+    std::unique_ptr<ScanEngine> engine; // uses the others, so goes first
 
     void start(const QString &from, const QString &to)
     {
@@ -33,22 +35,15 @@ class TestScanEngine : public QObject
 private Q_SLOTS:
     void init()
     {
-        echo = new FakeEcho;
-        lookup = new FakeLookup;
-        grid = new ResultGrid;
+        echo = std::make_unique<FakeEcho>();
+        lookup = std::make_unique<FakeLookup>();
+        grid = std::make_unique<ResultGrid>();
         grid->setCols(3);
-        view = new FakeScanView;
-        engine = new ScanEngine(*echo, *lookup, *grid, *view);
+        view = std::make_unique<FakeScanView>();
+        engine = std::make_unique<ScanEngine>(*echo, *lookup, *grid, *view);
         engine->Resolve_DNS = false;
     }
-    void cleanup()
-    {
-        delete engine;
-        delete view;
-        delete grid;
-        delete lookup;
-        delete echo;
-    }
+    void cleanup() { engine.reset(); }
 
     void refusedStart_data()
     {
@@ -150,7 +145,7 @@ private Q_SLOTS:
         engine->Reverse_Scan = inverted;
         engine->Resolve_DNS = resolve;
         QStringList ends; // how each end came, and the rows listed then
-        connect(engine, &ScanEngine::scanEnded, this, [&](bool completed) {
+        connect(engine.get(), &ScanEngine::scanEnded, this, [&](bool completed) {
             ends << QStringLiteral("%1 %2")
                         .arg(completed ? "completed" : "stopped")
                         .arg(grid->Rows() - 1);
