@@ -7,15 +7,17 @@
 #include <QColor>
 #include <QTest>
 
+#include <memory>
+
 class TestScanEngine : public QObject
 {
     Q_OBJECT
 
-    FakeEcho *echo = nullptr;
-    FakeLookup *lookup = nullptr;
-    ResultGrid *grid = nullptr;
-    FakeScanView *view = nullptr;
-    ScanEngine *engine = nullptr;
+    std::unique_ptr<FakeEcho> echo;
+    std::unique_ptr<FakeLookup> lookup;
+    std::unique_ptr<ResultGrid> grid;
+    std::unique_ptr<FakeScanView> view;
+    std::unique_ptr<ScanEngine> engine; // uses the others, so goes first
 
     void start(const QString &from, const QString &to)
     {
@@ -29,70 +31,47 @@ class TestScanEngine : public QObject
         for (int i = 0; i < 100000 && engine->PING_Timer().isActive(); ++i)
             engine->PING_Timer_Timer();
     }
-    QStringList sentTags() const
-    {
-        QStringList tags;
-        for (const auto &s : echo->sent)
-            tags << s.tag;
-        return tags;
-    }
 
 private Q_SLOTS:
     void init()
     {
-        echo = new FakeEcho;
-        lookup = new FakeLookup;
-        grid = new ResultGrid;
+        echo = std::make_unique<FakeEcho>();
+        lookup = std::make_unique<FakeLookup>();
+        grid = std::make_unique<ResultGrid>();
         grid->setCols(3);
-        view = new FakeScanView;
-        engine = new ScanEngine(*echo, *lookup, *grid, *view);
+        view = std::make_unique<FakeScanView>();
+        engine = std::make_unique<ScanEngine>(*echo, *lookup, *grid, *view);
         engine->Resolve_DNS = false;
     }
-    void cleanup()
-    {
-        delete engine;
-        delete view;
-        delete grid;
-        delete lookup;
-        delete echo;
-    }
+    void cleanup() { engine.reset(); }
 
     void refusedStart_data()
     {
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("focusStart");
-        QTest::addColumn<bool>("socket");
+        QTest::addColumn<QString>("message"); // the fake's socket is missing for its own reason
         const QString badStart = QStringLiteral("The starting address is not a valid IP address !");
-        const QString badEnd = QStringLiteral("The ending address is not a valid IP address !");
         const QString order =
             QStringLiteral("You starting address is greater than your ending address !");
         const auto row = [](const char *name, const char *from, const char *to,
-                            const QString &message, bool focusStart = true, bool socket = true) {
-            QTest::newRow(name) << from << to << message << focusStart << socket;
+                            const QString &message) {
+            QTest::newRow(name) << from << to << message;
         };
         row("leading zero", "10.0.0.01", "10.0.0.5", badStart);
-        row("three octets", "10.0.0", "10.0.0.5", badStart);
-        row("octet 256", "10.0.0.256", "10.0.0.5", badStart);
-        row("empty start", "", "10.0.0.5", badStart);
         row("both invalid", "x", "y", badStart);
-        row("bad end", "10.0.0.1", "10.0.0.1.5", badEnd, false);
-        row("start above end", "10.0.0.6", "10.0.0.5", order);
+        row("bad end", "10.0.0.1", "10.0.0.1.5", "The ending address is not a valid IP address !");
         row("across sign, reversed", "128.0.0.5", "127.255.255.250", order);
-        row("no ICMP socket", "10.0.0.1", "10.0.0.2", "No ICMP socket here", true, false);
+        row("no ICMP socket", "10.0.0.1", "10.0.0.2", FakeEcho().unavailableReason());
     }
     void refusedStart()
     {
         QFETCH(QString, from);
         QFETCH(QString, to);
         QFETCH(QString, message);
-        QFETCH(bool, focusStart);
-        QFETCH(bool, socket);
-        echo->available = socket;
+        echo->available = message != echo->unavailableReason();
         start(from, to);
         QCOMPARE(view->refusals, QStringList{message});
-        QCOMPARE(view->focus == ScanView::Box::Starting, focusStart);
+        QCOMPARE(view->focus == ScanView::Box::Ending, message.startsWith(u"The ending"));
         QVERIFY(!engine->isRunning());
         QVERIFY(echo->sent.isEmpty());
         QCOMPARE(engine->state().Scan_Number, 0);
@@ -106,35 +85,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
-        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<QString>("addresses");
         QTest::newRow("one address, blanks and slash") << " 10.0.0.5 "
-                                                       << "10.0.0.5/24" << QStringList{"10.0.0.5"};
-        QTest::newRow("across the sign")
-            << "127.255.255.254"
-            << "128.0.0.1"
-            << QStringList{"127.255.255.254", "127.255.255.255", "128.0.0.0", "128.0.0.1"};
+                                                       << "10.0.0.5/24"
+                                                       << "10.0.0.5";
+        QTest::newRow("across the sign") << "127.255.255.254"
+                                         << "128.0.0.1"
+                                         << "127.255.255.254 127.255.255.255 128.0.0.0 128.0.0.1";
     }
     void walk()
     {
         QFETCH(QString, from);
         QFETCH(QString, to);
-        QFETCH(QStringList, addresses);
+        QFETCH(QString, addresses);
+        const qsizetype count = addresses.count(u' ') + 1;
         view->minimized = true;
         view->ipStatus = QStringLiteral("from the last scan");
         start(from, to);
         QVERIFY(engine->isRunning());
         QCOMPARE(view->ipStatus, QStringLiteral("from the last scan"));
-        QCOMPARE(engine->state().Address_Span, addresses.size() - 1);
+        QCOMPARE(engine->state().Address_Span, count - 1);
         tickOut();
         QStringList sent;
         for (const auto &s : echo->sent) {
             sent << s.address;
             QVERIFY(s.async);
         }
-        QCOMPARE(sent, addresses);
-        QCOMPARE(view->icmpPercent, addresses.size() > 1 ? 100 : 0);
+        QCOMPARE(sent.join(u' '), addresses);
+        QCOMPARE(view->icmpPercent, count > 1 ? 100 : 0);
         echo->reply(echo->sent.takeFirst().tag, 0);
-        QCOMPARE(view->caption, addresses.size() > 1 ? "Vantrel : 1" : "Vantrel : Scan Completed");
+        QCOMPARE(view->caption, count > 1 ? "Vantrel : 1" : "Vantrel : Scan Completed");
         echo->answerAll();
         QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
         QVERIFY(!engine->isRunning());
@@ -150,11 +130,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("inverted");
         QTest::addColumn<bool>("resolve");
         QTest::addColumn<QString>("failing"); // fails its first attempt; "all": every attempt
-        QTest::addColumn<int>("rows");
-        QTest::newRow("replies of the last addresses") << 1 << false << false << "" << 3;
-        QTest::newRow("a retry still out") << 2 << false << false << "10.0.0.3" << 3;
-        QTest::newRow("inverted: time-outs to come") << 1 << true << false << "all" << 3;
-        QTest::newRow("then the lookups") << 1 << false << true << "" << 3;
+        QTest::newRow("replies of the last addresses") << 1 << false << false << "";
+        QTest::newRow("a retry still out") << 2 << false << false << "10.0.0.3";
+        QTest::newRow("inverted: time-outs to come") << 1 << true << false << "all";
+        QTest::newRow("then the lookups") << 1 << false << true << "";
     }
     void completionWaitsForEveryRequest()
     {
@@ -162,15 +141,14 @@ private Q_SLOTS:
         QFETCH(bool, inverted);
         QFETCH(bool, resolve);
         QFETCH(QString, failing);
-        QFETCH(int, rows);
         engine->Pings_per_Node = std::int16_t(pings);
         engine->Reverse_Scan = inverted;
         engine->Resolve_DNS = resolve;
-        QList<qsizetype> rowsAtEnd;
-        QList<bool> ends;
-        connect(engine, &ScanEngine::scanEnded, this, [&](bool completed) {
-            ends << completed;
-            rowsAtEnd << grid->Rows() - 1;
+        QStringList ends; // how each end came, and the rows listed then
+        connect(engine.get(), &ScanEngine::scanEnded, this, [&](bool completed) {
+            ends << QStringLiteral("%1 %2")
+                        .arg(completed ? "completed" : "stopped")
+                        .arg(grid->Rows() - 1);
         });
         start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
         tickOut();
@@ -196,8 +174,7 @@ private Q_SLOTS:
         QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
         QVERIFY(!engine->isRunning());
         QCOMPARE(view->beeps, 1);
-        QCOMPARE(ends, QList<bool>{true});
-        QCOMPARE(rowsAtEnd, QList<qsizetype>{rows});
+        QCOMPARE(ends, QStringList{QStringLiteral("completed 3")});
     }
 
     // A late tick hands out what fell due meanwhile, a few at most; a rate hands out
@@ -272,18 +249,15 @@ private Q_SLOTS:
         engine->Resolve_DNS = true;
         start(QStringLiteral("10.0.0.7"), QStringLiteral("10.0.0.7"));
         echo->setEchoAsync(!leftSynchronous);
-        QStringList expected;
-        for (int attempt = 1; attempt <= pings; ++attempt) {
-            const QString tag = QStringLiteral("1:10.0.0.7;%1").arg(attempt);
-            expected << tag;
-            const bool answers = attempt == answeredAttempt;
-            echo->reply(tag, answers ? 0 : EchoControl::TimedOut, 42);
-            if (answers)
-                break;
+        const int attempts = answeredAttempt ? answeredAttempt : pings;
+        for (int attempt = 1; attempt <= attempts; ++attempt) {
+            QCOMPARE(echo->sent.size(), attempt);
+            QCOMPARE(echo->sent.last().tag, QStringLiteral("1:10.0.0.7;%1").arg(attempt));
+            QVERIFY(echo->sent.last().async);
+            echo->reply(echo->sent.last().tag,
+                        attempt == answeredAttempt ? 0 : EchoControl::TimedOut, 42);
         }
-        QCOMPARE(sentTags(), expected);
-        for (const auto &s : echo->sent)
-            QVERIFY(s.async);
+        QCOMPARE(echo->sent.size(), attempts);
         QCOMPARE(grid->Rows(), answeredAttempt ? 2 : 1);
         QCOMPARE(lookup->started.size(), answeredAttempt ? 1 : 0);
         if (answeredAttempt)
@@ -305,9 +279,7 @@ private Q_SLOTS:
         QCOMPARE(echo->sent.size(), 2); // no retries when inverted
         QCOMPARE(grid->Rows(), 2);
         QCOMPARE(grid->cellText(1, 1), echo->errorText);
-        grid->setRow(1);
-        grid->setCol(1);
-        QCOMPARE(grid->CellForeColor(), QColor(255, 0, 0));
+        QCOMPARE(grid->index(0, 1).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
     }
 
     // After a stop, replies of the stopped scan are still listed; after the next start they
@@ -365,27 +337,20 @@ private Q_SLOTS:
         QCOMPARE(view->ipStatus, QStringLiteral("Scan Completed"));
     }
 
-    // A second reply for a listed address adds nothing; after a row is deleted its lookup
-    // answer finds nothing to write, the others follow their addresses up, and the deleted
-    // address may be listed again.
+    // After a row is deleted its lookup answer finds nothing to write and the others follow
+    // their addresses up.
     void listedRows()
     {
         engine->Resolve_DNS = true;
         start(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.3"));
         tickOut();
         echo->answerAll();
-        echo->reply(QStringLiteral("1:10.0.0.1;2"), 0, 9);
-        QCOMPARE(grid->Rows(), 4);
-        QCOMPARE(grid->cellText(1, 1), QStringLiteral("1 ms"));
         grid->RemoveItem(1); // 10.0.0.1 goes; 10.0.0.3 moves from row 3 to row 2
         lookup->answer(2, QStringLiteral("three.example")); // tagged row 3
         QCOMPARE(grid->cellText(2, 2), QStringLiteral("three.example"));
         lookup->answer(0, QStringLiteral("one.example")); // its row is gone
         QCOMPARE(grid->cellText(1, 2), QStringLiteral(" resolving ..."));
         QCOMPARE(grid->cellText(1, 0), QStringLiteral("10.0.0.2"));
-        engine->Scan_Button_Click();
-        echo->reply(QStringLiteral("1:10.0.0.1;1"), 0, 7);
-        QCOMPARE(grid->cellText(3, 0), QStringLiteral("10.0.0.1"));
     }
 
     // After a quick restart the old scan's lookups are still out: they write nothing, and

@@ -62,9 +62,15 @@ struct Probe
         const QByteArray inner =
             QByteArray::fromHex(options ? "4600002000000000010100007f0000017f00010500000000"
                                         : "4500001c00000000010100007f0000017f000105");
-        QByteArray message =
-            QByteArray(8, '\0') + inner + IcmpPacket::echoRequest(id, sequence, {}).left(8);
-        qToBigEndian(std::uint16_t(type << 8 | (type == 3)), message.data()); // type, code
+        send(QByteArray(8, '\0') + inner + IcmpPacket::echoRequest(id, sequence, {}).left(8), type,
+             type == 3);
+    }
+
+    // Sends `message` to 127.0.0.1 as ICMP of this type and code, its checksum filled in.
+    void send(QByteArray message, int type, int code = 0)
+    {
+        qToBigEndian(std::uint16_t(type << 8 | code), message.data());
+        message[2] = message[3] = 0;
         qToBigEndian(IcmpPacket::checksum(message), message.data() + 2);
         sockaddr_in to{AF_INET, 0, {inet_addr("127.0.0.1")}, {}};
         QVERIFY(::sendto(fd, message.constData(), size_t(message.size()), 0,
@@ -86,18 +92,6 @@ struct Probe
         return {};
     }
 
-    // An echo reply from the probe's address to 127.0.0.1.
-    void forgeReply(std::uint16_t id, std::uint16_t sequence, QByteArrayView payload)
-    {
-        QByteArray message = IcmpPacket::echoRequest(id, sequence, payload);
-        message[0] = char(IcmpPacket::EchoReplyType);
-        message[2] = message[3] = 0;
-        qToBigEndian(IcmpPacket::checksum(message), message.data() + 2);
-        sockaddr_in to{AF_INET, 0, {inet_addr("127.0.0.1")}, {}};
-        QVERIFY(::sendto(fd, message.constData(), size_t(message.size()), 0,
-                         reinterpret_cast<sockaddr *>(&to), sizeof to) > 0);
-    }
-
     int fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK, IPPROTO_ICMP);
     char buffer[2048];
 };
@@ -111,9 +105,8 @@ struct NoKernelReplies
         QFile file("/proc/sys/net/ipv4/icmp_echo_ignore_all");
         return file.open(QIODevice::WriteOnly) && file.write(value) > 0;
     }
-    NoKernelReplies() { ok = set("1"); }
     ~NoKernelReplies() { set("0"); }
-    bool ok = false;
+    const bool ok = set("1");
 };
 
 } // namespace
@@ -181,12 +174,11 @@ private Q_SLOTS:
         const QString expired = u"127.0.1.5 11 TTL expired in transit from 127.0.0.66"_s;
         const QString unreachable = u"127.0.1.5 3 Destination host unreachable from 127.0.0.66"_s;
         const int datagram = int(Choice::DatagramOnly), raw = int(Choice::RawOnly);
-        QTest::newRow("datagram time exceeded, ttl 7") << datagram << expired << false << 7 << 7;
-        QTest::newRow("datagram unreachable, ttl 300 clamped")
+        QTest::newRow("datagram expired, ttl 7") << datagram << expired << false << 7 << 7;
+        QTest::newRow("datagram, ttl 300 clamped")
             << datagram << unreachable << false << 300 << 255;
-        QTest::newRow("raw time exceeded, ttl 0 clamped") << raw << expired << false << 0 << 1;
-        QTest::newRow("raw unreachable inner options, ttl 200")
-            << raw << unreachable << true << 200 << 200;
+        QTest::newRow("raw expired, ttl 0 clamped") << raw << expired << false << 0 << 1;
+        QTest::newRow("raw, inner options, ttl 200") << raw << unreachable << true << 200 << 200;
     }
 
     // Unreachable, ICMP error, timed-out and answered requests, then a waiting send: it
@@ -289,7 +281,8 @@ private Q_SLOTS:
             payload = "Vantrel banner";
         else if (forged == "wrong")
             payload.back() = char(payload.back() ^ 1);
-        probe.forgeReply(request.id, request.sequence, payload);
+        probe.send(IcmpPacket::echoRequest(request.id, request.sequence, payload),
+                   IcmpPacket::EchoReplyType);
         QTRY_COMPARE(recorder.outcomes.size(), 1);
         QCOMPARE(recorder.outcomes[0].section(' ', 1, 1).toInt(), status);
     }
