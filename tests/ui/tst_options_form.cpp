@@ -113,12 +113,10 @@ private Q_SLOTS:
             scanWentOn = QTest::qWaitFor([&] { return sent.size() > sentAtOpen; });
             QWidget *dialog = QApplication::activeModalWidget();
             QVERIFY(qobject_cast<OptionsForm *>(dialog));
-            const std::pair<const char *, int> sliders[] = {{"PINGs_Slider", 4},
-                                                            {"Timeout_Slider", 3000},
-                                                            {"TTL_Slider", 200},
-                                                            {"InterPING_Delay_Slider", slider}};
-            for (const auto &[name, value] : sliders)
-                control<QSlider>(dialog, name)->setValue(value);
+            control<QSlider>(dialog, "PINGs_Slider")->setValue(4);
+            control<QSlider>(dialog, "Timeout_Slider")->setValue(3000);
+            control<QSlider>(dialog, "TTL_Slider")->setValue(200);
+            control<QSlider>(dialog, "InterPING_Delay_Slider")->setValue(slider);
             control<QCheckBox>(dialog, "DNS_Check")->setChecked(false);
             control<QRadioButton>(dialog, "Reverse_Scan")->setChecked(true);
             QWidget *button = control<QPushButton>(dialog, applied ? "OK_Button" : "Cancel_Button");
