@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 
 // Holds back the splash window's first expose, as a slow window system would, and records
 // the status texts the splash paints.
@@ -49,11 +50,9 @@ public:
 private:
     static bool isSplash(const QWindow *window)
     {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<SplashForm *>(w) && w->windowHandle() == window)
-                return true;
-        }
-        return false;
+        return std::ranges::any_of(QApplication::topLevelWidgets(), [window](QWidget *w) {
+            return qobject_cast<SplashForm *>(w) && w->windowHandle() == window;
+        });
     }
 
     int m_delayMs;
@@ -70,11 +69,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        const QString dir =
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-            QStringLiteral("/Vantrel");
-        QVERIFY(QDir().mkpath(dir));
-        storePath = dir + QStringLiteral("/Vantrel.conf");
+        storePath = SettingsStore::fileName("Vantrel");
+        QVERIFY(QDir().mkpath(QFileInfo(storePath).path()));
         QFile store(storePath);
         QVERIFY(store.open(QIODevice::WriteOnly | QIODevice::Truncate));
         store.write("[ICMP]\nPINGS Per Node=4\nTimeout=1500\nTTL=64\nInter PING Delay=20\n"
@@ -126,8 +122,9 @@ private Q_SLOTS:
                              s.Resolve_DNS, s.Reverse_Scan}),
                  (QList<int>{4, 1500, 64, 20, false, true}));
         QCOMPARE(form->PING_Timer().interval(), 20);
-        for (QWidget *w : QApplication::topLevelWidgets())
-            QVERIFY(!qobject_cast<SplashForm *>(w) || !w->isVisible());
+        QVERIFY(std::ranges::none_of(QApplication::topLevelWidgets(), [](QWidget *w) {
+            return qobject_cast<SplashForm *>(w) && w->isVisible();
+        }));
     }
 };
 

@@ -9,11 +9,9 @@
 #include "widgets/MessageBox.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSlider>
 #include <QStyle>
 #include <QTest>
@@ -49,11 +47,8 @@ class TestLayoutFit : public QObject
         if (needed.width() < 0 || (needed.width() <= w->width() && needed.height() <= w->height()))
             return {};
         return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
-            .arg(text)
-            .arg(needed.width())
-            .arg(needed.height())
-            .arg(w->width())
-            .arg(w->height());
+            .arg(text, QString::number(needed.width()), QString::number(needed.height()),
+                 QString::number(w->width()), QString::number(w->height()));
     }
     // Our own containers; the insides of Qt's widgets are theirs.
     static bool isContainer(const QWidget *w)
@@ -63,11 +58,7 @@ class TestLayoutFit : public QObject
     }
     static QString describe(const QWidget *w)
     {
-        if (const auto *label = qobject_cast<const QLabel *>(w))
-            return QStringLiteral("label \"%1\"").arg(label->text());
-        if (const auto *button = qobject_cast<const QAbstractButton *>(w))
-            return QStringLiteral("button \"%1\"").arg(button->text());
-        return QString::fromLatin1(w->metaObject()->className());
+        return QString::fromLatin1(w->metaObject()->className()) + u' ' + w->objectName();
     }
     static void collect(const QWidget *parent, QStringList &problems)
     {
@@ -96,12 +87,6 @@ class TestLayoutFit : public QObject
             }
         }
     }
-    static QStringList problemsOf(const QWidget *window)
-    {
-        QStringList problems;
-        collect(window, problems);
-        return problems;
-    }
 
 private Q_SLOTS:
     void initTestCase() { MessageBox::setTestMode(true); }
@@ -128,24 +113,24 @@ private Q_SLOTS:
              {QStringLiteral("255.255.255.255"), QStringLiteral("Waiting on DNS ..."),
               QStringLiteral("Waiting on replies ..."), QStringLiteral("Scan Completed")}) {
             control<QLabel>(&form, "IP_Status")->setText(status);
-            problems << problemsOf(&form);
+            collect(&form, problems);
         }
         // The smallest window the user can make still keeps the top row apart.
         form.resize(10, 10);
         QTest::qWait(1);
-        problems << problemsOf(&form);
+        collect(&form, problems);
 
         OptionsForm options(form.settings(), {}, &form);
         control<QSlider>(&options, "Timeout_Slider")->setValue(5000);
         control<QSlider>(&options, "InterPING_Delay_Slider")->setValue(2000);
         control<QSlider>(&options, "PINGs_Slider")->setValue(5);
         control<QSlider>(&options, "TTL_Slider")->setValue(255);
-        problems << problemsOf(&options);
+        collect(&options, problems);
 
         PrintPreviewForm::Preview(&form, "10.0.0.1", "10.0.0.2", form.Table());
         PrintPreviewForm *preview = PrintPreviewForm::instance();
         QVERIFY(preview);
-        problems << problemsOf(preview);
+        collect(preview, problems);
         preview->close();
 
         SplashForm splash;
@@ -153,10 +138,10 @@ private Q_SLOTS:
         for (const QString &status : {QStringLiteral("Loading Default Settings ..."),
                                       QStringLiteral("Loading Web Browser ...")}) {
             control<QLabel>(&splash, "Status")->setText(status);
-            problems << problemsOf(&splash);
+            collect(&splash, problems);
             splash.WaitForUser(); // the About box: its OK button beside the status line
             control<QLabel>(&splash, "Status")->setText(status);
-            problems << problemsOf(&splash);
+            collect(&splash, problems);
         }
         problems.removeDuplicates();
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));

@@ -9,7 +9,6 @@
 
 #include <QAction>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -21,7 +20,6 @@ class TestMainForm : public QObject
 
     MainForm *form = nullptr;
     FakeEcho *echo = nullptr;
-    FakeLookup *lookup = nullptr;
     int programEnds = 0;
     QLineEdit *startBox = nullptr;
     QLineEdit *endBox = nullptr;
@@ -42,10 +40,8 @@ private Q_SLOTS:
     void init()
     {
         auto e = std::make_unique<FakeEcho>();
-        auto l = std::make_unique<FakeLookup>();
         echo = e.get();
-        lookup = l.get();
-        form = new MainForm(std::move(e), std::move(l));
+        form = new MainForm(std::move(e), std::make_unique<FakeLookup>());
         startBox = control<QLineEdit>(form, "Starting_IP");
         endBox = control<QLineEdit>(form, "Ending_IP");
         scanButton = control<QPushButton>(form, "Scan_Button");
@@ -81,11 +77,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, inFirst);
         QFETCH(char, typed);
-        QFETCH(bool, kept);
         QLineEdit *box = inFirst ? startBox : endBox;
         box->setFocus();
         QTest::keyClick(box, typed);
-        QCOMPARE(box->text(), kept ? QString(QLatin1Char(typed)) : QString());
+        QTEST(!box->text().isEmpty(), "kept");
     }
 
     void enterMovesFocusThenScans_data()
@@ -110,15 +105,13 @@ private Q_SLOTS:
         QVERIFY(scanButton->font().bold());
         QVERIFY(!endBox->isEnabled());
         QTRY_VERIFY(scanButton->hasFocus());
-        QTest::keyClick(scanButton,
-                        Qt::Key(key)); // the focused button stops it
+        QTest::keyClick(scanButton, Qt::Key(key)); // the focused button stops it
         QVERIFY(!form->engine().isRunning());
         QCOMPARE(scanButton->text(), QStringLiteral("Scan"));
         QTRY_VERIFY(startBox->hasFocus());
         QCOMPARE(startBox->selectedText(), QStringLiteral("10.0.0.1"));
         scanButton->setFocus();
-        QTest::keyClick(scanButton,
-                        Qt::Key(key)); // and starts the next one
+        QTest::keyClick(scanButton, Qt::Key(key)); // and starts the next one
         QVERIFY(form->engine().isRunning());
     }
 
@@ -168,8 +161,7 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text, refusal);
-        QCOMPARE(shown[0].title, QStringLiteral("Vantrel"));
+        QCOMPARE(shown[0].title + u'|' + shown[0].text, "Vantrel|" + refusal);
         QCOMPARE(shown[0].icon, MessageBox::Icon::Exclamation);
         QVERIFY(statusBar->isHidden());
         QVERIFY(!control<QAction>(form, "ExportSelection")->isEnabled());
@@ -243,14 +235,11 @@ private Q_SLOTS:
     {
         QFETCH(int, endsOnTick);
         if (endsOnTick == 0) {
-            QVERIFY(form->close());
-            QVERIFY(!form->isVisible() && !form->Exit_Timer().isActive());
+            QVERIFY(form->close() && !form->isVisible() && !form->Exit_Timer().isActive());
             return;
         }
         startScan();
-        QVERIFY(!form->close());
-        QVERIFY(!form->isVisible());
-        QVERIFY(!form->PING_Timer().isActive());
+        QVERIFY(!form->close() && !form->isVisible() && !form->PING_Timer().isActive());
         QCOMPARE(echo->cancels, 1);
         QVERIFY(form->Exit_Timer().isActive());
         // Counted after the window's own handler: the tick on which the program ends.

@@ -66,18 +66,18 @@ private Q_SLOTS:
     {
         QFETCH(ScanSettings, homes);
         OptionsForm dialog(homes, {});
-        const QStringList labels{control<QLabel>(&dialog, "Timeout")->text(),
-                                 control<QLabel>(&dialog, "InterPING_Delay")->text(),
-                                 control<QLabel>(&dialog, "Pings")->text(),
-                                 control<QLabel>(&dialog, "TTL")->text()};
+        QStringList labels;
+        for (const char *name : {"Timeout", "InterPING_Delay", "Pings", "TTL"})
+            labels << control<QLabel>(&dialog, name)->text();
         QTEST(labels.join('|'), "labels");
         QCOMPARE(control<QRadioButton>(&dialog, "Reverse_Scan")->isChecked(), homes.Reverse_Scan);
         QCOMPARE(control<QRadioButton>(&dialog, "Forward_Scan")->isChecked(), !homes.Reverse_Scan);
         QCOMPARE(control<QCheckBox>(&dialog, "DNS_Check")->isChecked(), homes.Resolve_DNS);
         // The label follows the thumb while it is dragged, before the value changes.
-        control<QSlider>(&dialog, "TTL_Slider")->setTracking(false);
-        control<QSlider>(&dialog, "TTL_Slider")->setSliderDown(true);
-        control<QSlider>(&dialog, "TTL_Slider")->setSliderPosition(100);
+        QSlider *ttl = control<QSlider>(&dialog, "TTL_Slider");
+        ttl->setTracking(false);
+        ttl->setSliderDown(true);
+        ttl->setSliderPosition(100);
         QCOMPARE(control<QLabel>(&dialog, "TTL")->text(), "100");
     }
 

@@ -102,9 +102,8 @@ private Q_SLOTS:
     void addresses_data()
     {
         QTest::addColumn<QString>("page"); // "": the splash window's link
-        for (const char *page :
-             {"/Updates.htm", "/FAQ.htm", "/Feedback.htm", "/Bug-List.htm", "/Bug-Report.htm", ""})
-            QTest::newRow(*page ? page : "splash link") << QString::fromLatin1(page);
+        QTest::newRow("help page") << "/FAQ.htm";
+        QTest::newRow("splash link") << "";
     }
     void addresses()
     {
