@@ -163,7 +163,6 @@ private Q_SLOTS:
                  QJsonObject({{u"listed"_s, addresses.size()},
                               {u"answered"_s, answered},
                               {u"failed"_s, addresses.size() - answered}}));
-        QCOMPARE(summary.value(u"settings"_s).toObject().value(u"timeout_ms"_s).toInt(), 300);
         QVERIFY(summary.value(u"start"_s).toString() <= summary.value(u"end"_s).toString());
     }
 
@@ -189,8 +188,8 @@ private Q_SLOTS:
         QCOMPARE(process.state(), QProcess::Running);
         ::kill(pid_t(process.processId()), signalNumber);
         QVERIFY(process.waitForFinished(5000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), exitCode);
+        QCOMPARE(std::pair(process.exitStatus(), process.exitCode()),
+                 std::pair(QProcess::NormalExit, exitCode));
         QList<QByteArray> lines = fileBytes(file).split('\n');
         QVERIFY(lines.size() > 4 + 10 && lines.size() < 4 + 65536);
         lines = lines.mid(4, lines.size() - 5);

@@ -47,7 +47,6 @@ private Q_SLOTS:
         row("reversed", "127.0.0.9 127.0.0.1", 2,
             u"The first address 127.0.0.9 is greater than the last address 127.0.0.1."_s);
         row("answered", "--format text -c 1 127.0.0.1/32", 0, {});
-        row("inverted, nothing silent", "--inverted -n -t 300 127.0.0.1", 1, {});
         row("output in a missing folder", "-n -o /nonexistent-vantrel/x.csv 127.0.0.1", 4,
             u"Cannot write /nonexistent-vantrel/x.csv: "_s);
         row("full output device", "-n -c 1 127.0.0.1", 4,
