@@ -33,14 +33,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QList<QJsonObject> jsonLines(const QByteArray &out)
-{
-    QList<QJsonObject> objects;
-    for (const QByteArray &line : out.trimmed().split('\n'))
-        objects << QJsonDocument::fromJson(line).object(); // a bad line reads as {}
-    return objects;
-}
-
 QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
@@ -144,7 +136,9 @@ private Q_SLOTS:
         const ScanProgram cli =
             ScanProgram::run(u"--format jsonl -n -c 1 -t 300 -i 2 "_s + arguments);
         QVERIFY2(cli.exitCode == 0, cli.err.constData());
-        const QList<QJsonObject> lines = jsonLines(cli.out);
+        QList<QJsonObject> lines;
+        for (const QByteArray &line : cli.out.trimmed().split('\n'))
+            lines << QJsonDocument::fromJson(line).object(); // a bad line reads as {}
         QCOMPARE(lines.size(), addresses.size() + 1);
         QMap<QString, QJsonValue> outcome;
         for (qsizetype i = 0; i < addresses.size(); ++i) {
