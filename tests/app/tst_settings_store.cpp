@@ -32,12 +32,6 @@ private Q_SLOTS:
     void init() { QFile::remove(path); }
     void cleanupTestCase() { QFile::remove(path); }
 
-    void emptyStoreGivesDefaultsAndWritesNothing()
-    {
-        QCOMPARE(values(SettingsStore::loadScanSettings()), (QList<int>{2, 2000, 32, 250, 1, 0}));
-        QVERIFY(!QFile::exists(path));
-    }
-
     // Entries as a user would type them into the file, with literal blanks in the keys.
     void handEditedEntry_data()
     {
@@ -77,8 +71,11 @@ private Q_SLOTS:
         QTEST(values(SettingsStore::loadScanSettings())[setting], "expected");
     }
 
-    void saveWritesAllSix()
+    // An empty store gives the defaults and writes nothing; a save writes all six.
+    void defaultsThenSave()
     {
+        QCOMPARE(values(SettingsStore::loadScanSettings()), (QList<int>{2, 2000, 32, 250, 1, 0}));
+        QVERIFY(!QFile::exists(path));
         QVERIFY(SettingsStore::saveScanSettings({5, 100, 255, 1, false, true}));
         QSettings ini(path, QSettings::IniFormat);
         QStringList stored;

@@ -11,18 +11,13 @@ struct ScanProgram
     int exitCode = -1;
     QByteArray out, err;
 
-    static QProcessEnvironment environment()
+    static void start(QProcess &process, const QStringList &arguments, const QString &wrapper = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
-        return env;
-    }
-
-    static void start(QProcess &process, const QStringList &arguments, const QString &wrapper = {})
-    {
-        process.setProcessEnvironment(environment());
+        process.setProcessEnvironment(env);
         const QString program = QStringLiteral(VANTREL_SCAN_PROGRAM);
         if (wrapper.isEmpty()) {
             process.start(program, arguments);
@@ -32,6 +27,12 @@ struct ScanProgram
         }
     }
 
+    // Arguments as one line of words, as typed at a shell.
+    static ScanProgram run(const QString &arguments, const QString &wrapper = {},
+                           const QString &stdoutFile = {})
+    {
+        return run(arguments.split(u' ', Qt::SkipEmptyParts), wrapper, stdoutFile);
+    }
     static ScanProgram run(const QStringList &arguments, const QString &wrapper = {},
                            const QString &stdoutFile = {})
     {

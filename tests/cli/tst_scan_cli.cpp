@@ -21,48 +21,44 @@ class TestScanCli : public QObject
 private Q_SLOTS:
     void exitCodes_data()
     {
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("output"); // standard output goes to this file if given
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message"); // part of standard error
-        const auto usage = [](const char *name, const QStringList &arguments,
-                              const QString &message) {
-            QTest::newRow(name) << arguments << 2 << message;
+        const auto row = [](const char *name, const char *arguments, int exitCode,
+                            const QString &message, const QString &output = {}) {
+            QTest::newRow(name) << QString::fromLatin1(arguments) << output << exitCode << message;
         };
-        usage("pings 0", {u"-c"_s, u"0"_s, u"127.0.0.1"_s},
-              u"--pings takes a whole number from 1 to 5, not \"0\"."_s);
-        usage("timeout 99", {u"--timeout=99"_s, u"127.0.0.1"_s},
-              u"--timeout takes a whole number from 100 to 5000"_s);
-        usage("rate 10001", {u"--rate"_s, u"10001"_s, u"127.0.0.1"_s},
-              u"--rate takes a whole number from 1 to 10000"_s);
-        usage("negative delay", {u"-i"_s, u"-5"_s, u"127.0.0.1"_s},
-              u"--delay takes a whole number from 1 to 2001, not \"-5\"."_s);
-        usage("fraction", {u"-t"_s, u"250.5"_s, u"127.0.0.1"_s},
-              u"--timeout takes a whole number"_s);
-        usage("format", {u"--format"_s, u"xml"_s, u"127.0.0.1"_s},
-              u"--format takes csv, text or jsonl, not \"xml\"."_s);
-        usage("unknown option", {u"--fast"_s, u"127.0.0.1"_s}, u"Unknown option 'fast'."_s);
-        usage("missing value", {u"127.0.0.1"_s, u"-c"_s}, u"Missing value after '-c'."_s);
-        usage("no range", {u"-n"_s}, u"No address range given."_s);
-        usage("three addresses", {u"127.0.0.1"_s, u"127.0.0.2"_s, u"127.0.0.3"_s},
-              u"Too many arguments"_s);
-        usage("reversed", {u"127.0.0.9"_s, u"127.0.0.1"_s},
-              u"The first address 127.0.0.9 is greater than the last address 127.0.0.1."_s);
-        QTest::newRow("answered") << QStringList{u"--format"_s, u"text"_s, u"-c"_s, u"1"_s,
-                                                 u"127.0.0.1/32"_s}
-                                  << 0 << QString();
-        QTest::newRow("inverted, nothing silent")
-            << QStringList{u"--inverted"_s, u"-n"_s, u"-t"_s, u"300"_s, u"127.0.0.1"_s} << 1
-            << QString();
-        QTest::newRow("output in a missing folder")
-            << QStringList{u"-n"_s, u"-o"_s, u"/nonexistent-vantrel/x.csv"_s, u"127.0.0.1"_s} << 4
-            << u"Cannot write /nonexistent-vantrel/x.csv: "_s;
+        row("pings 0", "-c 0 127.0.0.1", 2,
+            u"--pings takes a whole number from 1 to 5, not \"0\"."_s);
+        row("timeout 99", "--timeout=99 127.0.0.1", 2,
+            u"--timeout takes a whole number from 100 to 5000"_s);
+        row("rate 10001", "--rate 10001 127.0.0.1", 2,
+            u"--rate takes a whole number from 1 to 10000"_s);
+        row("negative delay", "-i -5 127.0.0.1", 2,
+            u"--delay takes a whole number from 1 to 2001, not \"-5\"."_s);
+        row("fraction", "-t 250.5 127.0.0.1", 2, u"--timeout takes a whole number"_s);
+        row("format", "--format xml 127.0.0.1", 2,
+            u"--format takes csv, text or jsonl, not \"xml\"."_s);
+        row("unknown option", "--fast 127.0.0.1", 2, u"Unknown option 'fast'."_s);
+        row("missing value", "127.0.0.1 -c", 2, u"Missing value after '-c'."_s);
+        row("no range", "-n", 2, u"No address range given."_s);
+        row("three addresses", "127.0.0.1 127.0.0.2 127.0.0.3", 2, u"Too many arguments"_s);
+        row("reversed", "127.0.0.9 127.0.0.1", 2,
+            u"The first address 127.0.0.9 is greater than the last address 127.0.0.1."_s);
+        row("answered", "--format text -c 1 127.0.0.1/32", 0, {});
+        row("output in a missing folder", "-n -o /nonexistent-vantrel/x.csv 127.0.0.1", 4,
+            u"Cannot write /nonexistent-vantrel/x.csv: "_s);
+        row("full output device", "-n -c 1 127.0.0.1", 4,
+            u"vantrel-scan: Cannot write standard output: "_s, u"/dev/full"_s);
     }
     void exitCodes()
     {
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, arguments);
+        QFETCH(QString, output);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        const ScanProgram run = ScanProgram::run(arguments);
+        const ScanProgram run = ScanProgram::run(arguments, {}, output);
         QVERIFY2(run.exitCode == exitCode, run.err.constData());
         QVERIFY2(QString::fromUtf8(run.err).contains(message), run.err.constData());
         if (exitCode == 2)
@@ -81,47 +77,36 @@ private Q_SLOTS:
     {
         const QString folder =
             QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/Vantrel"_s;
-        QVERIFY(QDir().mkpath(folder));
         QFile store(folder + u"/Vantrel.conf"_s);
         const QByteArray saved = "[ICMP]\nPINGS%20Per%20Node=3\nTimeout=300\nTTL=9\n"
                                  "[DNS]\nActive=False\n[Scan]\nReverse=True\n";
-        QVERIFY(store.open(QIODevice::WriteOnly));
+        QVERIFY(QDir().mkpath(folder) && store.open(QIODevice::WriteOnly));
         store.write(saved);
         store.close();
-        const ScanProgram run =
-            ScanProgram::run({u"--format"_s, u"jsonl"_s, u"--ttl"_s, u"64"_s, u"127.0.0.1"_s});
+        const ScanProgram run = ScanProgram::run(u"--format jsonl --ttl 64 127.0.0.1"_s);
         QVERIFY(store.open(QIODevice::ReadOnly));
         QCOMPARE(store.readAll(), saved);
         store.remove();
         QCOMPARE(run.exitCode, 1); // inverted: 127.0.0.1 answers, so nothing is listed
-        const QJsonObject settings = QJsonDocument::fromJson(run.out)
-                                         .object()
-                                         .value(u"summary"_s)
-                                         .toObject()
-                                         .value(u"settings"_s)
-                                         .toObject();
-        QCOMPARE(settings.value(u"pings"_s).toInt(), 3);
-        QCOMPARE(settings.value(u"timeout_ms"_s).toInt(), 300);
-        QCOMPARE(settings.value(u"ttl"_s).toInt(), 64);
-        QCOMPARE(settings.value(u"dns"_s).toBool(), false);
-        QCOMPARE(settings.value(u"inverted"_s).toBool(), true);
+        const QJsonObject summary = QJsonDocument::fromJson(run.out)[u"summary"_s].toObject();
+        QCOMPARE(summary[u"settings"_s].toObject(), QJsonObject({{u"pings"_s, 3},
+                                                                 {u"timeout_ms"_s, 300},
+                                                                 {u"ttl"_s, 64},
+                                                                 {u"delay_ms"_s, 250},
+                                                                 {u"rate"_s, QJsonValue()},
+                                                                 {u"dns"_s, false},
+                                                                 {u"inverted"_s, true}}));
     }
 
     void helpDocumentsEverything()
     {
-        const ScanProgram run = ScanProgram::run({u"--help"_s});
+        const ScanProgram run = ScanProgram::run(u"--help"_s);
         QCOMPARE(run.exitCode, 0);
-        const QString help = QString::fromUtf8(run.out);
-        for (const char *word : {"--pings",      "--timeout",  "--ttl",
-                                 "--delay",      "--rate",     "--no-dns",
-                                 "--inverted",   "--output",   "--format",
-                                 "--quiet",      "--compare",  "--fail-on-change",
-                                 "--no-history", "FIRST-LAST", "ADDRESS/PREFIX",
-                                 "jsonl",        "SIGINT",     "SIGTERM",
-                                 "/dev/stdout",  "  0 ",       "  1 ",
-                                 "  2 ",         "  3 ",       "  4 ",
-                                 "  5 ",         "130",        "143"})
-            QVERIFY2(help.contains(QLatin1StringView(word)), word);
+        for (const QString &word :
+             u"--pings|--timeout|--ttl|--delay|--rate|--no-dns|--inverted|--output|--format|"
+             "--quiet|--compare|--fail-on-change|--no-history|FIRST-LAST|ADDRESS/PREFIX|jsonl|"
+             "SIGINT|SIGTERM|/dev/stdout|  0 |  1 |  2 |  3 |  4 |  5 |130|143"_s.split(u'|'))
+            QVERIFY2(QString::fromUtf8(run.out).contains(word), qPrintable(word));
     }
 
     // A pipe named as the output is written to, not replaced by a file.
@@ -132,8 +117,7 @@ private Q_SLOTS:
         QCOMPARE(QProcess::execute(u"mkfifo"_s, {fifo}), 0);
         QProcess reader;
         reader.start(u"cat"_s, {fifo});
-        const ScanProgram run =
-            ScanProgram::run({u"-n"_s, u"-c"_s, u"1"_s, u"-o"_s, fifo, u"127.0.0.1"_s});
+        const ScanProgram run = ScanProgram::run(u"-n -c 1 127.0.0.1 -o "_s + fifo);
         QVERIFY(reader.waitForFinished(10000));
         QVERIFY2(run.exitCode == 0, run.err.constData());
         QVERIFY(
@@ -141,30 +125,21 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
     }
 
-    void fullOutputDevice()
-    {
-        const ScanProgram run =
-            ScanProgram::run({u"-n"_s, u"-c"_s, u"1"_s, u"127.0.0.1"_s}, {}, u"/dev/full"_s);
-        QCOMPARE(run.exitCode, 4);
-        QVERIFY2(run.err.startsWith("vantrel-scan: Cannot write standard output: "),
-                 run.err.constData());
-    }
-
     // Ping sockets are off in this namespace; without root there is no raw socket either.
     void noIcmpSocket()
     {
-        QString wrapper;
-        if (::geteuid() == 0)
-            wrapper = u"setpriv --reuid=65534 --regid=65534 --clear-groups"_s;
+        const bool root = ::geteuid() == 0;
         QFile range(u"/proc/sys/net/ipv4/ping_group_range"_s);
         QVERIFY(range.open(QIODevice::ReadOnly));
         const QList<QByteArray> groups = range.readAll().simplified().split(' ');
-        const qlonglong gid = wrapper.isEmpty() ? ::getegid() : 65534;
+        const qlonglong gid = root ? 65534 : ::getegid();
         if (groups.size() == 2 && groups[0].toLongLong() <= gid && gid <= groups[1].toLongLong())
             QSKIP("ping sockets are allowed for this group here");
         QTemporaryDir out;
         const QString file = out.filePath(u"rows.csv"_s);
-        const ScanProgram run = ScanProgram::run({u"-o"_s, file, u"127.0.0.1"_s}, wrapper);
+        const ScanProgram run = ScanProgram::run(
+            u"127.0.0.1 -o "_s + file,
+            root ? u"setpriv --reuid=65534 --regid=65534 --clear-groups"_s : QString());
         QVERIFY2(run.exitCode == 3, run.err.constData());
         QVERIFY2(run.err.contains("ping_group_range") && run.err.contains("cap_net_raw"),
                  run.err.constData());
