@@ -3,7 +3,7 @@
 // (the size of common blocking lists): the large file must not slow the scan, burn CPU or
 // inflate the listed round-trip times.
 #include "BenchSupport.h"
-#include "fakes/FakeScanView.h"
+#include "ScanToEnd.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/HostsIndex.h"
@@ -57,11 +57,7 @@ Run scan(const QString &hostsFile)
     const double cpuBefore = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    engine.Scan_Button_Click();
-    for (const QString &reason : view.refusals)
-        std::fprintf(stderr, "refused: %s\n", qPrintable(reason));
-    while (view.running)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    scanToEnd(engine, view);
     Run run;
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
     run.cpuSeconds = cpuSeconds() - cpuBefore;

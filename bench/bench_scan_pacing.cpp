@@ -2,7 +2,7 @@
 // the ping timer keeps its delay, how long the event loop ever waits between two turns
 // during a long scan, and the peak memory at the end.
 #include "BenchSupport.h"
-#include "fakes/FakeScanView.h"
+#include "ScanToEnd.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/IcmpEcho.h"
@@ -54,11 +54,7 @@ Run scan(const QString &from, const QString &to, int delayMs)
     clock.start();
     sinceProbe.start();
     probe.start();
-    engine.Scan_Button_Click();
-    for (const QString &reason : view.refusals)
-        std::fprintf(stderr, "refused: %s\n", qPrintable(reason));
-    while (view.running)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    scanToEnd(engine, view);
     Run run;
     run.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     run.longestGapMs = longestGap;
