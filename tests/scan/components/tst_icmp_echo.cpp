@@ -128,13 +128,11 @@ private Q_SLOTS:
         if (!echo.isAvailable())
             QSKIP(qPrintable(echo.unavailableReason()));
         QStringList outcomes;
-        connect(
-            &echo, &EchoControl::EchoReply, this,
-            [&](const QString &address, std::int16_t ms, std::int16_t status, const QString &tag) {
-                QVERIFY(ms >= 0 && ms < 1000);
-                outcomes
-                    << u"%1 %2 %3 %4"_s.arg(tag, address).arg(status).arg(echo.EchoErrorText());
-            });
+        connect(&echo, &EchoControl::EchoReply, this,
+                [&](const QString &address, std::int16_t, std::int16_t status, const QString &tag) {
+                    outcomes
+                        << u"%1 %2 %3 %4"_s.arg(tag, address).arg(status).arg(echo.EchoErrorText());
+                });
         const auto send = [&](const QString &tag, const QString &address, bool async) {
             echo.setEchoAsync(async);
             echo.setEchoTag(tag);

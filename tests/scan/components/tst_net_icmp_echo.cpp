@@ -41,13 +41,6 @@ struct Recorder
     int answeredMs = -1;
 };
 
-void addChoices()
-{
-    QTest::addColumn<int>("choice");
-    QTest::newRow("datagram") << int(Choice::DatagramOnly);
-    QTest::newRow("raw") << int(Choice::RawOnly);
-}
-
 // A raw socket on 127.0.0.66: sees the requests sent there and forges ICMP replies and
 // errors.
 struct Probe
@@ -126,7 +119,12 @@ private Q_SLOTS:
             QSKIP("needs the private test network: run through tests/net/testnet.sh");
     }
 
-    void sweepPastSequenceWrap_data() { addChoices(); }
+    void sweepPastSequenceWrap_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::newRow("datagram") << int(Choice::DatagramOnly);
+        QTest::newRow("raw") << int(Choice::RawOnly);
+    }
 
     // 70,000 requests, each sent from an answer's handler, pass the 16-bit sequence number
     // while three silent requests stay in flight: their numbers must not be handed out
