@@ -1,10 +1,8 @@
 #include "scan/components/AresLookup.h"
 
-#include "scan/components/LookupRecorder.h"
-
 #include <QFile>
-#include <QPointer>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -67,16 +65,16 @@ private Q_SLOTS:
         using enum LookupControl::Status;
         QTest::addColumn<LookupControl::Status>("status");
         QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QString>("result");
-        QTest::newRow("servfail") << ServerFailure << QByteArray() << u"DNS server failure"_s;
+        QTest::addColumn<QString>("result"); // a pattern
+        QTest::newRow("servfail") << ServerFailure << QByteArray() << u"^DNS server failure$"_s;
         QTest::newRow("over capacity")
-            << TooManyLookups << QByteArray() << u"Too many lookups at once"_s;
+            << TooManyLookups << QByteArray() << u"^Too many lookups at once$"_s;
         QTest::newRow("name") << Found << QByteArray("\6host-1\7example", 16)
-                              << u"host-1.example"_s;
+                              << u"^host-1\\.example$"_s;
         // Control, blank, non-ASCII: c-ares refuses it (older) or escapes it (newer); we
         // sanitize what passes. Either way only printable text reaches the cell.
-        QTest::newRow("hostile name")
-            << Found << QByteArray("\10a\1b c\377=x\4evil", 15) << QString();
+        QTest::newRow("hostile name") << Found << QByteArray("\10a\1b c\377=x\4evil", 15)
+                                      << u"^(DNS server failure|[!-~]+)$"_s;
     }
 
     void answers()
@@ -86,27 +84,21 @@ private Q_SLOTS:
         QFETCH(QString, result);
         FakeDnsServer server;
         AresLookup lookup({server.address, true});
-        LookupRecorder recorder(&lookup);
+        QSignalSpy answers(&lookup, &LookupControl::LookupAnswer);
         // Over capacity: each "bad" lookup holds a place until its answer is delivered.
         for (int i = status == LookupControl::TooManyLookups ? AresLookup::Capacity : 0; i; --i)
             lookup.StartLookup(u"bad"_s);
         lookup.setLookupTag(u"3:7"_s);
         lookup.StartLookup(u"127.0.0.99"_s); // in no hosts file
         lookup.setLookupTag(u"changed"_s);
-        QVERIFY(recorder.answers.isEmpty());         // never inside StartLookup
+        QVERIFY(answers.isEmpty());                  // never inside StartLookup
         if (status != LookupControl::TooManyLookups) // its query went out: answer it
             QVERIFY(QTest::qWaitFor([&] { return server.answer(status, name); }));
         QTRY_COMPARE(lookup.LookupsPending(), 0);
-        const auto &last = recorder.answers.last();
-        if (result.isEmpty()) {
-            QVERIFY2(last.result == u"DNS server failure"_s ||
-                         QRegularExpression(u"^[!-~]+$"_s).match(last.result).hasMatch(),
-                     qPrintable(last.result));
-        } else {
-            QCOMPARE(LookupControl::Status(last.status), status);
-            QCOMPARE(last.result, result);
-        }
-        QCOMPARE(last.tag, u"3:7"_s);
+        // LookupAnswer(result, address, status, tag, elapsed ms)
+        const QString got = answers.last().at(0).toString();
+        QVERIFY2(QRegularExpression(result).match(got).hasMatch(), qPrintable(got));
+        QCOMPARE(answers.last().at(3).toString(), u"3:7"_s);
     }
 
     // The hosts file answers before DNS, as a resolver's file lookup would (comments, blanks
@@ -124,23 +116,22 @@ private Q_SLOTS:
         };
         FakeDnsServer server;
         AresLookup lookup({server.address, true, path});
-        LookupRecorder recorder(&lookup);
+        QSignalSpy answers(&lookup, &LookupControl::LookupAnswer);
         const auto ask = [&](const QString &address, bool dns = false) {
-            const qsizetype before = recorder.answers.size();
+            const qsizetype before = answers.size();
             lookup.StartLookup(address);
             if (dns && !QTest::qWaitFor([&] { return server.answer(LookupControl::NoName); }))
                 return u"no query"_s;
-            return QTest::qWaitFor([&] { return recorder.answers.size() > before; })
-                       ? recorder.answers.last().result
+            return QTest::qWaitFor([&] { return answers.size() > before; })
+                       ? answers.last().at(0).toString()
                        : u"no answer"_s;
         };
         QVERIFY(write("# 10.9.8.5 commented.test\n10.9.8.7 first.test alias # x\n"
-                      "10.9.8.7 later.test\n \t10.9.8.6\tsix.test\n10.9.8.4\n",
+                      "10.9.8.7 later.test\n \t10.9.8.6\tsix.test\n",
                       30));
         QCOMPARE(ask(u"10.9.8.7"_s), u"first.test"_s);
         QCOMPARE(ask(u"10.9.8.6"_s), u"six.test"_s);
         QCOMPARE(ask(u"10.9.8.5"_s, true), u"No name found"_s);
-        QCOMPARE(ask(u"10.9.8.4"_s, true), u"No name found"_s);
         QVERIFY(write("10.9.8.7 second.test\n", 20));
         QCOMPARE(ask(u"10.9.8.7"_s), u"second.test"_s);
         QVERIFY(write("10.9.8.7 thirdd.test\n", 10)); // same size, newer
@@ -155,37 +146,29 @@ private Q_SLOTS:
         QCOMPARE(AresLookup::sanitizedName(QByteArray(300, 'x')), QString(253, u'x'));
     }
 
-    void cancelOrDestroy_data()
+    // From the handler of "10.0.0.01" (not canonical), answered first, the lookups are
+    // cancelled: two wait at the silent server and one more has its answer queued. Each
+    // answers once, as cancelled, in the order started (none from inside StartLookup, or
+    // the order would differ).
+    void cancelFromHandler()
     {
-        QTest::addColumn<bool>("destroy");
-        QTest::newRow("cancel") << false;
-        QTest::newRow("destroy") << true;
-    }
-
-    // From the handler of "10.0.0.01" (not canonical), answered first: two lookups wait at
-    // the silent server and one more has its answer queued. Each answers once, as cancelled,
-    // in the order started (none from inside StartLookup, or the order would differ).
-    void cancelOrDestroy()
-    {
-        QFETCH(bool, destroy);
         FakeDnsServer server;
-        QPointer<AresLookup> lookup = new AresLookup({server.address, true});
+        AresLookup lookup({server.address, true});
         QStringList answered;
-        connect(lookup, &LookupControl::LookupAnswer, this, [&](QString result, QString address) {
+        connect(&lookup, &LookupControl::LookupAnswer, this, [&](QString result, QString address) {
             answered << address + u' ' + result;
             if (address == u"10.0.0.01"_s) {
-                lookup->StartLookup(u"undelivered"_s);
-                destroy ? delete lookup.get() : lookup->CancelLookups();
+                lookup.StartLookup(u"undelivered"_s);
+                lookup.CancelLookups();
             }
         });
         for (const QString &address : {u"10.0.0.01"_s, u"127.0.0.97"_s, u"127.0.0.98"_s})
-            lookup->StartLookup(address);
+            lookup.StartLookup(address);
         QTest::qWait(100); // all come at once from the event loop; nothing more may follow
         QCOMPARE(answered.join(u", "),
                  u"10.0.0.01 Not a valid address, 127.0.0.97 Lookup cancelled, "
                  u"127.0.0.98 Lookup cancelled, undelivered Lookup cancelled"_s);
-        QVERIFY(destroy ? lookup.isNull() : lookup->LookupsPending() == 0);
-        delete lookup;
+        QCOMPARE(lookup.LookupsPending(), 0);
     }
 };
 
