@@ -1,5 +1,4 @@
-// The About box, which is the start-up splash window with an OK button: how it closes, and
-// its link.
+// The About box, which is the start-up splash window with an OK button: how it closes.
 #include "app/BuildVersion.h"
 #include "ui/Controls.h"
 #include "ui/SplashForm.h"
@@ -51,21 +50,6 @@ private Q_SLOTS:
         key ? QTest::keyClick(target, Qt::Key(key)) : QTest::mouseClick(target, Qt::LeftButton);
         QTRY_VERIFY(about.isNull());
         QTRY_VERIFY(!forward || main.isActiveWindow());
-    }
-
-    // The pointer moves over the window as the desktop moves it, so the window itself finds
-    // the widget under it.
-    void linkHover()
-    {
-        SplashForm splash;
-        QVERIFY(exposeAndActivate(&splash));
-        QLabel *link = control<QLabel>(&splash, "ZarnholtWebLink");
-        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
-        QVERIFY(!link->font().underline());
-        QTest::mouseMove(splash.windowHandle(), link->mapTo(&splash, link->rect().center()));
-        QTRY_VERIFY(link->font().underline());
-        QTest::mouseMove(splash.windowHandle(), QPoint(5, splash.height() - 5)); // off the link
-        QTRY_VERIFY(!link->font().underline());
     }
 };
 
