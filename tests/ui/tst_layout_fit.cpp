@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSlider>
 #include <QStyle>
 #include <QTest>
 
@@ -106,11 +105,7 @@ private Q_SLOTS:
         QTest::qWait(1);
         collect(&form, problems);
 
-        OptionsForm options(form.settings(), {}, &form);
-        control<QSlider>(&options, "Timeout_Slider")->setValue(5000);
-        control<QSlider>(&options, "InterPING_Delay_Slider")->setValue(2000);
-        control<QSlider>(&options, "PINGs_Slider")->setValue(5);
-        control<QSlider>(&options, "TTL_Slider")->setValue(255);
+        OptionsForm options(ScanSettings{5, 5000, 255, 2001, true, false}, {}, &form); // widest
         collect(&options, problems);
 
         PrintPreviewForm::Preview(&form, "10.0.0.1", "10.0.0.2", form.Table());

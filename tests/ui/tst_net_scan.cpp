@@ -9,13 +9,12 @@
 #include "ui/Controls.h"
 #include "ui/MainForm.h"
 #include "ui/ResultTableView.h"
-#include "ui/TableActions.h"
 #include "widgets/MessageBox.h"
 
+#include <QAction>
 #include <QColor>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QTest>
 
 class TestNetScan : public QObject
@@ -38,8 +37,7 @@ class TestNetScan : public QObject
         const QModelIndex index = form->Table().index(int(row - 1), 1);
         view->scrollTo(index);
         QTest::mouseClick(view->viewport(), Qt::RightButton, {}, view->visualRect(index).center());
-        control<QMenu>(form, "TablePopup")->hide();
-        form->tableActions().PingPopup_Click();
+        control<QAction>(form, "PingPopup")->trigger();
         const auto shown = MessageBox::takeShown();
         return shown.size() == 1 ? shown[0] : MessageBox::Shown{};
     }
@@ -61,11 +59,7 @@ private Q_SLOTS:
     void init()
     {
         form = new MainForm(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
-        ScanSettings settings;
-        settings.Inter_Ping_Delay = 5;
-        settings.Ping_Timeout = 400;
-        settings.Pings_per_Node = 2;
-        form->applySettings(settings);
+        form->applySettings(ScanSettings{.Ping_Timeout = 400, .Inter_Ping_Delay = 5});
         form->show();
     }
     void cleanup()
