@@ -93,8 +93,7 @@ private Q_SLOTS:
         MainForm form(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        control<QLineEdit>(&form, "Starting_IP")->setText(QStringLiteral("10.0.0.1"));
-        control<QLineEdit>(&form, "Ending_IP")->setText(QStringLiteral("10.0.0.2"));
+        control<QLineEdit>(&form, "Starting_IP")->setText(QStringLiteral("10.0.0.1-10.0.0.2"));
         form.Scan_Button_Click(); // grows the window and shows the status bar
         control<QLabel>(&form, "NodeCount")->setText(QStringLiteral("65536"));
         control<QLabel>(&form, "IP_Status")->setText(QStringLiteral("Waiting on replies ..."));
@@ -114,13 +113,10 @@ private Q_SLOTS:
         collect(preview, problems);
         preview->close();
 
+        // The splash window as the About box, its OK button beside the longest status line.
         SplashForm splash;
-        splash.show();
-        QLabel *status = control<QLabel>(&splash, "Status");
-        status->setText(QStringLiteral("Loading Default Settings ..."));
-        collect(&splash, problems);
-        splash.WaitForUser(); // the About box: its OK button beside the status line
-        status->setText(QStringLiteral("Loading Default Settings ..."));
+        splash.WaitForUser();
+        control<QLabel>(&splash, "Status")->setText(QStringLiteral("Loading Default Settings ..."));
         collect(&splash, problems);
         problems.removeDuplicates();
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));

