@@ -27,12 +27,10 @@ class TestMainForm : public QObject
 
     MainForm *form = nullptr;
     FakeEcho *echo = nullptr;
-    int programEnds = 0;
     QLineEdit *startBox = nullptr;
     QLineEdit *endBox = nullptr;
     QPushButton *scanButton = nullptr;
     ResultTableView *view = nullptr;
-    QFrame *statusBar = nullptr;
     QMenu *popup = nullptr;
     const QByteArray savedPath = qgetenv("PATH");
 
@@ -71,17 +69,13 @@ private Q_SLOTS:
         endBox = control<QLineEdit>(form, "Ending_IP");
         scanButton = control<QPushButton>(form, "Scan_Button");
         view = control<ResultTableView>(form, "TableView");
-        statusBar = control<QFrame>(form, "StatusBar");
         popup = control<QMenu>(form, "TablePopup");
-        programEnds = 0;
-        form->setProgramEnd([this] { ++programEnds; });
         form->show();
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form));
     }
     void cleanup()
     {
-        popup->hide();
         delete form;
         qputenv("PATH", savedPath);
         QVERIFY(MessageBox::takeShown().isEmpty());
@@ -162,6 +156,7 @@ private Q_SLOTS:
                 enabled += control<QAction>(form, name)->isEnabled() ? 'E' : '.';
             return enabled + (control<QAction>(form, "ClearSelection")->isVisible() ? 'C' : '.');
         };
+        const QFrame *statusBar = control<QFrame>(form, "StatusBar");
         const int outer = form->frameGeometry().height();
         startScan("10.0.0.6", "10.0.0.5");
         const auto refusal = MessageBox::takeShown().value(0);
@@ -222,6 +217,8 @@ private Q_SLOTS:
     void closeWithWorkOutstandingWaits()
     {
         QFETCH(int, endsOnTick);
+        int programEnds = 0;
+        form->setProgramEnd([&] { ++programEnds; });
         startScan();
         QVERIFY(!form->close() && !form->isVisible() && !form->PING_Timer().isActive());
         QCOMPARE(echo->cancels, 1);
