@@ -153,12 +153,12 @@ private Q_SLOTS:
     }
 
     // A file that is not a history is moved aside and a new one started; one of a newer
-    // layout turns the history off and stays as it was.
+    // layout, or no folder for it, turns the history off and leaves all as it was.
     void unusableFile_data()
     {
         QTest::addColumn<QString>("kind");
-        for (const char *kind :
-             {"not a database", "damaged history", "another program's", "newer layout"})
+        for (const char *kind : {"not a database", "damaged history", "another program's",
+                                 "newer layout", "no folder"})
             QTest::newRow(kind) << QString::fromLatin1(kind);
     }
     void unusableFile()
@@ -166,7 +166,10 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         const QString folder = QFileInfo(path).path();
         QFile file(path);
-        if (kind == u"not a database") {
+        if (kind == u"no folder") {
+            // A file where the folder should be: what no permission setting gets round.
+            QVERIFY(QDir(folder).removeRecursively() && QFile(folder).open(QIODevice::WriteOnly));
+        } else if (kind == u"not a database") {
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(5000, 'x')));
         } else if (kind == u"another program's") {
             rawQuery(path, u"CREATE TABLE songs(title TEXT)"_s);
@@ -186,7 +189,7 @@ private Q_SLOTS:
         const ScanHistory::Opened opened = history.open(path);
         const QStringList moved =
             QDir(folder).entryList({u"history.sqlite.*.damaged"_s}, QDir::Files);
-        if (kind == u"newer layout") {
+        if (kind == u"newer layout" || kind == u"no folder") {
             QVERIFY2(!opened.ok && opened.message.startsWith(u"Could not keep the scan history"_s),
                      qPrintable(opened.message));
             QCOMPARE(fileBytes(path), bytes);
