@@ -184,7 +184,8 @@ private Q_SLOTS:
     // Two scans with the lab changed in between: 127.0.0.18 gets its route back, 127.0.0.16
     // loses it and 127.0.0.20 is renamed in the hosts file. The window's first scan exports
     // the file the program wrote, bar times and date. Every format lists exactly those
-    // changes; runs with --no-history leave the window's first scan the one compared with.
+    // changes; runs with --no-history leave the window's first scan the one compared with,
+    // and the window's comparison window lists and exports the same.
     void historyChangesAndWindowExport()
     {
         const QByteArray hosts = fileBytes(u"/etc/hosts"_s);
