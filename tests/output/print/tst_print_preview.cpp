@@ -76,8 +76,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!closing); // unloaded, not just hidden
     }
 
-    // Printed from the window, which stays at its page and zoom. Again
-    // over that file on a full disk: a box names the file and says why, the old file stays.
+    // Printed from the window, which stays at its page and zoom. Again over that file on a
+    // full disk: a box names the file and says why, and the old file stays whole.
     void printKeepsPlaceAndOldFile()
     {
         QTest::mouseClick(button("NextPageButton"), Qt::LeftButton);
