@@ -1,57 +1,31 @@
 // Checks Is_Valid_Address against a separate reading of the accepted form, a regular
 // expression: optional spaces, a canonical dotted quad, optional spaces, then optionally "/"
-// and anything. Also checks that every address Number_To_Address prints is of that form and
-// reads back as its number. Any disagreement, or a crash or exception inside, aborts.
+// and anything. Any disagreement, or a crash or exception inside, aborts.
 #include "scan/IP_Functions.h"
 
-#include <QList>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QtEndian>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 using namespace IP_Functions;
 
-namespace {
-
-bool isCanonicalQuad(const QString &text)
+static void check(const QString &text)
 {
     // ASCII digits only, and \z: PCRE's $ would also match before a final line feed.
     static const QString octet = "(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])";
     static const QRegularExpression form("\\A *" + octet + "(\\." + octet + "){3} *(/|\\z)");
-    return form.match(text).hasMatch();
-}
-
-void fail(const char *what, const QString &text)
-{
-    std::fprintf(stderr, "%s \"%s\"\n", what, qPrintable(text));
-    std::abort();
-}
-
-bool check(const QString &text)
-{
     const bool accepted = Is_Valid_Address(text); // an exception aborts the run
-    if (accepted != isCanonicalQuad(text))
-        fail(accepted ? "wrongly accepted" : "wrongly refused", text);
-    return accepted;
+    if (accepted != form.match(text).hasMatch())
+        qFatal("wrongly %s \"%s\"", accepted ? "accepted" : "refused", qPrintable(text));
 }
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const char *bytes = reinterpret_cast<const char *>(data);
     check(QString::fromLatin1(bytes, qsizetype(size)));
     check(QString::fromUtf8(bytes, qsizetype(size)));
-    if (size >= 4) {
-        const auto number = qFromUnaligned<AddressNumber>(data);
-        QString text = Number_To_Address(number);
-        if (!check(text) || Address_To_Number(text) != number)
-            fail("no round trip for", text);
-    }
     return 0;
 }
 
@@ -69,22 +43,19 @@ int main(int argc, char **argv)
     const long count = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 100000;
     QRandomGenerator random(0x5eed);
     for (long i = 0; i < count; ++i) {
-        // A valid address, then left as it is, changed in one to three places, or replaced by
-        // raw bytes.
+        // A valid address (one time in ten raw bytes instead), then left as it is or with up to
+        // three spans of up to two bytes replaced by a piece, or removed.
         QByteArray input = Number_To_Address(AddressNumber(random.generate())).toLatin1();
-        const int kind = random.bounded(10);
-        if (kind == 0) {
+        if (random.bounded(10) == 0) {
             input.resize(random.bounded(40));
             random.generate(input.begin(), input.end());
         }
-        for (int edit = kind > 1 ? random.bounded(1, 4) : 0; edit > 0; --edit) {
-            const QByteArray &piece = pieces[random.bounded(int(pieces.size()))];
+        for (int edit = random.bounded(4); edit > 0; --edit) {
             const int at = random.bounded(int(input.size()) + 1);
-            if (random.bounded(3) == 0)
-                input.remove(at, 1);
-            else
-                input.replace(at, random.bounded(2) ? 0 : qMin(piece.size(), input.size() - at),
-                              piece);
+            const int span = random.bounded(3);
+            input.replace(at, span,
+                          random.bounded(3) ? pieces[random.bounded(int(pieces.size()))]
+                                            : QByteArray());
         }
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(input.constData()),
                                std::size_t(input.size()));

@@ -1,130 +1,173 @@
+#include "startup/Startup.h"
+
 #include "app/ScanSettings.h"
-#include "app/SettingsStore.h"
+#include "app/Version.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
-#include "scan/ScanEngine.h"
-#include "startup/Startup.h"
+#include "ui/Controls.h"
 #include "ui/MainForm.h"
 #include "ui/SplashForm.h"
+#include "widgets/MessageBox.h"
+#include "widgets/WebLauncher.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
-#include <algorithm>
 
-// Holds back the splash window's first expose, as a slow window system would, and records
-// the status texts the splash paints.
-class DelayedSplashExpose : public QObject
+// Records the status texts painted, and holds back the first expose of a window (the splash
+// window's: it is the first one start-up shows) for delayMs, as a slow window system would.
+class SplashWatch : public QObject
 {
 public:
-    explicit DelayedSplashExpose(int delayMs)
-        : m_delayMs(delayMs)
-    {}
+    int delayMs = 0;
     QStringList painted;
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (auto *label = qobject_cast<QLabel *>(watched);
-            label && event->type() == QEvent::Paint &&
-            qobject_cast<SplashForm *>(label->window()) && label->objectName() == u"Status")
-            painted << label->text();
+        if (event->type() == QEvent::Paint && watched->objectName() == u"Status")
+            painted << watched->property("text").toString();
         auto *window = qobject_cast<QWindow *>(watched);
-        if (window && event->type() == QEvent::Expose && m_delayMs > 0 && !m_held &&
-            isSplash(window)) {
-            m_held = true;
-            const QRect area(QPoint(), window->size());
-            QTimer::singleShot(m_delayMs, window, [window, area] {
-                QExposeEvent late{QRegion(area)};
-                QCoreApplication::sendEvent(window, &late);
-            });
-            return true;
-        }
-        return false;
-    }
-
-private:
-    static bool isSplash(const QWindow *window)
-    {
-        return std::ranges::any_of(QApplication::topLevelWidgets(), [window](QWidget *w) {
-            return qobject_cast<SplashForm *>(w) && w->windowHandle() == window;
+        if (!window || event->type() != QEvent::Expose || delayMs == 0)
+            return false;
+        QTimer::singleShot(std::exchange(delayMs, 0), window, [window] {
+            QExposeEvent late{QRegion(QRect(QPoint(), window->size()))};
+            QCoreApplication::sendEvent(window, &late);
         });
+        return true;
     }
-
-    int m_delayMs;
-    bool m_held = false;
 };
 
+// Start-up with its splash window, and the web launcher behind the splash window's link and
+// the help pages. The launcher runs against stand-in helpers and a stand-in browser in a
+// private folder that is the whole PATH, so nothing real is ever asked or started.
 class TestStartup : public QObject
 {
     Q_OBJECT
 
-    QString storePath;
+    std::unique_ptr<QTemporaryDir> root;
+    QString boxes;
+
+    QString path(const char *name) const { return root->filePath(name); }
+    void writeFile(const char *name, const QString &text)
+    {
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0);
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    }
+    // The message boxes so far, then one line per start of the stand-in browser with each
+    // argument in brackets.
+    QString outcome()
+    {
+        for (const auto &box : MessageBox::takeShown())
+            boxes += box.title + ": " + box.text;
+        QFile file(path("calls.log"));
+        return boxes + (file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : "");
+    }
 
 private Q_SLOTS:
-    void initTestCase()
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        storePath = SettingsStore::fileName("Vantrel");
-        QVERIFY(QDir().mkpath(QFileInfo(storePath).path()));
-        QFile store(storePath);
-        QVERIFY(store.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        store.write("[ICMP]\nPINGS Per Node=4\nTimeout=1500\nTTL=64\nInter PING Delay=20\n"
-                    "[DNS]\nActive=False\n[Scan]\nReverse=True\n");
+        MessageBox::setTestMode(true);
+        boxes.clear();
+        static const QString tempBase = QDir::tempPath(); // before TMPDIR points in here
+        root = std::make_unique<QTemporaryDir>(tempBase + "/tst_web_launcher-XXXXXX");
+        QVERIFY(QDir(root->path()).mkpath("tmp") && QDir(root->path()).mkpath("applications"));
+        qputenv("PATH", root->path().toUtf8());
+        qputenv("TMPDIR", path("tmp").toUtf8());
+        qputenv("XDG_DATA_DIRS", root->path().toUtf8());
+        qunsetenv("BROWSER");
+        writeFile("browser",
+                  "#!/bin/sh\n{ printf '[%s]' \"$@\"; echo; } >> '" + path("calls.log") + "'\n");
+        writeFile("xdg-open", "#!/bin/sh\nexec browser xdg-open \"$@\"\n");
+        // Types the probe as a web page while it exists, and names $WEB_ENTRY their program.
+        writeFile("xdg-mime", "#!/bin/sh\ncase \"$2\" in\n"
+                              "filetype) [ -f \"$3\" ] && echo 'text/html; charset=utf-8';;\n"
+                              "default) [ \"$3\" = text/html ] && echo \"$WEB_ENTRY\";;\nesac\n");
+        writeFile("applications/stand-in.desktop",
+                  "[Desktop Action other]\nExec=wrong\n\n[Desktop Entry]\nName=Stand-in\n"
+                  "Exec=browser --private %U %i\n");
     }
-    void cleanupTestCase() { QFile::remove(storePath); }
+    // The probe is gone.
+    void cleanup() { QCOMPARE(QDir(path("tmp")).entryList(QDir::Files), QStringList()); }
 
-    // The splash must be on the screen, status line and all, before the stored settings are
-    // read, also when the window system exposes the new window late; a key closes it early.
-    void startsWithStoredSettings_data()
+    // The splash must be on the screen, status line and all, before the settings are read,
+    // also when the window system exposes the new window late.
+    void startsWithSettings_data()
     {
-        QTest::addColumn<bool>("keyDuringLoading");
         QTest::addColumn<int>("exposeDelayMs");
-        QTest::newRow("splash left alone") << false << 0;
-        QTest::newRow("key pressed on the splash") << true << 0;
-        QTest::newRow("slow display") << false << 150;
+        QTest::newRow("at once") << 0;
+        QTest::newRow("slow display") << 150;
     }
-    void startsWithStoredSettings()
+    void startsWithSettings()
     {
-        QFETCH(bool, keyDuringLoading);
+        SplashWatch watch;
         QFETCH(int, exposeDelayMs);
-        bool splashClosedEarly = false;
-        if (keyDuringLoading) {
-            // Runs inside start-up's first event drain, while the splash window shows.
-            QTimer::singleShot(0, this, [&] {
-                for (QWidget *w : QApplication::topLevelWidgets()) {
-                    if (auto *splash = qobject_cast<SplashForm *>(w);
-                        splash && splash->isVisible()) {
-                        QTest::keyClick(splash, Qt::Key_A);
-                        splashClosedEarly = !splash->isVisible();
-                    }
-                }
-            });
-        }
-        DelayedSplashExpose filter(exposeDelayMs);
-        qApp->installEventFilter(&filter);
+        watch.delayMs = exposeDelayMs;
+        qApp->installEventFilter(&watch);
         QStringList paintedAtLoad;
         const auto form =
             Globals::Main(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>(), [&] {
-                paintedAtLoad = filter.painted;
-                return SettingsStore::loadScanSettings();
+                paintedAtLoad = watch.painted;
+                return ScanSettings{4, 1500, 64, 20, false, true};
             });
-        qApp->removeEventFilter(&filter);
-        QVERIFY(keyDuringLoading || paintedAtLoad.contains("Loading Default Settings ..."));
-        QCOMPARE(splashClosedEarly, keyDuringLoading);
+        qApp->removeEventFilter(&watch);
+        QVERIFY(paintedAtLoad.contains("Loading Default Settings ..."));
         QVERIFY(form->isVisible());
-        const ScanSettings s = form->settings();
-        QCOMPARE((QList<int>{s.Pings_per_Node, s.Ping_Timeout, s.Ping_TTL, s.Inter_Ping_Delay,
-                             s.Resolve_DNS, s.Reverse_Scan}),
-                 (QList<int>{4, 1500, 64, 20, false, true}));
-        QCOMPARE(form->PING_Timer().interval(), 20);
-        QVERIFY(std::ranges::none_of(QApplication::topLevelWidgets(), [](QWidget *w) {
-            return qobject_cast<SplashForm *>(w) && w->isVisible();
-        }));
+        QCOMPARE(form->PING_Timer().interval(), 20); // with the settings
+    }
+
+    void openWebPage_data()
+    {
+        QTest::addColumn<QByteArray>("browserVariable");
+        QTest::addColumn<QByteArray>("entry"); // the desktop's program for web pages
+        QTest::addColumn<QString>("outcome");  // %1 is the address
+        const auto row = [](const char *name, QByteArray browser, QByteArray entry,
+                            QString outcome) {
+            QTest::newRow(name) << browser << entry << outcome;
+        };
+        row("BROWSER, first runnable", "missing:browser --new %s", "", "[--new][%1]\n");
+        row("desktop entry for the probe", "", "stand-in.desktop", "[--private][%1]\n");
+        row("entry path refused", "", "../applications/stand-in.desktop", "[xdg-open][%1]\n");
+        // Not even xdg-open: the first message only.
+        row("no browser", "", "", "Browser Not Found: Could not find default Browser");
+    }
+    void openWebPage()
+    {
+        QFETCH(QByteArray, browserVariable);
+        QFETCH(QByteArray, entry);
+        QFETCH(QString, outcome);
+        qputenv("BROWSER", browserVariable);
+        qputenv("WEB_ENTRY", entry);
+        QVERIFY(outcome.startsWith('[') || QFile::remove(path("xdg-open")));
+        // Shell metacharacters reach the browser verbatim: no shell ever sees them.
+        const auto address =
+            QString("https://a.example/x y;$(touch %1)`touch %1`&z='q\"|*>%1").arg(path("touched"));
+        Globals::Open_Web_Page(nullptr, address);
+        QTRY_COMPARE(this->outcome(), outcome.replace("%1", address));
+        QVERIFY(!QFile::exists(path("touched")));
+    }
+
+    // A help page, then the splash window's link with its pause (never the real one here),
+    // and the pointer back after each.
+    void helpPageAndSplashLink()
+    {
+        SplashForm owner;
+        int pausedSeconds = 0;
+        Globals::setPause([&](std::int16_t seconds) { pausedSeconds = seconds; });
+        const auto realPause = qScopeGuard([] { Globals::setPause({}); });
+        Globals::openHelpPage(&owner, "/FAQ.htm");
+        const QString site = "[xdg-open][" + Version::webSite();
+        QTRY_COMPARE(outcome(), site + "/FAQ.htm]\n");
+        QCOMPARE(owner.cursor().shape(), Qt::ArrowCursor);
+        QTest::mouseClick(control<QLabel>(&owner, "ZarnholtWebLink"), Qt::LeftButton);
+        QTRY_COMPARE(outcome(), site + "/FAQ.htm]\n" + site + "]\n");
+        QCOMPARE(pausedSeconds, 3);
+        QCOMPARE(owner.cursor().shape(), Qt::ArrowCursor);
     }
 };
 
