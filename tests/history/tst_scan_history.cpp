@@ -1,4 +1,5 @@
 // The history store on real SQLite files in a temporary folder.
+#include "history/ScanComparison.h"
 #include "history/ScanHistory.h"
 #include "history/ScanRecorder.h"
 #include "scan/components/ResultGrid.h"
@@ -201,6 +202,44 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(folder + u'/' + moved[0]), bytes);
         QVERIFY(history.record(scanOf("10.0.0.1", "10.0.0.9", false)) > 0);
         QCOMPARE(history.scanCount(), 1);
+    }
+
+    // The comparison's own rules, which the end-to-end runs do not reach. Rows are written
+    // "address=name", "?" for a name not known; changes "kind address then>now".
+    void compare_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("name lost is a rename")
+            << u"10.0.0.1=a"_s << u"10.0.0.1="_s << u"renamed 10.0.0.1 a>"_s;
+        QTest::newRow("unknown name is no rename")
+            << u"10.0.0.1=a 10.0.0.2=?"_s << u"10.0.0.1=? 10.0.0.2=b"_s << QString();
+        QTest::newRow("duplicates count once, first row wins")
+            << u"10.0.0.1=a 10.0.0.1=z"_s << u"10.0.0.1=a 10.0.0.1=y 10.0.0.2=b 10.0.0.2=b"_s
+            << u"new 10.0.0.2 >b"_s;
+        QTest::newRow("kinds grouped, by address value")
+            << u"10.0.0.9=g"_s << u"200.0.0.1= 10.0.0.10= 9.255.255.255="_s
+            << u"new 9.255.255.255 >|new 10.0.0.10 >|new 200.0.0.1 >|gone 10.0.0.9 g>"_s;
+    }
+    void compare()
+    {
+        const auto rowsOf = [](const QString &text) {
+            QList<HistoryRow> rows;
+            for (const QString &item : text.split(u' ', Qt::SkipEmptyParts)) {
+                const QString name = item.section(u'=', 1);
+                rows.append({item.section(u'=', 0, 0), u"1 ms"_s, name == u"?" ? QString() : name,
+                             name != u"?"});
+            }
+            return rows;
+        };
+        QFETCH(QString, then);
+        QFETCH(QString, now);
+        QStringList changes;
+        for (const auto &c : ScanComparison::compare(rowsOf(then), rowsOf(now)))
+            changes << ScanComparison::kindName(c.kind) + u' ' + c.address + u' ' + c.then + u'>' +
+                           c.now;
+        QTEST(changes.join(u'|'), "expected");
     }
 
     // A large scan goes to the history in pieces, in one transaction: killed in the middle

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+
 // Records the status texts painted, and holds back the first expose of a window (the splash
 // window's: it is the first one start-up shows) for delayMs, as a slow window system would.
 class SplashWatch : public QObject
@@ -100,14 +102,29 @@ private Q_SLOTS:
     void startsWithSettings_data()
     {
         QTest::addColumn<int>("exposeDelayMs");
-        QTest::newRow("at once") << 0;
-        QTest::newRow("slow display") << 150;
+        QTest::addColumn<bool>("keyDuringLoading"); // any key closes the splash at once
+        QTest::newRow("at once") << 0 << false;
+        QTest::newRow("slow display") << 150 << false;
+        QTest::newRow("key pressed on the splash") << 0 << true;
     }
     void startsWithSettings()
     {
         SplashWatch watch;
         QFETCH(int, exposeDelayMs);
+        QFETCH(bool, keyDuringLoading);
         watch.delayMs = exposeDelayMs;
+        bool closedEarly = false;
+        if (keyDuringLoading) {
+            // Runs inside start-up's first event drain, while the splash window shows.
+            QTimer::singleShot(0, this, [&] {
+                for (QWidget *w : QApplication::topLevelWidgets()) {
+                    if (auto *splash = qobject_cast<SplashForm *>(w); splash && w->isVisible()) {
+                        QTest::keyClick(splash, Qt::Key_A);
+                        closedEarly = splash->isHidden();
+                    }
+                }
+            });
+        }
         qApp->installEventFilter(&watch);
         QStringList paintedAtLoad;
         const auto form =
@@ -116,9 +133,13 @@ private Q_SLOTS:
                 return ScanSettings{4, 1500, 64, 20, false, true};
             });
         qApp->removeEventFilter(&watch);
-        QVERIFY(paintedAtLoad.contains("Loading Default Settings ..."));
+        QVERIFY(keyDuringLoading || paintedAtLoad.contains("Loading Default Settings ..."));
+        QCOMPARE(closedEarly, keyDuringLoading);
         QVERIFY(form->isVisible());
         QCOMPARE(form->PING_Timer().interval(), 20); // with the settings
+        QVERIFY(std::ranges::none_of(QApplication::topLevelWidgets(), [](QWidget *w) {
+            return qobject_cast<SplashForm *>(w) && w->isVisible();
+        }));
     }
 
     void openWebPage_data()
