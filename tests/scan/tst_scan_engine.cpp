@@ -273,6 +273,20 @@ private Q_SLOTS:
         QVERIFY(!engine->isRunning());
         QCOMPARE(view->dnsPercent, 100);
     }
+
+    // Near the lookup control's capacity the walk waits, so no row gets a refusal for a name.
+    void lookupGateHoldsTheWalk()
+    {
+        lookup->capacity = 12;
+        lookup->pending = 3;
+        start(u"10.0.0.1"_s, u"10.0.0.9"_s);
+        engine->PING_Timer_Timer();
+        QCOMPARE(view->ipStatus, u"Waiting on DNS ..."_s);
+        QCOMPARE(echo->sent.size(), 1);
+        lookup->pending = 2;
+        engine->PING_Timer_Timer();
+        QCOMPARE(echo->sent.size(), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestScanEngine)
