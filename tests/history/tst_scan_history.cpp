@@ -54,15 +54,20 @@ QByteArray fileBytes(const QString &path)
 // The child of killedWhileRecording: records scans of 65536 rows as the window does until
 // it is killed, saying "begin" before each. Each scan's start writes what the recorder still
 // holds of the one before.
-int recordUntilKilled(const QString &path)
+void fillTable(ResultGrid &table, int rows)
 {
-    ResultGrid table;
-    table.setRows(65536 + 1);
-    for (int i = 0; i < 65536; ++i) {
+    table.setRows(rows + 1);
+    for (int i = 0; i < rows; ++i) {
         table.setRow(i + 1);
         table.setCol(0);
         table.setText(u"10.1.%1.%2"_s.arg(i >> 8).arg(i & 255));
     }
+}
+
+int recordUntilKilled(const QString &path)
+{
+    ResultGrid table;
+    fillTable(table, 65536);
     ScanRecorder recorder(table);
     if (!recorder.open(path))
         return 1;
@@ -240,6 +245,22 @@ private Q_SLOTS:
             changes << ScanComparison::kindName(c.kind) + u' ' + c.address + u' ' + c.then + u'>' +
                            c.now;
         QTEST(changes.join(u'|'), "expected");
+    }
+
+    // A scan of several pieces is finished by the recorder's own timer, no next scan needed.
+    void largeScanFinishesBetweenEvents()
+    {
+        ResultGrid table;
+        fillTable(table, 40000);
+        ScanRecorder recorder(table);
+        QVERIFY(recorder.open(path));
+        recorder.scanStarting("10.1.0.0", "10.1.255.255", ScanSettings{});
+        recorder.scanEnded(true);
+        QVERIFY(recorder.isWriting());
+        QTRY_VERIFY(!recorder.isWriting());
+        ScanHistory reader;
+        QVERIFY(reader.open(path).ok);
+        QCOMPARE(reader.load(1)->rows.size(), 40000);
     }
 
     // A large scan goes to the history in pieces, in one transaction: killed in the middle
