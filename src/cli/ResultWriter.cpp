@@ -1,5 +1,6 @@
 #include "cli/ResultWriter.h"
 
+#include "app/GeneralDate.h"
 #include "output/CsvExport.h"
 #include "scan/components/ResultGrid.h"
 
@@ -85,9 +86,8 @@ bool writeText(ChunkedOut &out, const ResultGrid &table,
         const ScanComparison::Counts counts = ScanComparison::count(comparison->changes);
         const QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed\n"_s;
         if (!out.add(heading
-                         .arg(CsvExport::generalDate(comparison->then.started),
-                              QString::number(counts.added), QString::number(counts.gone),
-                              QString::number(counts.renamed))
+                         .arg(generalDate(comparison->then.started), QString::number(counts.added),
+                              QString::number(counts.gone), QString::number(counts.renamed))
                          .toUtf8()))
             return false;
         for (const ScanComparison::Change &change : comparison->changes) {

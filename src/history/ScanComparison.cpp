@@ -1,5 +1,6 @@
 #include "history/ScanComparison.h"
 
+#include "app/GeneralDate.h"
 #include "app/Version.h"
 #include "output/CsvExport.h"
 
@@ -167,10 +168,11 @@ QString ScanComparison::csvHeader(const ScanRecord &then, const ScanRecord &now,
     const auto scanLine = [&](const QString &which, const ScanRecord &scan) -> QString {
         return u"# "_s + which + u" scan from "_s + CsvExport::commentText(scan.firstAddress) +
                u" to "_s + CsvExport::commentText(scan.lastAddress) + u", "_s +
-               CsvExport::generalDate(scan.started, locale) + u"\r\n"_s;
+               generalDate(scan.started, locale) + u"\r\n"_s;
     };
-    return scanLine(u"Previous"_s, then) + scanLine(u"This"_s, now) +
-           u"# Compared in "_s + Version::companyName() + u' ' + Version::fileDescription() + u", Version "_s + Version::text() + u"\r\n# \r\n"_s;
+    return scanLine(u"Previous"_s, then) + scanLine(u"This"_s, now) + u"# Compared in "_s +
+           Version::companyName() + u' ' + Version::fileDescription() + u", Version "_s +
+           Version::text() + u"\r\n# \r\n"_s;
 }
 
 QString ScanComparison::csvLine(const Change &change)

@@ -1,6 +1,6 @@
 #include "ui/CompareForm.h"
 
-#include "output/CsvExport.h"
+#include "app/GeneralDate.h"
 #include "widgets/Hourglass.h"
 #include "widgets/MessageBox.h"
 #include "widgets/SaveFileDialog.h"
@@ -117,7 +117,7 @@ void CompareForm::showChanges(const ScanRecord &then, const ScanRecord &now)
     m_model->setChanges(&m_changes);
     const auto scanLine = [](const QString &which, const ScanRecord &scan) -> QString {
         return which + u" scan: "_s + scan.firstAddress + u" to "_s + scan.lastAddress + u", "_s +
-               CsvExport::generalDate(scan.started);
+               generalDate(scan.started);
     };
     Header->setText(scanLine(u"Previous"_s, then) + u'\n' + scanLine(u"This"_s, now));
     const ScanComparison::Counts counts = ScanComparison::count(m_changes);

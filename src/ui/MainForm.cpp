@@ -1,9 +1,9 @@
 #include "ui/MainForm.h"
 
+#include "app/GeneralDate.h"
 #include "app/ScanSettings.h"
 #include "app/Version.h"
 #include "history/ScanRecorder.h"
-#include "output/CsvExport.h"
 #include "output/print/PrintPreviewForm.h"
 #include "scan/AddressRange.h"
 #include "scan/ScanEngine.h"
@@ -134,7 +134,7 @@ bool MainForm::openHistory(const QString &path)
             if (role == Qt::DecorationRole)
                 return icon;
             return QString(QStringLiteral("New since ") +
-                           CsvExport::generalDate(m_history->previousScan()->started));
+                           generalDate(m_history->previousScan()->started));
         });
     return true;
 }
