@@ -64,7 +64,7 @@ class TestLayoutFit : public QObject
                 w->metaObject() == &QFrame::staticMetaObject)
                 collect(w, problems);
         }
-        for (qsizetype i = 0; i < shown.size(); ++i) {
+        for (qsizetype i = 0; i < shown.size(); ++i)
             for (qsizetype j = i + 1; j < shown.size(); ++j) {
                 const auto *a = qobject_cast<const QLabel *>(shown[i]);
                 const auto *b = qobject_cast<const QLabel *>(shown[j]);
@@ -74,7 +74,6 @@ class TestLayoutFit : public QObject
                     problems << describe(shown[i]) + QStringLiteral(" overlaps ") +
                                     describe(shown[j]);
             }
-        }
     }
 
 private Q_SLOTS:

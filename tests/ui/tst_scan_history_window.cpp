@@ -52,12 +52,11 @@ class TestScanHistoryWindow : public QObject
 
     void makeForm(bool history)
     {
-        auto e = std::make_unique<FakeEcho>();
-        auto l = std::make_unique<FakeLookup>();
-        echo = e.get();
-        lookup = l.get();
         form.reset();
-        form = std::make_unique<MainForm>(std::move(e), std::move(l));
+        form = std::make_unique<MainForm>(std::make_unique<FakeEcho>(),
+                                          std::make_unique<FakeLookup>());
+        echo = static_cast<FakeEcho *>(&form->ICMP());
+        lookup = static_cast<FakeLookup *>(&form->DNS());
         form->engine().Pings_per_Node = 1;
         form->engine().setInter_Ping_Delay(1);
         if (history)
@@ -141,7 +140,6 @@ private Q_SLOTS:
         form->Scan_Button_Click(); // STOP
         QVERIFY(!form->engine().isRunning());
         const qint64 id = form->history()->recordedId();
-        QVERIFY(id > 0);
 
         echo->reply(sent[1].tag, 0);
         lookup->answer(1, u"late-two"_s);
