@@ -125,12 +125,11 @@ private Q_SLOTS:
         if (keyDuringLoading) {
             // Runs inside start-up's first event drain, while the splash window shows.
             QTimer::singleShot(0, this, [&] {
-                for (QWidget *w : QApplication::topLevelWidgets()) {
+                for (QWidget *w : QApplication::topLevelWidgets())
                     if (auto *splash = qobject_cast<SplashForm *>(w); splash && w->isVisible()) {
                         QTest::keyClick(splash, Qt::Key_A);
                         closedEarly = splash->isHidden();
                     }
-                }
             });
         }
         qApp->installEventFilter(&watch);

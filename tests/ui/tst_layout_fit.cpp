@@ -42,12 +42,11 @@ class TestLayoutFit : public QObject
             return textRoom(QStringLiteral("100%"), 4);
         return {};
     }
-    static QString describe(const QWidget *w)
-    {
-        return QString::fromLatin1(w->metaObject()->className()) + u' ' + w->objectName();
-    }
     static void collect(const QWidget *parent, QStringList &problems)
     {
+        const auto describe = [](const QWidget *w) {
+            return QString::fromLatin1(w->metaObject()->className()) + u' ' + w->objectName();
+        };
         QList<const QWidget *> shown;
         for (const QObject *child : parent->children()) {
             const auto *w = qobject_cast<const QWidget *>(child);

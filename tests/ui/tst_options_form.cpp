@@ -75,9 +75,8 @@ private Q_SLOTS:
         store.close();
         QVERIFY(::chmod(qPrintable(folder), writable ? 0755 : 0555) == 0);
         const auto restore = qScopeGuard([&] { ::chmod(qPrintable(folder), 0755); });
-        auto echo = std::make_unique<FakeEcho>();
-        const auto &sent = echo->sent;
-        MainForm form(std::move(echo), std::make_unique<FakeLookup>());
+        MainForm form(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
+        const auto &sent = static_cast<FakeEcho &>(form.ICMP()).sent;
         const ScanSettings minimums{1, 100, 1, 1, false, true};
         form.applySettings(minimums);
         control<QLineEdit>(&form, "Starting_IP")->setText("10.0.0.0/16");
