@@ -99,7 +99,7 @@ private Q_SLOTS:
         collect(&form, problems);
         // The smallest window the user can make still keeps the top row apart.
         form.resize(10, 10);
-        QTest::qWait(1);
+        QTRY_COMPARE(form.centralWidget()->size(), form.centralWidget()->minimumSize());
         collect(&form, problems);
 
         OptionsForm options(ScanSettings{5, 5000, 255, 2001, true, false}, {}, &form); // widest
