@@ -1,8 +1,7 @@
-// The main window with scripted echo and lookup components: typing and starting
-// a scan, the window through a scan, closing with work outstanding, the table
-// with its row menu while the scan goes on writing into it, and the history's
-// mark of new addresses and its late rows after STOP. The comparison window is
-// tried on real scans (tst_net_scan_cli).
+// The main window with scripted echo and lookup components: typing and starting a scan, the
+// window through a scan, closing with work outstanding, the table with its row menu while
+// the scan goes on writing into it, and the history's mark of new addresses and its late
+// rows after STOP. The comparison window is tried on real scans (tst_net_scan_cli).
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "history/ScanRecorder.h"
@@ -103,8 +102,7 @@ class TestMainForm : public QObject
             addresses << form->Table().cellText(row, 0);
         return addresses.join(u' ');
     }
-    // Scans 10.0.0.1-6, one echo each; the addresses in `names` answer and are
-    // named so.
+    // Scans 10.0.0.1-6, one echo each; the addresses in `names` answer and are named so.
     void scan(const QHash<QString, QString> &names)
     {
         form->engine().Pings_per_Node = 1;
@@ -177,9 +175,8 @@ private Q_SLOTS:
         QVERIFY(form->engine().isRunning());
     }
 
-    // What the boxes hold after the click, then the refusal if any: a block or
-    // dash range in the starting box with an empty ending box is written out into
-    // both and scanned.
+    // What the boxes hold after the click, then the refusal if any: a block or dash range in
+    // the starting box with an empty ending box is written out into both and scanned.
     void startFromTypedRange_data()
     {
         QTest::addColumn<QString>("start");
@@ -211,9 +208,9 @@ private Q_SLOTS:
                  refusal.isEmpty() ? startBox->text().section(u'/', 0, 0) : QString());
     }
 
-    // A refused start leaves the window as it was. The first scan grows it and
-    // enables the entries that need a table, for good; resized, the layout keeps
-    // its rules; minimized, the caption counts the nodes.
+    // A refused start leaves the window as it was. The first scan grows it and enables the
+    // entries that need a table, for good; resized, the layout keeps its rules; minimized,
+    // the caption counts the nodes.
     void windowThroughScans()
     {
         const auto entries = [this] {
@@ -234,8 +231,8 @@ private Q_SLOTS:
         startScan();
         QTRY_COMPARE(form->frameGeometry().height(), 3 * outer);
         QVERIFY(statusBar->isVisible() && view->height() > 0);
-        // Column widths are kept in twips both ways, also across a clear, which
-        // resets the model; a sweep's rows are painted once, at its end.
+        // Column widths are kept in twips both ways, also across a clear, which resets the
+        // model; a sweep's rows are painted once, at its end.
         ResultGrid &table = form->Table();
         QHeaderView *header = view->horizontalHeader();
         table.setColWidth(0, 2880);
@@ -259,8 +256,7 @@ private Q_SLOTS:
         QCOMPARE(view->width(), client->width() - 2 * margin);
         // The button keeps a margin of two table margins to the right edge.
         QCOMPARE(scanButton->x() + scanButton->width(), client->width() - 2 * margin);
-        // Column 2 takes the rest of the viewport, also once rows bring a vertical
-        // scroll bar.
+        // Column 2 takes the rest of the viewport, also once rows bring a vertical scroll bar.
         for (int i = 1; i <= 40; ++i) // replies to the second scan
             echo->reply(QStringLiteral("2:10.0.0.%1;1").arg(i), 0);
         form->resize(900, 250);
@@ -290,8 +286,7 @@ private Q_SLOTS:
         QVERIFY(!form->close() && !form->isVisible() && !form->PING_Timer().isActive());
         QCOMPARE(echo->cancels, 1);
         QVERIFY(form->Exit_Timer().isActive());
-        // Counted after the window's own handler: the tick on which the program
-        // ends.
+        // Counted after the window's own handler: the tick on which the program ends.
         int ticks = 0;
         connect(&form->Exit_Timer(), &QTimer::timeout, this, [&] { ++ticks; });
         form->Exit_Timer().setInterval(5);
@@ -303,10 +298,9 @@ private Q_SLOTS:
         QVERIFY(!form->Exit_Timer().isActive());
     }
 
-    // The menu opens on a right press over a data row only, at the pointer, and
-    // makes the clicked cell the current one. The scan writes into the grid while
-    // the menu is up; each action still acts on the clicked cell's row, or on
-    // nothing once that row is gone.
+    // The menu opens on a right press over a data row only, at the pointer, and makes the
+    // clicked cell the current one. The scan writes into the grid while the menu is up; each
+    // action still acts on the clicked cell's row, or on nothing once that row is gone.
     void actionsHitTheClickedRow_data()
     {
         QTest::addColumn<QString>("action"); // the menu entry's object name
@@ -397,16 +391,16 @@ private Q_SLOTS:
         control<QAction>(form, clear ? "ClearSelection" : "DeletePopup")->trigger();
         QCOMPARE(form->Table().cellText(0, 0), QStringLiteral("IP Address"));
         QCOMPARE(listed(), clear ? "" : "10.0.0.2 10.0.0.3");
-        // The count stays until a reply; a removed address comes back with its next
-        // reply, one still listed stays single.
+        // The count stays until a reply; a removed address comes back with its next reply,
+        // one still listed stays single.
         QCOMPARE(control<QLabel>(form, "NodeCount")->text(), QStringLiteral("3"));
         echo->reply(QStringLiteral("1:10.0.0.1;2"), 0, 30);
         echo->reply(QStringLiteral("1:10.0.0.3;2"), 0, 31);
         QCOMPARE(listed(), clear ? "10.0.0.1 10.0.0.3" : "10.0.0.2 10.0.0.3 10.0.0.1");
     }
 
-    // A second scan marks its new addresses in the window only: export and report
-    // are as without a history.
+    // A second scan marks its new addresses in the window only: export and report are as
+    // without a history.
     void secondScanMarksNewAddresses()
     {
         QAction *compareAction = control<QAction>(form, "CompareSelection");
