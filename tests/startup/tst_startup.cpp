@@ -1,5 +1,6 @@
 #include "startup/Startup.h"
 
+#include "app/BuildVersion.h"
 #include "app/ScanSettings.h"
 #include "app/Version.h"
 #include "fakes/FakeEcho.h"
@@ -11,6 +12,7 @@
 #include "widgets/WebLauncher.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -43,9 +45,9 @@ public:
     }
 };
 
-// Start-up with its splash window, and the web launcher behind the splash window's link and
-// the help pages. The launcher runs against stand-in helpers and a stand-in browser in a
-// private folder that is the whole PATH, so nothing real is ever asked or started.
+// Start-up with its splash window, the splash window as the About box, and the web launcher
+// behind its link and the help pages. The launcher runs against stand-in helpers and a stand-in
+// browser in a private folder that is the whole PATH, so nothing real is ever asked or started.
 class TestStartup : public QObject
 {
     Q_OBJECT
@@ -53,6 +55,12 @@ class TestStartup : public QObject
     std::unique_ptr<QTemporaryDir> root;
     QString boxes;
 
+    static bool exposeAndActivate(QWidget *window)
+    {
+        window->show();
+        window->activateWindow();
+        return QTest::qWaitForWindowExposed(window) && QTest::qWaitForWindowActive(window);
+    }
     QString path(const char *name) const { return root->filePath(name); }
     void writeFile(const char *name, const QString &text)
     {
@@ -117,12 +125,11 @@ private Q_SLOTS:
         if (keyDuringLoading) {
             // Runs inside start-up's first event drain, while the splash window shows.
             QTimer::singleShot(0, this, [&] {
-                for (QWidget *w : QApplication::topLevelWidgets()) {
+                for (QWidget *w : QApplication::topLevelWidgets())
                     if (auto *splash = qobject_cast<SplashForm *>(w); splash && w->isVisible()) {
                         QTest::keyClick(splash, Qt::Key_A);
                         closedEarly = splash->isHidden();
                     }
-                }
             });
         }
         qApp->installEventFilter(&watch);
@@ -140,6 +147,40 @@ private Q_SLOTS:
         QVERIFY(std::ranges::none_of(QApplication::topLevelWidgets(), [](QWidget *w) {
             return qobject_cast<SplashForm *>(w) && w->isVisible();
         }));
+    }
+
+    // The About box, which is the splash window with an OK button: how it closes.
+    void aboutClosing_data()
+    {
+        QTest::addColumn<bool>("toButton"); // to the focused OK button, else to the window
+        QTest::addColumn<int>("key");       // 0: a click
+        QTest::addColumn<bool>("forward");  // the main window comes to the front
+        QTest::newRow("Enter on OK") << true << int(Qt::Key_Return) << false;
+        QTest::newRow("Esc is OK") << false << int(Qt::Key_Escape) << true;
+        QTest::newRow("OK clicked") << true << 0 << true;
+    }
+    void aboutClosing()
+    {
+        QFETCH(bool, toButton);
+        QFETCH(int, key);
+        QFETCH(bool, forward);
+        QWidget main;
+        QWidget other;
+        QVERIFY(exposeAndActivate(&main));
+        QPointer<SplashForm> about = SplashForm::showAbout(&main);
+        QVERIFY(about && exposeAndActivate(about));
+        QCOMPARE(control<QLabel>(about, "lblVersion")->text(), "Version " VANTREL_VERSION_TEXT);
+        QVERIFY(!control<QLabel>(about, "Pgm_Icon")->pixmap().isNull()); // built in
+        QVERIFY(SplashForm::showAbout(&main) == about);                  // one About box at a time
+        QVERIFY(exposeAndActivate(&other));
+        QTest::keyClick(about, Qt::Key_Shift); // a modifier alone is not yet a key
+        QVERIFY(about->isVisible());
+        QWidget *target = about;
+        if (toButton)
+            target = control<QPushButton>(about, "OK_Button");
+        key ? QTest::keyClick(target, Qt::Key(key)) : QTest::mouseClick(target, Qt::LeftButton);
+        QTRY_VERIFY(about.isNull());
+        QTRY_VERIFY(!forward || main.isActiveWindow());
     }
 
     void openWebPage_data()

@@ -42,12 +42,11 @@ class TestLayoutFit : public QObject
             return textRoom(QStringLiteral("100%"), 4);
         return {};
     }
-    static QString describe(const QWidget *w)
-    {
-        return QString::fromLatin1(w->metaObject()->className()) + u' ' + w->objectName();
-    }
     static void collect(const QWidget *parent, QStringList &problems)
     {
+        const auto describe = [](const QWidget *w) {
+            return QString::fromLatin1(w->metaObject()->className()) + u' ' + w->objectName();
+        };
         QList<const QWidget *> shown;
         for (const QObject *child : parent->children()) {
             const auto *w = qobject_cast<const QWidget *>(child);
@@ -64,7 +63,7 @@ class TestLayoutFit : public QObject
                 w->metaObject() == &QFrame::staticMetaObject)
                 collect(w, problems);
         }
-        for (qsizetype i = 0; i < shown.size(); ++i) {
+        for (qsizetype i = 0; i < shown.size(); ++i)
             for (qsizetype j = i + 1; j < shown.size(); ++j) {
                 const auto *a = qobject_cast<const QLabel *>(shown[i]);
                 const auto *b = qobject_cast<const QLabel *>(shown[j]);
@@ -74,7 +73,6 @@ class TestLayoutFit : public QObject
                     problems << describe(shown[i]) + QStringLiteral(" overlaps ") +
                                     describe(shown[j]);
             }
-        }
     }
 
 private Q_SLOTS:
@@ -101,7 +99,7 @@ private Q_SLOTS:
         collect(&form, problems);
         // The smallest window the user can make still keeps the top row apart.
         form.resize(10, 10);
-        QTest::qWait(1);
+        QTRY_COMPARE(form.centralWidget()->size(), form.centralWidget()->minimumSize());
         collect(&form, problems);
 
         OptionsForm options(ScanSettings{5, 5000, 255, 2001, true, false}, {}, &form); // widest

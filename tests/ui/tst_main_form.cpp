@@ -1,8 +1,12 @@
-// The main window with scripted echo and lookup components: typing and starting a scan,
-// the window through a scan, closing with work outstanding, and the table with its row
-// menu while the scan goes on writing into it.
+// The main window with scripted echo and lookup components: typing and starting a scan, the
+// window through a scan, closing with work outstanding, the table with its row menu while
+// the scan goes on writing into it, and the history's mark of new addresses and its late
+// rows after STOP. The comparison window is tried on real scans (tst_net_scan_cli).
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
+#include "history/ScanRecorder.h"
+#include "output/CsvExport.h"
+#include "output/ReportLayout.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/Controls.h"
@@ -11,29 +15,69 @@
 #include "widgets/MessageBox.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
+
+// What the export writes (at a fixed time) and the report's first page shows.
+static std::pair<QByteArray, QImage> exportAndReport(const ResultGrid &table)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    CsvExport::write(buffer, table, "10.0.0.1", "10.0.0.6",
+                     QDateTime(QDate(2026, 1, 1), QTime(12, 0)), QLocale::c());
+    ReportLayout report;
+    report.begin("Scan", QString());
+    report.addGrid(table);
+    report.end();
+    QImage page(600, 850, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    painter.scale(600.0 / report.pageSize().width(), 850.0 / report.pageSize().height());
+    report.paintPage(painter, 1);
+    painter.end();
+    return {buffer.data(), page};
+}
 
 class TestMainForm : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir dir;
     MainForm *form = nullptr;
     FakeEcho *echo = nullptr;
+    FakeLookup *lookup = nullptr;
     QLineEdit *startBox = nullptr;
     QLineEdit *endBox = nullptr;
     QPushButton *scanButton = nullptr;
     ResultTableView *view = nullptr;
-    QMenu *popup = nullptr;
     const QByteArray savedPath = qgetenv("PATH");
 
+    // A new main window, shown and active, in place of the old one.
+    bool newForm()
+    {
+        delete form;
+        form = new MainForm(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
+        echo = static_cast<FakeEcho *>(&form->ICMP());
+        lookup = static_cast<FakeLookup *>(&form->DNS());
+        startBox = control<QLineEdit>(form, "Starting_IP");
+        endBox = control<QLineEdit>(form, "Ending_IP");
+        scanButton = control<QPushButton>(form, "Scan_Button");
+        view = control<ResultTableView>(form, "TableView");
+        form->show();
+        form->activateWindow();
+        return QTest::qWaitForWindowActive(form);
+    }
     void startScan(const QString &from = "10.0.0.1", const QString &to = "10.0.0.5")
     {
         startBox->setText(from);
@@ -50,6 +94,38 @@ class TestMainForm : public QObject
             echo->reply(QStringLiteral("1:10.0.0.%1;1").arg(i), 0, std::int16_t(10 + i));
         QCOMPARE(form->Table().Rows(), 4);
     }
+    // The addresses listed, in table order.
+    QString listed() const
+    {
+        QStringList addresses;
+        for (qsizetype row = 1; row < form->Table().Rows(); ++row)
+            addresses << form->Table().cellText(row, 0);
+        return addresses.join(u' ');
+    }
+    // Scans 10.0.0.1-6, one echo each; the addresses in `names` answer and are named so.
+    void scan(const QHash<QString, QString> &names)
+    {
+        form->engine().Pings_per_Node = 1;
+        form->engine().setInter_Ping_Delay(1);
+        startScan("10.0.0.1", "10.0.0.6");
+        while (form->engine().isRunning()) {
+            QVERIFY(QTest::qWaitFor([&] {
+                return !echo->sent.isEmpty() || !lookup->started.isEmpty() ||
+                       !form->engine().isRunning();
+            }));
+            while (!echo->sent.isEmpty()) {
+                const FakeEcho::Sent s = echo->sent.takeFirst();
+                echo->reply(s.tag, names.contains(s.address) ? 0 : 11010);
+            }
+            while (!lookup->started.isEmpty())
+                lookup->answer(0, names.value(lookup->started.first().address));
+        }
+    }
+    // The new-address mark of table row `row` (from 1), in one role.
+    QVariant mark(int row, int role) const
+    {
+        return form->Table().data(form->Table().index(row - 1, 0), role);
+    }
     // Where on the screen the click was.
     QPoint rightClickCell(int dataRow, int col)
     {
@@ -60,23 +136,10 @@ class TestMainForm : public QObject
 
 private Q_SLOTS:
     void initTestCase() { MessageBox::setTestMode(true); }
-    void init()
-    {
-        auto e = std::make_unique<FakeEcho>();
-        echo = e.get();
-        form = new MainForm(std::move(e), std::make_unique<FakeLookup>());
-        startBox = control<QLineEdit>(form, "Starting_IP");
-        endBox = control<QLineEdit>(form, "Ending_IP");
-        scanButton = control<QPushButton>(form, "Scan_Button");
-        view = control<ResultTableView>(form, "TableView");
-        popup = control<QMenu>(form, "TablePopup");
-        form->show();
-        form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form));
-    }
+    void init() { QVERIFY(newForm()); }
     void cleanup()
     {
-        delete form;
+        delete std::exchange(form, nullptr);
         qputenv("PATH", savedPath);
         QVERIFY(MessageBox::takeShown().isEmpty());
     }
@@ -235,43 +298,31 @@ private Q_SLOTS:
         QVERIFY(!form->Exit_Timer().isActive());
     }
 
-    // The row menu opens on a right press over a data row only.
-    void rowMenuOnlyOverDataRows()
-    {
-        listThreeRows();
-        const QRect lastRow = view->visualRect(form->Table().index(2, 1));
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, lastRow.center());
-        QTest::mouseClick(view->viewport(), Qt::RightButton, {},
-                          lastRow.bottomLeft() + QPoint(5, 20));
-        QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::RightButton, {}, QPoint(5, 5));
-        QVERIFY(!popup->isVisible());
-    }
-
-    // The menu opens at the pointer and makes the clicked cell the current one. The scan
-    // writes into the grid while the menu is up; each action still acts on the clicked
-    // cell's row, or on nothing once that row is gone.
+    // The menu opens on a right press over a data row only, at the pointer, and makes the
+    // clicked cell the current one. The scan writes into the grid while the menu is up; each
+    // action still acts on the clicked cell's row, or on nothing once that row is gone.
     void actionsHitTheClickedRow_data()
     {
-        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("action"); // the menu entry's object name
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<int>("clickedRow");
         QTest::addColumn<QString>("outcome");
-        const QString rest = QStringLiteral("10.0.0.2 10.0.0.3 10.0.0.4");
         const auto row = [](const char *name, const char *action, const char *meanwhile,
                             int clickedRow, const QString &outcome) {
             QTest::newRow(name) << QString(action) << QString(meanwhile) << clickedRow << outcome;
         };
-        row("copy, a reply", "copy", "reply", 1, "11 ms");
-        row("delete, a lookup answer", "delete", "answer", 1, rest);
+        row("copy, a reply", "CopyPopup", "reply", 1, "11 ms");
+        row("delete, a lookup answer", "DeletePopup", "answer", 1, "10.0.0.2 10.0.0.3 10.0.0.4");
         // Any column: the address comes from column 0; the scan's hourglass stays.
-        row("ping, a lookup answer", "ping", "answer", 1,
+        row("ping, a lookup answer", "PingPopup", "answer", 1,
             "10.0.0.1|PING 10.0.0.1|10.0.0.1 responded in 7 milliseconds");
         // Where the companion program is missing, a box says where to get it.
-        row("browse, not installed", "browse", "reply", 1,
-            "Zarnholt Lumtrace is not installed\nVisit https://www.zarnholt.example for a copy.");
-        row("copy, row deleted", "copy", "gone", 1, "before");
-        row("ping, row deleted", "ping", "gone", 1, "");
-        row("delete, a row above deleted", "delete", "gone", 2, "10.0.0.3");
+        row("browse, not installed", "BrowsePopup", "reply", 1,
+            "Zarnholt Lumtrace is not installed\nVisit "
+            "https://www.zarnholt.example for a copy.");
+        row("copy, row deleted", "CopyPopup", "gone", 1, "before");
+        row("ping, row deleted", "PingPopup", "gone", 1, "");
+        row("delete, a row above deleted", "DeletePopup", "gone", 2, "10.0.0.3");
     }
     void actionsHitTheClickedRow()
     {
@@ -284,6 +335,13 @@ private Q_SLOTS:
         form->engine().Resolve_DNS = true;
         echo->sent.clear();
         echo->roundTrip = 7;
+        const QMenu *popup = control<QMenu>(form, "TablePopup");
+        const QRect lastRow = view->visualRect(form->Table().index(2, 1));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, lastRow.center());
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {},
+                          lastRow.bottomLeft() + QPoint(5, 20));
+        QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::RightButton, {}, QPoint(5, 5));
+        QVERIFY(!popup->isVisible());
         const QPoint clicked = rightClickCell(clickedRow, 1);
         QVERIFY(popup->isVisible() && (popup->pos() - clicked).manhattanLength() <= 2);
         QCOMPARE(form->Table().Row(), clickedRow);
@@ -293,24 +351,19 @@ private Q_SLOTS:
         } else {
             echo->reply(QStringLiteral("1:10.0.0.4;1"), 0, 14);
             if (meanwhile == u"answer")
-                static_cast<FakeLookup &>(form->DNS()).answer(0, QStringLiteral("four.example"));
+                lookup->answer(0, QStringLiteral("four.example"));
         }
-        if (action == u"copy") {
-            control<QAction>(form, "CopyPopup")->trigger();
-            QCOMPARE(QGuiApplication::clipboard()->text(), outcome);
-        } else if (action == u"delete") {
-            control<QAction>(form, "DeletePopup")->trigger();
-            QStringList left;
-            for (qsizetype row = 1; row < form->Table().Rows(); ++row)
-                left << form->Table().cellText(row, 0);
-            QCOMPARE(left.join(u' '), outcome);
-        } else if (action == u"browse") {
-            qputenv("PATH", "/nonexistent");
-            control<QAction>(form, "BrowsePopup")->trigger();
-            QCOMPARE(MessageBox::takeShown().value(0).text, outcome);
-        } else {
-            control<QAction>(form, "PingPopup")->trigger();
-            QString seen; // the address sent, then each box's title and text
+        qputenv("PATH",
+                "/nonexistent"); // the companion program is never found here
+        control<QAction>(form, qPrintable(action))->trigger();
+        QString seen;
+        if (action == u"CopyPopup") {
+            seen = QGuiApplication::clipboard()->text();
+        } else if (action == u"DeletePopup") {
+            seen = listed();
+        } else if (action == u"BrowsePopup") {
+            seen = MessageBox::takeShown().value(0).text;
+        } else { // the address sent, then each box's title and text
             for (const auto &sent : std::as_const(echo->sent)) {
                 QVERIFY(sent.tag == u"Interactive" && !sent.async);
                 seen += sent.address;
@@ -319,9 +372,9 @@ private Q_SLOTS:
                 seen += u'|' + box.title + u'|' + box.text;
                 QCOMPARE(box.icon, MessageBox::Icon::Information);
             }
-            QCOMPARE(seen, outcome);
             QCOMPARE(form->cursor().shape(), Qt::WaitCursor);
         }
+        QCOMPARE(seen, outcome);
     }
 
     void removalsKeepLaterRepliesInStep_data()
@@ -336,16 +389,73 @@ private Q_SLOTS:
         listThreeRows();
         rightClickCell(1, 0);
         control<QAction>(form, clear ? "ClearSelection" : "DeletePopup")->trigger();
-        const qsizetype left = clear ? 1 : 3;
-        QCOMPARE(form->Table().Rows(), left);
         QCOMPARE(form->Table().cellText(0, 0), QStringLiteral("IP Address"));
+        QCOMPARE(listed(), clear ? "" : "10.0.0.2 10.0.0.3");
         // The count stays until a reply; a removed address comes back with its next reply,
         // one still listed stays single.
         QCOMPARE(control<QLabel>(form, "NodeCount")->text(), QStringLiteral("3"));
         echo->reply(QStringLiteral("1:10.0.0.1;2"), 0, 30);
         echo->reply(QStringLiteral("1:10.0.0.3;2"), 0, 31);
-        QCOMPARE(form->Table().Rows(), clear ? 3 : 4);
-        QCOMPARE(form->Table().cellText(left, 0), QStringLiteral("10.0.0.1"));
+        QCOMPARE(listed(), clear ? "10.0.0.1 10.0.0.3" : "10.0.0.2 10.0.0.3 10.0.0.1");
+    }
+
+    // A second scan marks its new addresses in the window only: export and report are as
+    // without a history.
+    void secondScanMarksNewAddresses()
+    {
+        QAction *compareAction = control<QAction>(form, "CompareSelection");
+        QVERIFY(form->openHistory(dir.filePath("marks.sqlite")));
+        scan({{"10.0.0.1", "a"}, {"10.0.0.2", "b"}});
+        QVERIFY(!compareAction->isEnabled());
+        QVERIFY(mark(1, Qt::DecorationRole).isNull());
+        const QDateTime firstStart = form->history()->currentScan().started;
+
+        const QHash<QString, QString> second = {{"10.0.0.1", "a"}, {"10.0.0.3", "c"}};
+        scan(second);
+        QVERIFY(compareAction->isEnabled());
+        QCOMPARE(form->Table().cellText(2, 0), QStringLiteral("10.0.0.3"));
+        QVERIFY(!mark(2, Qt::DecorationRole).value<QIcon>().isNull());
+        QCOMPARE(mark(2, Qt::ToolTipRole).toString(),
+                 QStringLiteral("New since ") + CsvExport::generalDate(firstStart));
+        QVERIFY(mark(1, Qt::DecorationRole).isNull() && mark(1, Qt::ToolTipRole).isNull());
+
+        const auto withHistory = exportAndReport(form->Table());
+        QVERIFY(newForm());
+        scan(second);
+        QVERIFY(mark(2, Qt::DecorationRole).isNull());
+        QVERIFY(exportAndReport(form->Table()) == withHistory);
+    }
+
+    // Replies and names that come after STOP join the record of the stopped scan.
+    void rowsAfterStopJoinTheRecord()
+    {
+        QVERIFY(form->openHistory(dir.filePath("late.sqlite")));
+        form->engine().Pings_per_Node = 1;
+        form->engine().setInter_Ping_Delay(20);
+        startScan("10.0.0.1", "10.0.0.200");
+        QTRY_VERIFY(echo->sent.size() >= 2);
+        const QList<FakeEcho::Sent> sent = std::exchange(echo->sent, {});
+        echo->reply(sent[0].tag, 0);
+        form->Scan_Button_Click(); // STOP
+        QVERIFY(!form->engine().isRunning());
+        const qint64 id = form->history()->recordedId();
+
+        echo->reply(sent[1].tag, 0);
+        lookup->answer(1, QStringLiteral("late-two"));
+        lookup->answer(0, QStringLiteral("late-one"));
+        form->history()->setLateInterval(1);
+        form->history()->scanEnded(false); // a second end changes nothing
+        form->history()->flushLate();
+
+        ScanHistory reader;
+        QVERIFY(reader.open(dir.filePath("late.sqlite")).ok);
+        const std::optional<ScanRecord> kept = reader.load(id);
+        QVERIFY(kept && !kept->completed);
+        QStringList rows;
+        for (const HistoryRow &row : kept->rows)
+            rows << row.address + u' ' + row.name;
+        QCOMPARE(rows, QStringList({sent[0].address + QStringLiteral(" late-one"),
+                                    sent[1].address + QStringLiteral(" late-two")}));
     }
 };
 

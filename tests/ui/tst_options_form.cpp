@@ -54,14 +54,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("slider"); // the interval slider, one below the interval
         QTest::addColumn<bool>("applied");
         QTest::addColumn<bool>("writable"); // the store's folder
-        const auto row = [](const char *name, int key, int slider, bool applied, bool writable) {
-            QTest::newRow(name) << key << slider << applied << writable;
-        };
-        row("OK, shortest interval", Qt::Key_Space, 0, true, true);
-        row("Enter, longest interval, store not writable", Qt::Key_Return, 2000, true, false);
-        row("Cancel button", Qt::Key_Space, 99, false, true);
-        row("Esc", Qt::Key_Escape, 99, false, true);
-        row("close box", 0, 99, false, true);
+        QTest::newRow("OK, shortest interval") << int(Qt::Key_Space) << 0 << true << true;
+        QTest::newRow("Enter, longest interval, store not writable")
+            << int(Qt::Key_Return) << 2000 << true << false;
+        QTest::newRow("Cancel button") << int(Qt::Key_Space) << 99 << false << true;
+        QTest::newRow("Esc") << int(Qt::Key_Escape) << 99 << false << true;
+        QTest::newRow("close box") << 0 << 99 << false << true;
     }
     void closing()
     {
@@ -77,9 +75,8 @@ private Q_SLOTS:
         store.close();
         QVERIFY(::chmod(qPrintable(folder), writable ? 0755 : 0555) == 0);
         const auto restore = qScopeGuard([&] { ::chmod(qPrintable(folder), 0755); });
-        auto echo = std::make_unique<FakeEcho>();
-        const auto &sent = echo->sent;
-        MainForm form(std::move(echo), std::make_unique<FakeLookup>());
+        MainForm form(std::make_unique<FakeEcho>(), std::make_unique<FakeLookup>());
+        const auto &sent = static_cast<FakeEcho &>(form.ICMP()).sent;
         const ScanSettings minimums{1, 100, 1, 1, false, true};
         form.applySettings(minimums);
         control<QLineEdit>(&form, "Starting_IP")->setText("10.0.0.0/16");

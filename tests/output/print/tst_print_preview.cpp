@@ -15,7 +15,7 @@
 #include <QTest>
 
 // Each test opens the preview of a report of several pages: the caption row and 200 empty
-// rows, each a line like an address.
+// rows of three columns, each a line like an address.
 class TestPrintPreview : public QObject
 {
     Q_OBJECT
@@ -46,7 +46,6 @@ private Q_SLOTS:
     void init()
     {
         main = new QWidget;
-        table.setCols(3);
         table.setRows(201);
         PrintPreviewForm::Preview(main, "10.0.0.1", "10.0.0.9", table);
         form = PrintPreviewForm::instance();
