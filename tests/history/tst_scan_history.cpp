@@ -72,12 +72,10 @@ int recordUntilKilled(const QString &path)
     ScanRecorder recorder(table);
     if (!recorder.open(path))
         return 1;
-    ScanSettings settings;
-    settings.Resolve_DNS = false;
     for (;;) {
         std::fputs("begin\n", stdout);
         std::fflush(stdout);
-        recorder.scanStarting("10.1.0.0", "10.1.255.255", settings);
+        recorder.scanStarting("10.1.0.0", "10.1.255.255", {.Resolve_DNS = false});
         recorder.scanEnded(true);
     }
 }
