@@ -18,7 +18,7 @@ class TestScanEngine : public QObject
     std::unique_ptr<FakeLookup> lookup;
     std::unique_ptr<ResultGrid> grid;
     std::unique_ptr<FakeScanView> view;
-    std::unique_ptr<ScanEngine> engine; // uses the others, so goes first
+    std::unique_ptr<ScanEngine> engine; // uses the others: cleanup() ends it before they go
 
     void start(const QString &from, const QString &to)
     {
