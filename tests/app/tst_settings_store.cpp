@@ -19,6 +19,7 @@ class TestSettingsStore : public QObject
     Q_OBJECT
 
     QString path;
+    int m_edits = 0;
 
     static QList<int> values(const ScanSettings &s)
     {
@@ -64,9 +65,10 @@ private Q_SLOTS:
         QFile file(path);
         QVERIFY(QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
                 file.write(ini + '\n') && file.flush());
-        // QSettings keeps parsed files while their time stamp and size stay the same.
-        static int edits = 0;
-        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-++edits),
+        // QSettings keeps parsed files while their time stamp and size stay the same: each
+        // edit is dated a second before the last.
+        ++m_edits;
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-m_edits),
                                  QFileDevice::FileModificationTime));
         QTEST(values(SettingsStore::loadScanSettings())[setting], "expected");
     }

@@ -28,8 +28,7 @@ struct ScanProgram
                            const QStringList &runner = {})
     {
         QProcess process;
-        if (!stdoutFile.isEmpty())
-            process.setStandardOutputFile(stdoutFile);
+        process.setStandardOutputFile(stdoutFile); // an empty name keeps it for reading
         start(process, arguments.split(u' ', Qt::SkipEmptyParts), runner);
         const bool ended =
             process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;

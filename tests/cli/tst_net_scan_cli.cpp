@@ -54,10 +54,7 @@ bool run(const QString &command)
 // The window scans `range` (typed as a dash range in the starting box alone) to the end.
 bool windowScan(MainForm &form, const QString &range)
 {
-    ScanSettings settings; // two pings each
-    settings.Ping_Timeout = 400;
-    settings.Inter_Ping_Delay = 5;
-    form.applySettings(settings);
+    form.applySettings({.Ping_Timeout = 400, .Inter_Ping_Delay = 5}); // two pings each
     form.show();
     control<QLineEdit>(&form, "Ending_IP")->clear();
     control<QLineEdit>(&form, "Starting_IP")->setText(range);

@@ -1,5 +1,7 @@
 #include "scan/IP_Functions.h"
 
+#include "scan/AddressRange.h"
+
 #include <QTest>
 
 using namespace IP_Functions;
@@ -7,7 +9,8 @@ using namespace Qt::StringLiterals;
 
 // fuzz_is_valid_address judges the accepted form against random input; these rows are the
 // readings it cannot judge: how text that is not an address still turns into a number, where
-// that overflows, and the number reader behind the octets and the settings file.
+// that overflows, and the number reader behind the octets and the settings file. Then the
+// range forms built on the address reader.
 class TestIpFunctions : public QObject
 {
     Q_OBJECT
@@ -67,6 +70,42 @@ private Q_SLOTS:
             QVERIFY_THROWS_EXCEPTION(OverflowError, To_Int16(Read_Number(text)));
         else
             QCOMPARE(int(To_Int16(Read_Number(text))), int16);
+    }
+
+    // A tab splits the text into the two-address form; otherwise it is one text. The outcome
+    // is "first last size", or the refusal.
+    void rangeForms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("outcome");
+        const auto row = [](const char *name, const QString &text, const QString &outcome) {
+            QTest::newRow(name) << text << outcome;
+        };
+        row("dash with spaces", u" 10.0.0.1 - 10.0.0.2 "_s, u"10.0.0.1 10.0.0.2 2"_s);
+        row("block from inner address", u"10.1.2.77/24"_s, u"10.1.2.0 10.1.2.255 256"_s);
+        row("/0", u"10.0.0.1/0"_s, u"0.0.0.0 255.255.255.255 4294967296"_s);
+        row("across the sign", u"127.255.255.254-128.0.0.1"_s, u"127.255.255.254 128.0.0.1 4"_s);
+        row("leading zero in block", u"10.0.0.01/24"_s,
+            u"\"10.0.0.01\" is not a valid IPv4 address."_s);
+        row("prefix 33", u"10.0.0.0/33"_s, u"The prefix length 33 is outside 0 to 32."_s);
+        row("negative prefix", u"10.0.0.0/-1"_s,
+            u"\"/-1\" has no prefix length: expected a number from 0 to 32."_s);
+        row("junk after prefix", u"10.0.0.0/24x"_s, u"Unexpected \"x\" after the prefix length."_s);
+        row("missing end", u"10.0.0.1-"_s, u"An address is missing."_s);
+        row("slash in pair", u"10.0.0.1/24\t10.0.0.9"_s,
+            u"\"10.0.0.1/24\" is not a valid IPv4 address."_s);
+    }
+
+    void rangeForms()
+    {
+        QFETCH(QString, text);
+        const QStringList pair = text.split(u'\t');
+        const AddressRange::Parsed parsed =
+            pair.size() == 2 ? AddressRange::parse(pair[0], pair[1]) : AddressRange::parse(text);
+        const auto &range = parsed.range;
+        QTEST(range ? u"%1 %2 %3"_s.arg(range->firstText(), range->lastText()).arg(range->size())
+                    : parsed.error,
+              "outcome");
     }
 };
 

@@ -121,9 +121,9 @@ private Q_SLOTS:
 
     void sweepPastSequenceWrap_data()
     {
-        QTest::addColumn<int>("choice");
-        QTest::newRow("datagram") << int(Choice::DatagramOnly);
-        QTest::newRow("raw") << int(Choice::RawOnly);
+        QTest::addColumn<Choice>("choice");
+        QTest::newRow("datagram") << Choice::DatagramOnly;
+        QTest::newRow("raw") << Choice::RawOnly;
     }
 
     // 70,000 requests, each sent from an answer's handler, pass the 16-bit sequence number
@@ -131,9 +131,9 @@ private Q_SLOTS:
     // again. The last answer's handler cancels those three, which report in sending order.
     void sweepPastSequenceWrap()
     {
-        QFETCH(int, choice);
-        const int total = 70000, window = choice == int(Choice::RawOnly) ? 1000 : 2000;
-        IcmpEcho echo{Choice(choice)};
+        QFETCH(Choice, choice);
+        const int total = 70000, window = choice == Choice::RawOnly ? 1000 : 2000;
+        IcmpEcho echo{choice};
         for (int i = 1; i <= 3; ++i) { // later ones end sooner
             echo.setEchoTimeout(600000 - i * 1000);
             echo.setEchoTag(u"silent%1"_s.arg(i));
@@ -169,12 +169,12 @@ private Q_SLOTS:
 
     void waitingSendHoldsBackOthers_data()
     {
-        QTest::addColumn<int>("choice");
+        QTest::addColumn<Choice>("choice");
         QTest::addColumn<int>("errorType"); // forged: TTL expired or destination unreachable
         QTest::addColumn<bool>("innerOptions");
         QTest::addColumn<int>("ttl");
         QTest::addColumn<int>("onTheWire");
-        const int datagram = int(Choice::DatagramOnly), raw = int(Choice::RawOnly);
+        const Choice datagram = Choice::DatagramOnly, raw = Choice::RawOnly;
         QTest::newRow("datagram expired, ttl 7") << datagram << 11 << false << 7 << 7;
         QTest::newRow("datagram, ttl 300 clamped") << datagram << 3 << false << 300 << 255;
         QTest::newRow("raw expired, ttl 0 clamped") << raw << 11 << false << 0 << 1;
@@ -191,14 +191,14 @@ private Q_SLOTS:
     // event loop is busy and keeps the time the kernel got it.
     void waitingSendHoldsBackOthers()
     {
-        QFETCH(int, choice);
+        QFETCH(Choice, choice);
         QFETCH(int, errorType);
         QFETCH(bool, innerOptions);
         QFETCH(int, ttl);
         NoKernelReplies silence;
         QVERIFY(silence.ok);
         Probe probe;
-        IcmpEcho echo{Choice(choice)};
+        IcmpEcho echo{choice};
         Recorder recorder(echo);
         echo.setEchoData(u"Vantrel banner"_s);
         echo.setEchoTTL(ttl);
