@@ -1,7 +1,5 @@
 #pragma once
 
-#include "app/GeneralDate.h"
-
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
@@ -31,9 +29,6 @@ Result write(QIODevice &device, const ResultGrid &table, const QString &startTex
 // AtomicFile: on any failure the old file stays byte-identical and `error` says why.
 Result writeFile(const QString &path, const ResultGrid &table, const QString &startText,
                  const QString &endText, const QDateTime &now, const QLocale &locale = QLocale());
-
-// The stamp of the export's third line, under the name its readers first knew.
-using ::generalDate;
 
 // One field as a data line writes it, and a text made fit for a comment line; for other
 // lists in the same form.

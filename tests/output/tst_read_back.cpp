@@ -1,4 +1,5 @@
 #include "app/BuildVersion.h"
+#include "app/GeneralDate.h"
 #include "output/CsvExport.h"
 #include "output/ReportLayout.h"
 #include "output/RtfFooter.h"

@@ -2,6 +2,7 @@
 // window through a scan, closing with work outstanding, the table with its row menu while
 // the scan goes on writing into it, and the history's mark of new addresses and its late
 // rows after STOP. The comparison window is tried on real scans (tst_net_scan_cli).
+#include "app/GeneralDate.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "history/ScanRecorder.h"
@@ -416,7 +417,7 @@ private Q_SLOTS:
         QCOMPARE(form->Table().cellText(2, 0), QStringLiteral("10.0.0.3"));
         QVERIFY(!mark(2, Qt::DecorationRole).value<QIcon>().isNull());
         QCOMPARE(mark(2, Qt::ToolTipRole).toString(),
-                 QStringLiteral("New since ") + CsvExport::generalDate(firstStart));
+                 QStringLiteral("New since ") + generalDate(firstStart));
         QVERIFY(mark(1, Qt::DecorationRole).isNull() && mark(1, Qt::ToolTipRole).isNull());
 
         const auto withHistory = exportAndReport(form->Table());
