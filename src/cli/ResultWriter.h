@@ -3,6 +3,7 @@
 #include "cli/ScanOptions.h"
 #include "history/ScanComparison.h"
 #include "history/ScanRecord.h"
+#include "scan/ScanEngine.h"
 
 #include <QDateTime>
 #include <QString>
@@ -28,6 +29,7 @@ struct Summary
     ScanOptions options;
     QDateTime started, ended; // UTC
     bool interrupted = false;
+    ScanEngine::SlotWaits waits;
     // Written after the rows when asked for and an earlier scan exists.
     std::optional<Comparison> comparison;
 };

@@ -10,7 +10,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr ScanSettings::Range RateRange{1, 10000};
+constexpr ScanSettings::Range RateRange{1, 100000};
 
 // A whole decimal number within `range`, or a message naming the option and its range.
 std::optional<int> wholeNumber(const QString &optionName, const QString &text,
@@ -148,7 +148,7 @@ these options override them for this run and nothing is saved.
   -t, --timeout MS    echo time-out in milliseconds, 100-5000
       --ttl N         time-to-live of the requests, 1-255
   -i, --delay MS      delay between two addresses in milliseconds, 1-2001
-      --rate N        addresses per second, 1-10000, handed out evenly; overrides --delay
+      --rate N        addresses per second, 1-100000, handed out evenly; overrides --delay
   -n, --no-dns        no reverse name lookups
       --inverted      list the addresses that do not answer, with the reason, instead
 

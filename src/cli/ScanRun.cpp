@@ -110,6 +110,12 @@ int ScanRun::exec()
     progress.stop();
     summary.ended = QDateTime::currentDateTimeUtc();
     summary.interrupted = stoppedBy != 0;
+    summary.waits = engine.slotWaits();
+    if (summary.waits.count > 0 && !o.quiet) {
+        message(u"The request table was full %1 times; the sweep waited %2 s in all for free "
+                "places (no address was skipped)."_s.arg(summary.waits.count)
+                    .arg(double(summary.waits.walkPausedNs) / 1e9, 0, 'f', 1));
+    }
     if (recorder && !o.noHistory)
         recorder->flushLate(); // the whole scan, with rows listed after a stop
     if (recorder && comparing) {

@@ -19,7 +19,9 @@ const QString WaitingOnDns = QStringLiteral("Waiting on DNS ...");
 const QString WaitingOnReplies = QStringLiteral("Waiting on replies ...");
 const QString ScanCompleted = QStringLiteral("Scan Completed");
 constexpr int LookupHeadroom = 10;
-constexpr std::int64_t MaxCatchUp = 4; // addresses one late tick may hand out
+// After a stall the walk catches up at no more than twice its pace, never in one burst.
+constexpr std::int64_t CatchUpFactor = 2;
+constexpr std::int64_t NsPerSecond = 1'000'000'000;
 
 // A percentage bar holds a whole number 0..100; halves go to the even neighbour.
 int wholePercent(double value)
@@ -51,6 +53,11 @@ ScanEngine::ScanEngine(EchoControl &echo, LookupControl &lookup, ResultGrid &tab
     connect(&m_echo, &EchoControl::EchoReply, this, &ScanEngine::ICMP_EchoReply);
     connect(&m_lookup, &LookupControl::LookupAnswer, this, &ScanEngine::DNS_LookupAnswer);
     connect(&m_table, &ResultGrid::rowsRemovedFromTable, this, &ScanEngine::forgetRows);
+    // Held lookups start after the answer that made room has been delivered: the control
+    // still counts that one while its handler runs.
+    m_heldLookupTimer.setSingleShot(true);
+    m_heldLookupTimer.setInterval(0);
+    connect(&m_heldLookupTimer, &QTimer::timeout, this, &ScanEngine::startHeldLookups);
 }
 
 void ScanEngine::setInter_Ping_Delay(int milliseconds)
@@ -128,6 +135,10 @@ void ScanEngine::scanStart()
     m_lookupsOutstanding = 0;
     m_echoesOutstanding = 0;
     m_allHandedOut = false;
+    m_heldRequests.clear();
+    m_heldLookups.clear();
+    m_slotWaits = {};
+    m_walkWaitingSince = -1;
     m_state.Sent_Count = 0;
     m_state.Current_Address = m_state.Start_Address;
     sendRequest(Number_To_Address(m_state.Current_Address), 1);
@@ -141,6 +152,9 @@ void ScanEngine::scanStart()
 void ScanEngine::scanStop(bool completed)
 {
     m_running = false;
+    walkWaits(false);
+    // A stop sends nothing more: requests still waiting for room are dropped.
+    m_heldRequests.clear();
     m_view.showRunning(false);
     m_pingTimer.stop();
     m_view.beep();
@@ -159,13 +173,55 @@ void ScanEngine::sendRequest(const QString &address, std::int64_t attempt)
     m_echo.SendEcho(address);
 }
 
+bool ScanEngine::echoHasRoom() const
+{
+    return m_echo.EchoesPending() < m_echo.EchoCapacity();
+}
+
+bool ScanEngine::lookupHasRoom() const
+{
+    return m_heldLookups.empty() &&
+           m_lookup.LookupCapacity() - m_lookup.LookupsPending() >= LookupHeadroom;
+}
+
+void ScanEngine::sendOrHold(const QString &address, std::int64_t attempt)
+{
+    if (m_heldRequests.empty() && echoHasRoom()) {
+        sendRequest(address, attempt);
+        return;
+    }
+    m_heldRequests.push_back({address, attempt});
+    ++m_slotWaits.count;
+}
+
+void ScanEngine::sendHeld()
+{
+    while (!m_heldRequests.empty() && echoHasRoom()) {
+        const HeldRequest held = std::move(m_heldRequests.front());
+        m_heldRequests.pop_front();
+        sendRequest(held.address, held.attempt);
+    }
+}
+
+void ScanEngine::walkWaits(bool waiting)
+{
+    if (waiting && m_walkWaitingSince < 0) {
+        m_walkWaitingSince = m_clock();
+        ++m_slotWaits.count;
+    } else if (!waiting && m_walkWaitingSince >= 0) {
+        m_slotWaits.walkPausedNs += m_clock() - m_walkWaitingSince;
+        m_walkWaitingSince = -1;
+    }
+}
+
 void ScanEngine::completeIfDone()
 {
     if (!m_allHandedOut)
         return;
-    if (m_echoesOutstanding > 0 || m_lookupsOutstanding > 0) {
+    const bool echoesToCome = m_echoesOutstanding > 0 || !m_heldRequests.empty();
+    if (echoesToCome || m_lookupsOutstanding > 0) {
         if (m_running)
-            m_view.setIpStatus(m_echoesOutstanding > 0 ? WaitingOnReplies : WaitingOnDns);
+            m_view.setIpStatus(echoesToCome ? WaitingOnReplies : WaitingOnDns);
         return;
     }
     m_view.setIpStatus(ScanCompleted);
@@ -175,27 +231,52 @@ void ScanEngine::completeIfDone()
 
 void ScanEngine::PING_Timer_Timer()
 {
-    if (m_lookup.LookupCapacity() - m_lookup.LookupsPending() < LookupHeadroom) {
+    sendHeld();
+    if (!lookupHasRoom()) {
         m_view.setIpStatus(WaitingOnDns);
         restartPacing();
         return;
     }
     // The timer drops intervals it could not keep; a late tick hands out what fell due
-    // meanwhile, a few at most, so the delay between requests holds on a busy machine.
+    // meanwhile, at most twice the tick's share, so the pace holds on a busy machine.
     const std::int64_t interval = std::int64_t{m_pingTimer.interval()} * 1'000'000;
     const std::int64_t elapsed = m_clock() - m_pacingStart;
     const std::int64_t handedOut = m_state.Sent_Count - m_pacingBase;
-    std::int64_t batch = 0;
+    std::int64_t due = 0;
+    std::int64_t perSecond = 0;
+    std::int64_t mostPerTick = CatchUpFactor;
     if (m_addressRate > 0) {
         // Ticks and the rate do not divide evenly: a tick may owe nothing yet.
-        const std::int64_t perTick = std::max<std::int64_t>(1, m_addressRate / 1000);
-        batch = std::clamp<std::int64_t>(elapsed * m_addressRate / 1'000'000'000 - handedOut, 0,
-                                         perTick * MaxCatchUp);
+        perSecond = m_addressRate;
+        due = elapsed * m_addressRate / NsPerSecond - handedOut;
+        mostPerTick = std::max<std::int64_t>(
+            1, CatchUpFactor * m_addressRate * interval / NsPerSecond);
     } else {
-        batch = std::clamp<std::int64_t>(elapsed / interval - handedOut, 1, MaxCatchUp);
+        perSecond = std::max<std::int64_t>(1, NsPerSecond / interval);
+        due = std::max<std::int64_t>(1, elapsed / interval - handedOut);
     }
-    for (std::int64_t i = 0; i < batch && m_pingTimer.isActive(); ++i)
+    // More than a second behind (a stopped process, a suspended laptop): the rest is let go.
+    if (due > perSecond) {
+        m_pacingBase -= due - perSecond;
+        due = perSecond;
+    }
+    const std::int64_t batch = std::clamp<std::int64_t>(due, 0, mostPerTick);
+    for (std::int64_t i = 0; i < batch && m_pingTimer.isActive(); ++i) {
+        // A full request table holds the walk, never turns an address into a miss.
+        if (!m_heldRequests.empty() || !echoHasRoom()) {
+            walkWaits(true);
+            m_view.setIpStatus(WaitingOnReplies);
+            restartPacing();
+            return;
+        }
+        if (!lookupHasRoom()) {
+            m_view.setIpStatus(WaitingOnDns);
+            restartPacing();
+            return;
+        }
+        walkWaits(false);
         handOutNextAddress();
+    }
 }
 
 void ScanEngine::restartPacing()
@@ -218,6 +299,7 @@ void ScanEngine::handOutNextAddress()
         return;
     }
     m_allHandedOut = true;
+    walkWaits(false);
     m_pingTimer.stop();
     completeIfDone();
 }
@@ -225,6 +307,9 @@ void ScanEngine::handOutNextAddress()
 void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTripMs,
                                 std::int16_t ReplyStatus, const QString &Tag)
 {
+    // Every report frees a place in the echo control's table.
+    if (m_running)
+        sendHeld();
     if (Tag == u"Interactive")
         return;
     if (Leading_Number(Tag) != m_state.Scan_Number)
@@ -241,13 +326,20 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     // and a scan cut short this way has not completed.
     if (ReplyStatus == EchoControl::Cancelled)
         return;
+    const qsizetype attemptAt = Tag.indexOf(u';');
+    const std::int64_t attempt = attemptAt < 0 ? 0 : Leading_Number(Tag.mid(attemptAt + 1));
+    // Refused for want of room, the request was never sent: it waits and goes out as it was.
+    if (ReplyStatus == EchoControl::TooManyOutstanding) {
+        if (m_running && attemptAt >= 0)
+            sendOrHold(address, attempt);
+        completeIfDone();
+        return;
+    }
 
     const bool answered = ReplyStatus == 0;
     if (!answered && !Reverse_Scan) {
-        const qsizetype attemptAt = Tag.indexOf(u';');
-        const std::int64_t attempt = attemptAt < 0 ? 0 : Leading_Number(Tag.mid(attemptAt + 1));
         if (attempt < Pings_per_Node && attemptAt >= 0)
-            sendRequest(address, attempt + 1);
+            sendOrHold(address, attempt + 1);
         completeIfDone();
         return;
     }
@@ -287,10 +379,16 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
         m_table.setCol(2);
         m_table.setCellForeColor(QColor(0, 0, 255));
         m_table.setText(QStringLiteral(" resolving ..."));
-        m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' + QString::number(row));
         ++m_state.Lookups_Started;
         ++m_lookupsOutstanding;
-        m_lookup.StartLookup(hostAddress);
+        // A full lookup control would refuse the lookup: it waits for room instead.
+        if (m_heldLookups.empty() && m_lookup.LookupsPending() < m_lookup.LookupCapacity()) {
+            m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' +
+                                  QString::number(row));
+            m_lookup.StartLookup(hostAddress);
+        } else {
+            m_heldLookups.push_back({address, hostAddress});
+        }
         updateDnsPercent();
     }
     if (m_view.isMinimized())
@@ -326,6 +424,27 @@ void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &Ho
         m_table.setCol(2);
         m_table.setCellForeColor(QColor(0, 0, 0));
         m_table.setText(LookupResult);
+    }
+    if (!m_heldLookups.empty())
+        m_heldLookupTimer.start();
+    completeIfDone();
+}
+
+void ScanEngine::startHeldLookups()
+{
+    while (!m_heldLookups.empty() && m_lookup.LookupsPending() < m_lookup.LookupCapacity()) {
+        const HeldLookup held = std::move(m_heldLookups.front());
+        m_heldLookups.pop_front();
+        // The row may have moved up, or been deleted, since it was listed.
+        const qsizetype row = m_listedRows.value(held.address, -1);
+        if (row < 1) {
+            if (m_lookupsOutstanding > 0)
+                --m_lookupsOutstanding;
+            updateDnsPercent();
+            continue;
+        }
+        m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' + QString::number(row));
+        m_lookup.StartLookup(held.hostAddress);
     }
     completeIfDone();
 }

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 
 class EchoControl;
@@ -62,6 +63,16 @@ public:
 
     bool isRunning() const { return m_running; }
 
+    // How often this scan found the echo control's request table full and waited for a
+    // free place (the walk paused, or a retry was held back), and how long the walk stood.
+    // A request that waits is not an attempt: it is sent, as it was, once there is room.
+    struct SlotWaits
+    {
+        std::int64_t count = 0;
+        std::int64_t walkPausedNs = 0;
+    };
+    SlotWaits slotWaits() const { return m_slotWaits; }
+
     // Start when idle, stop when running.
     void Scan_Button_Click();
     void PING_Timer_Timer();
@@ -89,6 +100,14 @@ private:
     void scanStart();
     void scanStop(bool completed);
     void sendRequest(const QString &address, std::int64_t attempt);
+    // Sends now when the echo control has room, else holds the request back in order.
+    void sendOrHold(const QString &address, std::int64_t attempt);
+    void sendHeld();
+    bool echoHasRoom() const;
+    bool lookupHasRoom() const;
+    // Starts the lookups held back while the lookup control was full.
+    void startHeldLookups();
+    void walkWaits(bool waiting);
     // Completes the scan once nothing of it is outstanding; else says what it waits on.
     void completeIfDone();
     void handOutNextAddress();
@@ -124,4 +143,23 @@ private:
     // Listed address -> its row, kept in step with appends, deletes and clears: the duplicate
     // check and the placement of lookup answers cost constant time.
     QHash<QString, qsizetype> m_listedRows;
+
+    // Requests of this scan that found the echo control full, oldest first.
+    struct HeldRequest
+    {
+        QString address;
+        std::int64_t attempt = 0;
+    };
+    std::deque<HeldRequest> m_heldRequests;
+    SlotWaits m_slotWaits;
+    std::int64_t m_walkWaitingSince = -1; // clock value; -1 while the walk is not held
+    // Lookups started while the lookup control was full: address and row, started in order
+    // as answers make room. They count as outstanding from the moment the row is listed.
+    struct HeldLookup
+    {
+        QString address; // as listed
+        QString hostAddress;
+    };
+    std::deque<HeldLookup> m_heldLookups;
+    QTimer m_heldLookupTimer;
 };

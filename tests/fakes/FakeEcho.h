@@ -20,6 +20,7 @@ public:
     bool available = true;
     QString errorText = QStringLiteral("Request timed out");
     int pending = 0;
+    int capacity = 1 << 20;
     int cancels = 0;
     int errorNumber = 0; // what a waiting send leaves behind
     int roundTrip = 0;
@@ -43,6 +44,7 @@ public:
     QString EchoErrorText() const override { return errorText; }
     void CancelEchoes() override { ++cancels; }
     int EchoesPending() const override { return pending; }
+    int EchoCapacity() const override { return capacity; }
     bool isAvailable() const override { return available; }
     QString unavailableReason() const override { return QStringLiteral("No ICMP socket here"); }
     QString socketMode() const override { return QStringLiteral("fake"); }

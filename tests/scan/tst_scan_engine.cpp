@@ -146,9 +146,10 @@ private Q_SLOTS:
         QCOMPARE(ends, QStringList{u"completed %1"_s.arg(count)});
     }
 
-    // A late tick hands out what fell due meanwhile, a few at most; a rate hands out
-    // batches and nothing while ahead. Every address once and in order; the delay setting
-    // survives a rate for when it is lifted.
+    // A late tick hands out what fell due meanwhile, twice a tick's share at most, so a
+    // stall is caught up at twice the pace and never in one burst; a rate hands out batches
+    // and nothing while ahead; more than a second behind, the rest is let go. Every address
+    // once and in order; the delay setting survives a rate for when it is lifted.
     void pacing_data()
     {
         QTest::addColumn<int>("rate");
@@ -156,11 +157,14 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("sentAfter"); // the first address goes out at start
         QTest::newRow("on time: one each") << 0 << QList{10, 20, 30} << QList{2, 3, 4};
         QTest::newRow("early: still one") << 0 << QList{5, 6} << QList{2, 3};
-        QTest::newRow("late: catches up by four at most")
-            << 0 << QList{10, 60, 200} << QList{2, 6, 10};
+        QTest::newRow("late: catches up by two at most")
+            << 0 << QList{10, 60, 200, 210} << QList{2, 4, 6, 8};
         QTest::newRow("rate: a batch a tick, none while ahead")
             << 20000 << QList{1, 1, 2} << QList{21, 21, 41};
-        QTest::newRow("rate: late, four batches at most") << 20000 << QList{100} << QList{81};
+        QTest::newRow("rate: late, at twice the pace")
+            << 20000 << QList{100, 101, 102} << QList{41, 81, 121};
+        QTest::newRow("rate: seconds late, still twice the pace")
+            << 1000 << QList{5000, 5001} << QList{3, 5};
     }
     void pacing()
     {
@@ -262,6 +266,62 @@ private Q_SLOTS:
         QCOMPARE(grid->cellText(1, 0) + grid->cellText(1, 2), u"10.0.0.2 resolving ..."_s);
         QCOMPARE(view->dnsPercent, 67);
         lookup->answer(0, u"two.example"_s);
+        QVERIFY(!engine->isRunning());
+        QCOMPARE(view->dnsPercent, 100);
+    }
+
+    // A full request table holds the walk and the retries; a request the control refuses
+    // for want of room goes out again as it was, never as a failed attempt, and never
+    // becomes a row of an inverted scan. Every answering address is listed in the end.
+    void fullRequestTableHoldsTheWalk_data()
+    {
+        QTest::addColumn<bool>("inverted");
+        QTest::newRow("normal") << false;
+        QTest::newRow("inverted") << true;
+    }
+    void fullRequestTableHoldsTheWalk()
+    {
+        QFETCH(bool, inverted);
+        echo->capacity = 2;
+        engine->Reverse_Scan = inverted;
+        start(u"10.0.0.1"_s, u"10.0.0.5"_s);
+        engine->PING_Timer_Timer();
+        engine->PING_Timer_Timer();
+        QCOMPARE(echo->sent.size(), 2);
+        QCOMPARE(view->ipStatus, u"Waiting on replies ..."_s);
+        QCOMPARE(engine->slotWaits().count, 1);
+        echo->reply(echo->sent.takeAt(1).tag, EchoControl::TooManyOutstanding);
+        QCOMPARE(echo->sent.last().tag, u"1:10.0.0.2;1"_s);
+        QCOMPARE(grid->Rows(), 1);
+        // The rest answer (normal) or time out (inverted) as room comes.
+        const std::int16_t status = inverted ? EchoControl::TimedOut : 0;
+        for (int round = 0; round < 20 && engine->isRunning(); ++round) {
+            if (!echo->sent.isEmpty())
+                echo->reply(echo->sent.takeFirst().tag, status);
+            engine->PING_Timer_Timer();
+        }
+        QVERIFY(!engine->isRunning());
+        QCOMPARE(grid->Rows(), 6);
+        QCOMPARE(view->ipStatus, u"Scan Completed"_s);
+        QVERIFY(engine->slotWaits().count >= 1);
+    }
+
+    // A lookup the control has no room for waits and starts once an answer makes room: no
+    // row is left with a refusal instead of a name.
+    void fullLookupControlHoldsTheLookup()
+    {
+        lookup->capacity = 12;
+        engine->Resolve_DNS = true;
+        start(u"10.0.0.1"_s, u"10.0.0.2"_s);
+        tickOut();
+        lookup->pending = 11; // another window's lookups, say
+        echo->answerAll();
+        QCOMPARE(lookup->started.size(), 1);
+        lookup->answer(0, u"one.example"_s);
+        QTRY_COMPARE(lookup->started.size(), 1);
+        QCOMPARE(lookup->started[0].address, u"10.0.0.2"_s);
+        lookup->answer(0, u"two.example"_s);
+        QCOMPARE(grid->cellText(1, 2) + u' ' + grid->cellText(2, 2), u"one.example two.example"_s);
         QVERIFY(!engine->isRunning());
         QCOMPARE(view->dnsPercent, 100);
     }

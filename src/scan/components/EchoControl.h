@@ -51,7 +51,10 @@ public:
 
     // Ends every outstanding request; each still reports once, as Cancelled.
     virtual void CancelEchoes() = 0;
+    // Sent and not yet reported. A request sent while EchoCapacity are pending may fail at
+    // once with TooManyOutstanding: a caller that must not lose it waits for room.
     virtual int EchoesPending() const = 0;
+    virtual int EchoCapacity() const = 0;
 
     // False when no ICMP socket could be opened; unavailableReason() then tells the user
     // how to enable ICMP for the program.

@@ -24,13 +24,15 @@ public:
         std::uint32_t target = 0; // host byte order
         QString address;
         QString tag;
-        QByteArray payload;
+        std::uint64_t cookie = 0;    // the request's own value, after the banner in its payload
         std::int64_t deadlineNs = 0; // monotonic clock
-        std::int64_t sentNs = 0;     // real-time clock, as the kernel stamps replies
+        std::int64_t timeoutNs = 0;
+        std::int64_t sentNs = 0; // real-time clock, as the kernel stamps replies
         bool sent = false;
         int ttl = 0;
         std::uint64_t waiter = 0; // non-zero: a waiting send is blocked on this request
-        std::uint64_t serial = 0; // order of adding
+        std::uint64_t serial = 0; // order of adding to this table
+        std::uint64_t issued = 0; // order of issue across the owner's tables
     };
 
     // Numbers are handed out from `first` on.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 using namespace Qt::StringLiterals;
@@ -91,17 +92,14 @@ IcmpEcho::IcmpEcho(QObject *parent)
     : IcmpEcho(SocketChoice::Auto, parent)
 {}
 
+
 IcmpEcho::IcmpEcho(SocketChoice choice, QObject *parent)
     : EchoControl(parent)
-    , m_socket(choice)
-    , m_table(IcmpSocket::randomWord())
+    , m_choice(choice)
 {
-    m_socket.onReply = [this](const IcmpSocket::Reply &reply) {
-        handleReply(reply);
-    };
-    m_socket.onError = [this](const IcmpSocket::Error &error) {
-        handleError(error);
-    };
+    auto first = std::make_unique<IcmpSocket>(choice);
+    const std::uint16_t id = first->identifier();
+    addLane(std::move(first), id);
     setEchoData(QString());
     m_timeoutTimer.setSingleShot(true);
     m_timeoutTimer.setTimerType(Qt::PreciseTimer);
@@ -117,11 +115,88 @@ IcmpEcho::~IcmpEcho()
         loop->quit();
 }
 
+IcmpSocket *IcmpEcho::watch(std::unique_ptr<IcmpSocket> socket)
+{
+    IcmpSocket *raw = socket.get();
+    raw->onReply = [this, raw](const IcmpSocket::Reply &reply) {
+        handleReply(raw, reply);
+    };
+    raw->onError = [this, raw](const IcmpSocket::Error &error) {
+        handleError(raw, error);
+    };
+    m_sockets.push_back(std::move(socket));
+    return raw;
+}
+
+void IcmpEcho::addLane(std::unique_ptr<IcmpSocket> socket, std::uint16_t id)
+{
+    IcmpSocket *owner = socket ? watch(std::move(socket)) : m_lanes.front().socket;
+    // Each lane starts at a random sequence number, as the first one always did.
+    m_lanes.push_back(Lane{owner, id, std::make_unique<EchoSequenceTable>(IcmpSocket::randomWord())});
+}
+
+int IcmpEcho::EchoCapacity() const
+{
+    return std::min(int(m_laneLimit) * EchoSequenceTable::Capacity, m_requestLimit);
+}
+
 void IcmpEcho::setEchoData(const QString &banner)
 {
     m_payload = banner.toUtf8().left(MaxPayload);
     if (m_payload.isEmpty())
         m_payload = QByteArrayLiteral("Vantrel echo request payload....");
+}
+
+std::optional<IcmpEcho::Key> IcmpEcho::addRequest(Request request)
+{
+    if (m_inFlight >= m_requestLimit)
+        return std::nullopt;
+    ++m_inFlight;
+    const auto key = addToLane(std::move(request));
+    if (!key)
+        --m_inFlight;
+    return key;
+}
+
+std::optional<IcmpEcho::Key> IcmpEcho::addToLane(Request request)
+{
+    // The latest lane with room first, then the others, then a new one.
+    for (std::size_t step = 0; step < m_lanes.size(); ++step) {
+        const std::size_t lane = (m_lastLane + step) % m_lanes.size();
+        if (m_lanes[lane].table->size() < EchoSequenceTable::Capacity) {
+            const auto sequence = m_lanes[lane].table->add(std::move(request));
+            return Key{lane, *sequence};
+        }
+    }
+    if (m_lanes.size() >= m_laneLimit)
+        return std::nullopt;
+    const std::size_t before = m_lanes.size();
+    if (m_lanes.front().socket->isRaw()) {
+        if (const auto id = m_lanes.front().socket->addIdentifier())
+            addLane(nullptr, *id);
+    } else {
+        auto socket = std::make_unique<IcmpSocket>(SocketChoice::DatagramOnly);
+        if (socket->isOpen()) {
+            const std::uint16_t id = socket->identifier();
+            addLane(std::move(socket), id);
+        }
+    }
+    if (m_lanes.size() == before) {
+        // The system gave no further socket (out of descriptors, say): this is the limit.
+        m_laneLimit = m_lanes.size();
+        return std::nullopt;
+    }
+    const std::size_t lane = m_lanes.size() - 1;
+    return Key{lane, *m_lanes[lane].table->add(std::move(request))};
+}
+
+std::optional<std::size_t> IcmpEcho::laneOf(const IcmpSocket *socket, std::uint16_t id) const
+{
+    for (std::size_t lane = 0; lane < m_lanes.size(); ++lane) {
+        if (m_lanes[lane].id == id && m_lanes[lane].socket == socket)
+            return lane;
+    }
+    return std::nullopt;
 }
 
 void IcmpEcho::SendEcho(const QString &address)
@@ -133,28 +208,29 @@ void IcmpEcho::SendEcho(const QString &address)
     if (!target) {
         failure.status = BadAddress;
         failure.text = u"Invalid IPv4 address"_s;
-    } else if (!m_socket.isOpen()) {
+    } else if (!isAvailable()) {
         failure.status = NoIcmpSocket;
-        failure.text = m_socket.unavailableReason();
+        failure.text = unavailableReason();
     } else {
         Request request;
         request.target = *target;
         request.address = address;
         request.tag = m_tag;
-        // The banner, then a value of this request alone that the reply must echo.
-        const quint64 nonce = QRandomGenerator::system()->generate64();
-        request.payload =
-            m_payload + QByteArray(reinterpret_cast<const char *>(&nonce), sizeof nonce);
-        request.deadlineNs = monotonicNs() + std::max(m_timeout, 0) * NsPerMs;
+        // After the banner, a value of this request alone that the reply must echo.
+        request.cookie = QRandomGenerator::system()->generate64();
+        request.timeoutNs = std::max(m_timeout, 0) * NsPerMs;
+        request.deadlineNs = monotonicNs() + request.timeoutNs;
         request.ttl = std::clamp(m_ttl, 1, 255);
         request.waiter = waiter;
-        if (const auto sequence = m_table.add(std::move(request))) {
-            m_lastSequence = *sequence;
+        request.issued = m_issued++;
+        if (const auto key = addRequest(std::move(request))) {
+            m_lastLane = key->lane;
+            m_lastSequence = key->sequence;
             armTimeout();
             if (m_unsent.empty())
-                transmit(*sequence);
+                transmit(*key);
             else
-                m_unsent.push_back(*sequence);
+                m_unsent.push_back(*key);
         } else {
             failure.status = TooManyOutstanding;
             failure.text = u"Too many requests outstanding"_s;
@@ -166,77 +242,117 @@ void IcmpEcho::SendEcho(const QString &address)
         waitFor(waiter);
 }
 
-void IcmpEcho::transmit(std::uint16_t sequence)
+void IcmpEcho::transmit(Key key)
 {
-    Request *request = m_table.find(sequence);
+    Lane &lane = m_lanes[key.lane];
+    Request *request = lane.table->find(key.sequence);
     if (!request || request->sent)
         return;
+    QByteArray payload = m_payload;
+    payload.append(reinterpret_cast<const char *>(&request->cookie), sizeof request->cookie);
     const int error =
-        m_socket.send(request->target, sequence, request->ttl, request->payload, request->sentNs);
+        lane.socket->send(lane.id, request->target, key.sequence, request->ttl, payload,
+                          request->sentNs);
     if (error == 0) {
         request->sent = true;
         return;
     }
     if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
         // A full buffer says nothing about the host: try again shortly.
-        m_unsent.push_back(sequence);
+        m_unsent.push_back(key);
         if (!m_resendTimer.isActive())
             m_resendTimer.start();
         return;
     }
-    finish(sequence, SendFailedBase + error, 0, IcmpSocket::errnoText(error));
+    finish(key, SendFailedBase + error, 0, IcmpSocket::errnoText(error));
 }
 
 void IcmpEcho::sendQueued()
 {
     while (!m_unsent.empty()) {
-        const std::uint16_t sequence = m_unsent.front();
+        const Key key = m_unsent.front();
         m_unsent.pop_front();
         const std::size_t before = m_unsent.size();
-        transmit(sequence);
+        transmit(key);
         if (m_unsent.size() > before) {
             // Still full: keep the order and wait again.
             m_unsent.pop_back();
-            m_unsent.push_front(sequence);
+            m_unsent.push_front(key);
             return;
         }
     }
 }
 
-void IcmpEcho::handleReply(const IcmpSocket::Reply &reply)
+void IcmpEcho::handleReply(const IcmpSocket *socket, const IcmpSocket::Reply &reply)
 {
-    const Request *request = m_table.find(reply.sequence);
+    const auto lane = laneOf(socket, reply.id);
+    if (!lane)
+        return;
+    const Request *request = m_lanes[*lane].table->find(reply.sequence);
     // Late replies, duplicates and replies from elsewhere find nothing that fits.
     if (!request || !request->sent || request->target != reply.source ||
-        reply.payload != request->payload)
+        reply.payload.size() != m_payload.size() + qsizetype(sizeof request->cookie) ||
+        !reply.payload.startsWith(m_payload) ||
+        std::memcmp(reply.payload.constData() + m_payload.size(), &request->cookie,
+                    sizeof request->cookie) != 0)
         return;
-    // A real-time clock set back meanwhile must not give a negative time.
-    const std::int64_t milliseconds = (reply.receivedNs - request->sentNs) / NsPerMs;
-    finish(reply.sequence, Answered, int(std::clamp<std::int64_t>(milliseconds, 0, 32767)), {});
+    const Key key{*lane, reply.sequence};
+    // A reply the kernel took in after the time-out is a time-out, also when a stopped or
+    // busy program reads it only now, before its timer has fired. A real-time clock set
+    // back meanwhile must not give a negative time.
+    const std::int64_t elapsed = std::max<std::int64_t>(0, reply.receivedNs - request->sentNs);
+    if (elapsed > request->timeoutNs) {
+        finish(key, TimedOut, 0, u"Request timed out"_s);
+        return;
+    }
+    finish(key, Answered, int(std::min<std::int64_t>(elapsed / NsPerMs, 32767)), {});
 }
 
-void IcmpEcho::handleError(const IcmpSocket::Error &error)
+void IcmpEcho::handleError(const IcmpSocket *socket, const IcmpSocket::Error &error)
 {
-    const Request *request = m_table.find(error.sequence);
+    const auto lane = laneOf(socket, error.id);
+    if (!lane)
+        return;
+    const Request *request = m_lanes[*lane].table->find(error.sequence);
     if (!request || !request->sent || request->target != error.destination)
+        return;
+    // Whatever the error quotes of our payload must be ours: a forger who never saw the
+    // request cannot know its cookie.
+    QByteArray payload = m_payload;
+    payload.append(reinterpret_cast<const char *>(&request->cookie), sizeof request->cookie);
+    const qsizetype quoted = std::min(error.quoted.size(), payload.size());
+    if (error.quoted.first(quoted) != QByteArrayView(payload).first(quoted))
         return;
     const int status = error.type == IcmpPacket::DestinationUnreachableType ? DestinationUnreachable
                                                                             : TimeExceeded;
-    finish(error.sequence, status, 0,
+    finish(Key{*lane, error.sequence}, status, 0,
            errorCause(error.type, error.code) + u" from "_s + addressText(error.router));
+}
+
+std::optional<std::int64_t> IcmpEcho::nextDeadline() const
+{
+    std::optional<std::int64_t> next;
+    for (const Lane &lane : m_lanes) {
+        const auto deadline = lane.table->nextDeadline();
+        if (deadline && (!next || *deadline < *next))
+            next = deadline;
+    }
+    return next;
 }
 
 void IcmpEcho::expireRequests()
 {
     const std::int64_t now = monotonicNs();
-    while (const auto sequence = m_table.firstExpired(now))
-        finish(*sequence, TimedOut, 0, u"Request timed out"_s);
+    for (std::size_t lane = 0; lane < m_lanes.size(); ++lane) {
+        while (const auto sequence = m_lanes[lane].table->firstExpired(now))
+            finish(Key{lane, *sequence}, TimedOut, 0, u"Request timed out"_s);
+    }
     armTimeout();
 }
 
 void IcmpEcho::armTimeout()
 {
-    const auto next = m_table.nextDeadline();
+    const auto next = nextDeadline();
     if (!next) {
         m_timeoutTimer.stop();
         return;
@@ -252,16 +368,25 @@ void IcmpEcho::armTimeout()
 void IcmpEcho::CancelEchoes()
 {
     m_unsent.clear();
-    for (const std::uint16_t sequence : m_table.inOrderAdded())
-        finish(sequence, Cancelled, 0, u"Request cancelled"_s);
+    // In the order they were issued, across lanes.
+    std::vector<std::pair<std::uint64_t, Key>> all;
+    for (std::size_t lane = 0; lane < m_lanes.size(); ++lane) {
+        for (const std::uint16_t sequence : m_lanes[lane].table->inOrderAdded())
+            all.emplace_back(m_lanes[lane].table->find(sequence)->issued, Key{lane, sequence});
+    }
+    std::sort(all.begin(), all.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &[issued, key] : all)
+        finish(key, Cancelled, 0, u"Request cancelled"_s);
     m_timeoutTimer.stop();
 }
 
-void IcmpEcho::finish(std::uint16_t sequence, int status, int roundTrip, const QString &text)
+void IcmpEcho::finish(Key key, int status, int roundTrip, const QString &text)
 {
-    std::optional<Request> request = m_table.take(sequence);
+    std::optional<Request> request = m_lanes[key.lane].table->take(key.sequence);
     if (!request)
         return;
+    --m_inFlight;
     conclude(Outcome{std::move(request->address), std::move(request->tag), text, status, roundTrip},
              request->waiter);
 }

@@ -67,7 +67,7 @@ std::optional<QuotedEcho> quotedEcho(QByteArrayView header)
     if (header.size() < IcmpHeaderSize || byteAt(header, 0) != EchoRequestType ||
         byteAt(header, 1) != 0)
         return std::nullopt;
-    return QuotedEcho{word16(header, 4), word16(header, 6)};
+    return QuotedEcho{word16(header, 4), word16(header, 6), header.sliced(IcmpHeaderSize)};
 }
 
 Parsed parseMessage(QByteArrayView message, std::uint32_t source)
@@ -101,6 +101,7 @@ Parsed parseMessage(QByteArrayView message, std::uint32_t source)
         parsed.kind = Kind::Error;
         parsed.id = echo->id;
         parsed.sequence = echo->sequence;
+        parsed.payload = echo->payload;
         parsed.quotedDestination = word32(quoted, 16);
         return parsed;
     }

@@ -37,13 +37,16 @@ struct Parsed
     std::uint16_t sequence = 0; // errors: the quoted request's
     std::uint32_t source = 0;   // errors: the router that reported
     std::uint32_t quotedDestination = 0;
-    QByteArrayView payload; // points into the parsed bytes
+    // Points into the parsed bytes; errors: what they quote of the request's payload, often
+    // nothing or only its start.
+    QByteArrayView payload;
 };
 
 struct QuotedEcho
 {
     std::uint16_t id = 0;
     std::uint16_t sequence = 0;
+    QByteArrayView payload; // what follows the quoted header, possibly cut
 };
 
 // RFC 1071 Internet checksum; an odd trailing byte counts as the high byte of a last word.

@@ -80,14 +80,7 @@ void IcmpSocket::open(SocketChoice choice)
             // ICMP errors only reach a ping socket through its error queue.
             const int on = 1;
             ::setsockopt(m_fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-            // Binding makes the kernel pick our identifier now: replies and quoted errors are
-            // checked against it.
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            socklen_t length = sizeof local;
-            if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
-                ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &length) == 0)
-                m_id = ntohs(local.sin_port);
+            bindRandomIdentifier();
         } else {
             datagramError = errnoText(errno);
         }
@@ -96,7 +89,7 @@ void IcmpSocket::open(SocketChoice choice)
         m_fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
         if (m_fd >= 0) {
             m_mode = Mode::Raw;
-            m_id = randomWord();
+            m_ids.push_back(randomWord());
             // A raw socket sees every ICMP message of the host; keep only what can be ours.
             icmp_filter filter{};
             filter.data = ~((1U << IcmpPacket::EchoReplyType) |
@@ -129,6 +122,57 @@ void IcmpSocket::open(SocketChoice choice)
     connect(m_notifier, &QSocketNotifier::activated, this, &IcmpSocket::readSocket);
 }
 
+// The identifier is the ping socket's port. Left to the kernel it is the next free one, which
+// an attacker can learn from a probe of their own and then forge errors for; a random one
+// must be guessed as well.
+void IcmpSocket::bindRandomIdentifier()
+{
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        // Port 0 would ask the kernel to choose after all.
+        local.sin_port = htons(std::uint16_t(randomWord() | 1));
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0)
+            break;
+        if (errno != EADDRINUSE)
+            break;
+    }
+    socklen_t length = sizeof local;
+    if (::getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &length) == 0 &&
+        local.sin_port != 0) {
+        m_ids.push_back(ntohs(local.sin_port));
+        return;
+    }
+    // Every random try taken: let the kernel pick, so that we know what replies carry.
+    local.sin_port = 0;
+    length = sizeof local;
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &length) == 0)
+        m_ids.push_back(ntohs(local.sin_port));
+    else
+        m_ids.push_back(0);
+}
+
+std::optional<std::uint16_t> IcmpSocket::addIdentifier()
+{
+    if (m_mode != Mode::Raw)
+        return std::nullopt;
+    std::uint16_t id = randomWord();
+    while (isOurs(id))
+        ++id;
+    m_ids.push_back(id);
+    return id;
+}
+
+bool IcmpSocket::isOurs(std::uint16_t id) const
+{
+    for (const std::uint16_t ours : m_ids) {
+        if (ours == id)
+            return true;
+    }
+    return false;
+}
+
 QString IcmpSocket::mode() const
 {
     switch (m_mode) {
@@ -142,14 +186,15 @@ QString IcmpSocket::mode() const
     return {};
 }
 
-int IcmpSocket::send(std::uint32_t target, std::uint16_t sequence, int ttl,
+int IcmpSocket::send(std::uint16_t id, std::uint32_t target, std::uint16_t sequence, int ttl,
                      const QByteArray &payload, std::int64_t &sentNs)
 {
     if (m_fd < 0)
         return EBADF;
     if (ttl != m_socketTtl && ::setsockopt(m_fd, SOL_IP, IP_TTL, &ttl, sizeof ttl) == 0)
         m_socketTtl = ttl;
-    const QByteArray packet = IcmpPacket::echoRequest(m_id, sequence, payload);
+    const QByteArray packet =
+        IcmpPacket::echoRequest(m_mode == Mode::Raw ? id : identifier(), sequence, payload);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(target);
@@ -207,13 +252,14 @@ void IcmpSocket::readSocket()
         const IcmpPacket::Parsed packet =
             m_mode == Mode::Raw ? IcmpPacket::parseDatagram(bytes)
                                 : IcmpPacket::parseMessage(bytes, ntohl(from.sin_addr.s_addr));
-        if (packet.id != m_id)
+        if (!isOurs(packet.id))
             continue;
         if (packet.kind == IcmpPacket::Kind::EchoReply && onReply)
-            onReply(Reply{packet.sequence, packet.source, packet.payload, receivedNs(message)});
+            onReply(Reply{packet.id, packet.sequence, packet.source, packet.payload,
+                          receivedNs(message)});
         else if (packet.kind == IcmpPacket::Kind::Error && onError)
-            onError(Error{packet.sequence, packet.quotedDestination, packet.type, packet.code,
-                          packet.source});
+            onError(Error{packet.id, packet.sequence, packet.quotedDestination, packet.type,
+                          packet.code, packet.source, packet.payload});
     }
 }
 
@@ -253,7 +299,7 @@ void IcmpSocket::drainErrorQueue()
         // The data is our request as sent; the destination is its target.
         const auto echo =
             IcmpPacket::quotedEcho(QByteArrayView(m_receiveBuffer.constData(), length));
-        if (!echo || echo->id != m_id)
+        if (!echo || !isOurs(echo->id))
             continue;
         for (cmsghdr *header = CMSG_FIRSTHDR(&message); header;
              header = CMSG_NXTHDR(&message, header)) {
@@ -268,8 +314,9 @@ void IcmpSocket::drainErrorQueue()
                 (error.ee_type == IcmpPacket::DestinationUnreachableType ||
                  error.ee_type == IcmpPacket::TimeExceededType) &&
                 onError)
-                onError(Error{echo->sequence, ntohl(destination.sin_addr.s_addr), error.ee_type,
-                              error.ee_code, ntohl(router.sin_addr.s_addr)});
+                onError(Error{echo->id, echo->sequence, ntohl(destination.sin_addr.s_addr),
+                              error.ee_type, error.ee_code, ntohl(router.sin_addr.s_addr),
+                              echo->payload});
         }
     }
 }

@@ -1,8 +1,13 @@
+#include "fakes/FakeLookup.h"
+#include "fakes/FakeScanView.h"
+#include "scan/ScanEngine.h"
 #include "scan/components/IcmpEcho.h"
 #include "scan/components/IcmpPacket.h"
+#include "scan/components/ResultGrid.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
 #include <QtEndian>
@@ -167,6 +172,30 @@ private Q_SLOTS:
         QCOMPARE(echo.EchoesPending(), 0);
     }
 
+    // More requests in flight than one identifier can number: a second lane opens (another
+    // ping socket, or another identifier on the raw socket) and none is refused.
+    void secondLaneBeyondOneIdentifier()
+    {
+        QFETCH(Choice, choice);
+        const int total = EchoSequenceTable::Capacity + 100;
+        IcmpEcho echo{choice};
+        echo.setEchoTimeout(60000);
+        int refused = 0, cancelled = 0;
+        QObject::connect(&echo, &EchoControl::EchoReply, &echo,
+                         [&](const QString &, std::int16_t, std::int16_t status, const QString &) {
+                             refused += status == EchoControl::TooManyOutstanding;
+                             cancelled += status == EchoControl::Cancelled;
+                         });
+        for (int i = 0; i < total; ++i)
+            echo.SendEcho(u"127.0.1.%1"_s.arg(i % 256));
+        QCOMPARE(echo.laneCount(), 2);
+        QCOMPARE(echo.EchoesPending(), total);
+        echo.CancelEchoes();
+        QTRY_COMPARE(cancelled, total);
+        QCOMPARE(refused, 0);
+    }
+    void secondLaneBeyondOneIdentifier_data() { sweepPastSequenceWrap_data(); }
+
     void waitingSendHoldsBackOthers_data()
     {
         QTest::addColumn<Choice>("choice");
@@ -245,6 +274,45 @@ private Q_SLOTS:
                               u"copied 0 "_s, u"127.0.1.1"_s + timedOut, u"banner"_s + timedOut,
                               u"wrong"_s + timedOut, u"waiting"_s + timedOut}));
         QVERIFY2(recorder.answeredMs < 20, qPrintable(QString::number(recorder.answeredMs)));
+    }
+
+    // A scan whose silent first half fills the request table: the walk and the retries wait
+    // for room, and every host of the answering second half is listed, none turned into a
+    // miss by a refused request.
+    void fullTableWaitsInsteadOfMissing()
+    {
+        // 127.0.1.128/25 answers; the rest of 127.0.1.0/24 stays silent.
+        QCOMPARE(QProcess::execute(u"ip"_s, {u"route"_s, u"add"_s, u"local"_s,
+                                             u"127.0.1.128/25"_s, u"dev"_s, u"lo"_s,
+                                             u"table"_s, u"local"_s}),
+                 0);
+        IcmpEcho echo;
+        echo.setRequestLimit(64);
+        echo.setEchoTimeout(300);
+        FakeLookup lookup;
+        ResultGrid grid;
+        FakeScanView view;
+        view.start = u"127.0.1.0"_s;
+        view.end = u"127.0.1.255"_s;
+        ScanEngine engine(echo, lookup, grid, view);
+        engine.Resolve_DNS = false;
+        engine.Pings_per_Node = 2;
+        engine.setAddressRate(5000);
+        engine.Scan_Button_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.isRunning(), 20000);
+        QCOMPARE(view.ipStatus, u"Scan Completed"_s);
+        QCOMPARE(grid.Rows() - 1, 128);
+        QStringList listed;
+        for (qsizetype row = 1; row < grid.Rows(); ++row)
+            listed << grid.cellText(row, 0);
+        listed.sort();
+        listed.removeDuplicates();
+        QCOMPARE(listed.size(), 128);
+        QVERIFY(listed.first().startsWith(u"127.0.1.1"_s));
+        QVERIFY(engine.slotWaits().count > 0);
+        QVERIFY(engine.slotWaits().walkPausedNs > 0);
+        QProcess::execute(u"ip"_s, {u"route"_s, u"del"_s, u"local"_s, u"127.0.1.128/25"_s,
+                                    u"dev"_s, u"lo"_s, u"table"_s, u"local"_s});
     }
 };
 
