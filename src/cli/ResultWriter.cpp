@@ -148,8 +148,8 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
         {u"settings"_s, settings},
         // Times the request table was full and the sweep waited for room.
         {u"request_table"_s,
-         QJsonObject{{u"waits"_s, summary.waits.count},
-                     {u"waited_ms"_s, summary.waits.walkPausedNs / 1'000'000}}},
+         QJsonObject{{u"waits"_s, qint64(summary.waits.count)},
+                     {u"waited_ms"_s, qint64(summary.waits.walkPausedNs / 1'000'000)}}},
     };
     if (o.compare) {
         QJsonValue compared(QJsonValue::Null); // no earlier scan of this range and mode

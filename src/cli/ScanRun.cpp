@@ -98,7 +98,9 @@ int ScanRun::exec()
     QEventLoop loop;
     QObject::connect(&watcher, &ScanEndWatcher::ended, &loop, &QEventLoop::quit);
 
-    ResultWriter::Summary summary{o, QDateTime::currentDateTimeUtc(), {}, false, {}};
+    ResultWriter::Summary summary;
+    summary.options = o;
+    summary.started = QDateTime::currentDateTimeUtc();
     engine.Scan_Button_Click();
     if (!engine.isRunning()) {
         message(view.refusal());

@@ -53,8 +53,8 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromLatin1(arguments) << exitCode << message << output
                                 << runner;
         };
-        row("rate 10001", "--rate 10001 127.0.0.1", 2,
-            u"--rate takes a whole number from 1 to 10000, not \"10001\"."_s);
+        row("rate 100001", "--rate 100001 127.0.0.1", 2,
+            u"--rate takes a whole number from 1 to 100000, not \"100001\"."_s);
         row("negative delay", "-i -5 127.0.0.1", 2, u"--delay takes a whole number from 1 to"_s);
         row("format", "--format xml 127.0.0.1", 2,
             u"--format takes csv, text or jsonl, not \"xml\"."_s);
