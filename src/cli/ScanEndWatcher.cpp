@@ -16,15 +16,20 @@ ScanEndWatcher::ScanEndWatcher(ScanEngine &engine, EchoControl &echo, LookupCont
         if (completed)
             finish();
     });
-    // Queued: a reply or answer still counts as pending while it is being delivered, and
-    // the engine must have handled it (listed a row, started a lookup) before we look.
-    connect(&m_echo, &EchoControl::EchoReply, this, &ScanEndWatcher::check, Qt::QueuedConnection);
-    connect(&m_lookup, &LookupControl::LookupAnswer, this, &ScanEndWatcher::check,
-            Qt::QueuedConnection);
 }
 
 void ScanEndWatcher::endWithin(int milliseconds)
 {
+    if (!m_stopping) {
+        // Only from the stop on: a queued call per reply would cost a fast sweep dearly.
+        // Queued, as a reply or answer still counts as pending while it is being delivered,
+        // and the engine must have handled it (listed a row, started a lookup) before we
+        // look.
+        connect(&m_echo, &EchoControl::EchoReply, this, &ScanEndWatcher::check,
+                Qt::QueuedConnection);
+        connect(&m_lookup, &LookupControl::LookupAnswer, this, &ScanEndWatcher::check,
+                Qt::QueuedConnection);
+    }
     m_stopping = true;
     if (!m_deadline.isActive())
         m_deadline.start(milliseconds);

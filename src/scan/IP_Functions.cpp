@@ -235,7 +235,21 @@ QString Hex_To_Address(QString hex)
 
 QString Number_To_Address(AddressNumber number)
 {
-    return Hex_To_Address(QString::number(std::uint32_t(number), 16).toUpper());
+    // The same text as through its hexadecimal form, written directly: it runs for every
+    // address a sweep sends.
+    char16_t text[15];
+    qsizetype length = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned octet = std::uint32_t(number) >> shift & 0xff;
+        if (octet >= 100)
+            text[length++] = char16_t(u'0' + octet / 100);
+        if (octet >= 10)
+            text[length++] = char16_t(u'0' + octet / 10 % 10);
+        text[length++] = char16_t(u'0' + octet % 10);
+        if (shift > 0)
+            text[length++] = u'.';
+    }
+    return QString(reinterpret_cast<const QChar *>(text), length);
 }
 
 std::int64_t Address_Span_Of(AddressNumber start, AddressNumber end)
@@ -267,7 +281,7 @@ bool Is_Valid_Address(QStringView text)
     return text.sliced(first, last - first) == Number_To_Address(number);
 }
 
-std::int64_t Leading_Number(const QString &text)
+std::int64_t Leading_Number(QStringView text)
 {
     constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max();
     qsizetype pos = 0;

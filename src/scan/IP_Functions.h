@@ -53,6 +53,6 @@ std::int16_t To_Int16(double value);
 
 // The decimal number at the start of a text, up to the first character that cannot
 // continue it; 0 when there is none. Reads request and lookup tags.
-std::int64_t Leading_Number(const QString &text);
+std::int64_t Leading_Number(QStringView text);
 
 } // namespace IP_Functions

@@ -1,6 +1,7 @@
 #include "scan/ScanEngine.h"
 
 #include "scan/ScanView.h"
+#include "scan/components/DottedQuad.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
 #include "scan/components/ResultGrid.h"
@@ -249,8 +250,8 @@ void ScanEngine::PING_Timer_Timer()
         // Ticks and the rate do not divide evenly: a tick may owe nothing yet.
         perSecond = m_addressRate;
         due = elapsed * m_addressRate / NsPerSecond - handedOut;
-        mostPerTick = std::max<std::int64_t>(
-            1, CatchUpFactor * m_addressRate * interval / NsPerSecond);
+        mostPerTick =
+            std::max<std::int64_t>(1, CatchUpFactor * m_addressRate * interval / NsPerSecond);
     } else {
         perSecond = std::max<std::int64_t>(1, NsPerSecond / interval);
         due = std::max<std::int64_t>(1, elapsed / interval - handedOut);
@@ -314,11 +315,17 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
         return;
     if (Leading_Number(Tag) != m_state.Scan_Number)
         return;
-    const qsizetype colon = Tag.indexOf(u':');
-    QString address = colon < 0 ? QString() : Tag.mid(colon + 1);
-    const qsizetype semicolon = address.indexOf(u';');
-    if (semicolon >= 0)
-        address.truncate(semicolon);
+    // "scan:address;attempt", read in place: this runs for every reply of a sweep.
+    const QStringView tag(Tag);
+    const qsizetype colon = tag.indexOf(u':');
+    QStringView addressInTag = colon < 0 ? QStringView() : tag.sliced(colon + 1);
+    const qsizetype attemptAt = addressInTag.indexOf(u';');
+    const std::int64_t attempt =
+        attemptAt < 0 ? 0 : Leading_Number(addressInTag.sliced(attemptAt + 1));
+    if (attemptAt >= 0)
+        addressInTag.truncate(attemptAt);
+    // The reply's own text where it is the same, so the row shares it.
+    const QString address = HostAddress == addressInTag ? HostAddress : addressInTag.toString();
 
     if (m_echoesOutstanding > 0)
         --m_echoesOutstanding;
@@ -326,8 +333,6 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     // and a scan cut short this way has not completed.
     if (ReplyStatus == EchoControl::Cancelled)
         return;
-    const qsizetype attemptAt = Tag.indexOf(u';');
-    const std::int64_t attempt = attemptAt < 0 ? 0 : Leading_Number(Tag.mid(attemptAt + 1));
     // Refused for want of room, the request was never sent: it waits and goes out as it was.
     if (ReplyStatus == EchoControl::TooManyOutstanding) {
         if (m_running && attemptAt >= 0)
@@ -348,7 +353,7 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     if (wanted) {
         m_table.setRedraw(false);
         // A second qualifying reply for a listed address adds nothing; its first time stays.
-        const bool duplicate = Pings_per_Node > 1 && m_listedRows.contains(address);
+        const bool duplicate = Pings_per_Node > 1 && m_listedRows.contains(rowKey(address));
         if (!duplicate)
             appendRow(address, HostAddress, RoundTripMs, answered);
     }
@@ -366,11 +371,11 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     m_table.setRow(row);
     m_table.setCol(0);
     m_table.setText(address);
-    m_listedRows.insert(address, row);
+    m_listedRows.insert(rowKey(address), row);
     m_table.setCol(1);
     if (answered) {
         m_table.setCellForeColor(QColor(0, 0, 0));
-        m_table.setText(QString::number(roundTripMs) + QStringLiteral(" ms"));
+        m_table.setText(roundTripText(roundTripMs));
     } else {
         m_table.setCellForeColor(QColor(255, 0, 0));
         m_table.setText(m_echo.EchoErrorText());
@@ -393,6 +398,26 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     }
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
+}
+
+// Listed rows are indexed by address number, which costs a fraction of the text; a text
+// that is no address (never from the echo control) keeps a key no address has.
+std::int64_t ScanEngine::rowKey(QStringView address)
+{
+    const auto number = parseDottedQuad(address);
+    return number ? std::int64_t(*number) : -1;
+}
+
+const QString &ScanEngine::roundTripText(std::int16_t milliseconds)
+{
+    // Rows share the few texts a sweep's times take, instead of a string each.
+    const std::size_t at = std::size_t(std::uint16_t(milliseconds));
+    if (at >= m_roundTripTexts.size())
+        m_roundTripTexts.resize(at + 1);
+    QString &text = m_roundTripTexts[at];
+    if (text.isNull())
+        text = QString::number(milliseconds) + QStringLiteral(" ms");
+    return text;
 }
 
 void ScanEngine::updateDnsPercent()
@@ -436,7 +461,7 @@ void ScanEngine::startHeldLookups()
         const HeldLookup held = std::move(m_heldLookups.front());
         m_heldLookups.pop_front();
         // The row may have moved up, or been deleted, since it was listed.
-        const qsizetype row = m_listedRows.value(held.address, -1);
+        const qsizetype row = m_listedRows.value(rowKey(held.address), -1);
         if (row < 1) {
             if (m_lookupsOutstanding > 0)
                 --m_lookupsOutstanding;
@@ -458,7 +483,7 @@ qsizetype ScanEngine::rowOfLookup(const QString &tag, const QString &hostAddress
     if (tagged >= 1 && tagged < m_table.Rows() &&
         m_table.cellText(static_cast<qsizetype>(tagged), 0) == hostAddress)
         return static_cast<qsizetype>(tagged);
-    return m_listedRows.value(hostAddress, -1);
+    return m_listedRows.value(rowKey(hostAddress), -1);
 }
 
 void ScanEngine::forgetRows(qsizetype firstRow, qsizetype count)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 class EchoControl;
 class LookupControl;
@@ -115,6 +116,8 @@ private:
     void appendRow(const QString &address, const QString &hostAddress, std::int16_t roundTripMs,
                    bool answered);
     void updateDnsPercent();
+    const QString &roundTripText(std::int16_t milliseconds);
+    static std::int64_t rowKey(QStringView address);
     void forgetRows(qsizetype firstRow, qsizetype count);
     qsizetype rowOfLookup(const QString &tag, const QString &hostAddress) const;
 
@@ -142,7 +145,7 @@ private:
     bool m_allHandedOut = false;
     // Listed address -> its row, kept in step with appends, deletes and clears: the duplicate
     // check and the placement of lookup answers cost constant time.
-    QHash<QString, qsizetype> m_listedRows;
+    QHash<std::int64_t, qsizetype> m_listedRows;
 
     // Requests of this scan that found the echo control full, oldest first.
     struct HeldRequest
@@ -162,4 +165,5 @@ private:
     };
     std::deque<HeldLookup> m_heldLookups;
     QTimer m_heldLookupTimer;
+    std::vector<QString> m_roundTripTexts; // by milliseconds
 };

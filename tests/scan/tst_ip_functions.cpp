@@ -22,6 +22,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("hex"); // empty: overflow expected
         QTest::newRow("highest") << u"255.255.255.255"_s << true << u"FFFFFFFF"_s;
         QTest::newRow("sign boundary, blanks") << u" 128.0.0.0  "_s << true << u"80000000"_s;
+        QTest::newRow("zeros inside octets") << u"100.205.10.0"_s << true << u"64CD0A00"_s;
         QTest::newRow("slash cut") << u"1.2.3.4/40000"_s << true << u"01020304"_s;
         QTest::newRow("leading zero") << u"10.0.0.01"_s << false << u"0A000001"_s;
         QTest::newRow("modulo 256") << u"300.-1.0.255"_s << false << u"2CFF00FF"_s;

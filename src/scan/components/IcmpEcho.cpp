@@ -1,12 +1,11 @@
 #include "scan/components/IcmpEcho.h"
 
+#include "scan/components/DottedQuad.h"
 #include "scan/components/IcmpPacket.h"
 
 #include <QEventLoop>
 #include <QPointer>
 #include <QRandomGenerator>
-
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -34,21 +33,6 @@ QString addressText(std::uint32_t address)
         .arg(address >> 16 & 0xff)
         .arg(address >> 8 & 0xff)
         .arg(address & 0xff);
-}
-
-// A dotted quad and nothing else: no blanks, no leading zeros, no shorthand forms.
-std::optional<std::uint32_t> parseDottedQuad(const QString &text)
-{
-    if (text.isEmpty() || text.size() > 15)
-        return std::nullopt;
-    for (QChar c : text) {
-        if (c != u'.' && !(c >= u'0' && c <= u'9'))
-            return std::nullopt;
-    }
-    in_addr address{};
-    if (inet_pton(AF_INET, text.toLatin1().constData(), &address) != 1)
-        return std::nullopt;
-    return ntohl(address.s_addr);
 }
 
 QString unreachableCause(int code)
@@ -92,7 +76,6 @@ IcmpEcho::IcmpEcho(QObject *parent)
     : IcmpEcho(SocketChoice::Auto, parent)
 {}
 
-
 IcmpEcho::IcmpEcho(SocketChoice choice, QObject *parent)
     : EchoControl(parent)
     , m_choice(choice)
@@ -132,7 +115,8 @@ void IcmpEcho::addLane(std::unique_ptr<IcmpSocket> socket, std::uint16_t id)
 {
     IcmpSocket *owner = socket ? watch(std::move(socket)) : m_lanes.front().socket;
     // Each lane starts at a random sequence number, as the first one always did.
-    m_lanes.push_back(Lane{owner, id, std::make_unique<EchoSequenceTable>(IcmpSocket::randomWord())});
+    m_lanes.push_back(
+        Lane{owner, id, std::make_unique<EchoSequenceTable>(IcmpSocket::randomWord())});
 }
 
 int IcmpEcho::EchoCapacity() const
@@ -145,6 +129,7 @@ void IcmpEcho::setEchoData(const QString &banner)
     m_payload = banner.toUtf8().left(MaxPayload);
     if (m_payload.isEmpty())
         m_payload = QByteArrayLiteral("Vantrel echo request payload....");
+    m_sendPayload = m_payload + QByteArray(sizeof(std::uint64_t), '\0');
 }
 
 std::optional<IcmpEcho::Key> IcmpEcho::addRequest(Request request)
@@ -248,11 +233,9 @@ void IcmpEcho::transmit(Key key)
     Request *request = lane.table->find(key.sequence);
     if (!request || request->sent)
         return;
-    QByteArray payload = m_payload;
-    payload.append(reinterpret_cast<const char *>(&request->cookie), sizeof request->cookie);
-    const int error =
-        lane.socket->send(lane.id, request->target, key.sequence, request->ttl, payload,
-                          request->sentNs);
+    std::memcpy(m_sendPayload.data() + m_payload.size(), &request->cookie, sizeof request->cookie);
+    const int error = lane.socket->send(lane.id, request->target, key.sequence, request->ttl,
+                                        m_sendPayload, request->sentNs);
     if (error == 0) {
         request->sent = true;
         return;

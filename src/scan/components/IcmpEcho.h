@@ -124,7 +124,8 @@ private:
     int m_inFlight = 0;
     int m_requestLimit = MaxLanes * EchoSequenceTable::Capacity;
 
-    QByteArray m_payload;
+    QByteArray m_payload;     // the banner
+    QByteArray m_sendPayload; // the banner and room for a request's cookie
     int m_timeout = 2000;
     int m_ttl = 32;
     bool m_async = true;

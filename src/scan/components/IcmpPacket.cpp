@@ -1,5 +1,7 @@
 #include "IcmpPacket.h"
 
+#include <cstring>
+
 namespace IcmpPacket {
 
 namespace {
@@ -49,17 +51,27 @@ std::uint16_t checksum(QByteArrayView data)
 
 QByteArray echoRequest(std::uint16_t id, std::uint16_t sequence, QByteArrayView payload)
 {
-    QByteArray packet(IcmpHeaderSize, '\0');
-    packet[0] = char(EchoRequestType);
-    packet[4] = char(id >> 8);
-    packet[5] = char(id & 0xff);
-    packet[6] = char(sequence >> 8);
-    packet[7] = char(sequence & 0xff);
-    packet.append(payload);
-    const std::uint16_t sum = checksum(packet);
-    packet[2] = char(sum >> 8);
-    packet[3] = char(sum & 0xff);
+    QByteArray packet;
+    writeEchoRequest(packet, id, sequence, payload);
     return packet;
+}
+
+void writeEchoRequest(QByteArray &packet, std::uint16_t id, std::uint16_t sequence,
+                      QByteArrayView payload)
+{
+    packet.resize(IcmpHeaderSize + payload.size());
+    char *bytes = packet.data();
+    bytes[0] = char(EchoRequestType);
+    bytes[1] = bytes[2] = bytes[3] = 0;
+    bytes[4] = char(id >> 8);
+    bytes[5] = char(id & 0xff);
+    bytes[6] = char(sequence >> 8);
+    bytes[7] = char(sequence & 0xff);
+    if (!payload.isEmpty())
+        std::memcpy(bytes + IcmpHeaderSize, payload.data(), std::size_t(payload.size()));
+    const std::uint16_t sum = checksum(packet);
+    bytes[2] = char(sum >> 8);
+    bytes[3] = char(sum & 0xff);
 }
 
 std::optional<QuotedEcho> quotedEcho(QByteArrayView header)

@@ -53,6 +53,9 @@ struct QuotedEcho
 std::uint16_t checksum(QByteArrayView data);
 
 QByteArray echoRequest(std::uint16_t id, std::uint16_t sequence, QByteArrayView payload);
+// The same into `packet`, whose storage is reused from one request to the next.
+void writeEchoRequest(QByteArray &packet, std::uint16_t id, std::uint16_t sequence,
+                      QByteArrayView payload);
 
 // One ICMP message without IP header, as a datagram ping socket delivers it.
 Parsed parseMessage(QByteArrayView message, std::uint32_t source);

@@ -12,6 +12,7 @@
 
 class QSocketNotifier;
 struct msghdr;
+struct sockaddr_in;
 
 // One ICMP socket on the UI thread, watched by a QSocketNotifier: opens it (an unprivileged
 // datagram ping socket first, a raw socket second), sends echo requests and reports every
@@ -91,6 +92,7 @@ private:
     void bindRandomIdentifier();
     bool isOurs(std::uint16_t id) const;
     void readSocket();
+    void handlePacket(msghdr &message, qsizetype length, const sockaddr_in &from);
     void drainErrorQueue();
     static std::int64_t receivedNs(msghdr &message);
 
@@ -100,5 +102,6 @@ private:
     std::vector<std::uint16_t> m_ids;
     int m_socketTtl = -1;
     QSocketNotifier *m_notifier = nullptr;
-    QByteArray m_receiveBuffer;
+    QByteArray m_receiveBuffer; // ReceiveBatch packets of at most MaxPacket bytes
+    QByteArray m_packet;        // the request being sent
 };

@@ -71,8 +71,8 @@ void ResultGrid::setCols(int cols)
         beginRemoveColumns({}, cols, m_cols - 1);
 
     const int kept = std::min(cols, m_cols);
-    std::vector<QString> texts(std::size_t(m_rows * cols));
-    std::vector<QRgb> colors(std::size_t(m_rows * cols));
+    std::deque<QString> texts(std::size_t(m_rows * cols));
+    std::deque<QRgb> colors(std::size_t(m_rows * cols));
     for (qsizetype row = 0; row < m_rows; ++row) {
         for (int col = 0; col < kept; ++col) {
             texts[std::size_t(row * cols + col)] =
@@ -292,8 +292,8 @@ bool ResultGrid::cellInRange(qsizetype row, int col) const
 
 void ResultGrid::appendRows(qsizetype count)
 {
-    // resize() grows the storage geometrically, so one appended row costs amortised
-    // constant time; the new cells are null strings and hold no text buffer.
+    // One appended row costs constant time; the new cells are null strings and hold no
+    // text buffer.
     m_texts.resize(std::size_t((m_rows + count) * m_cols));
     m_colors.resize(std::size_t((m_rows + count) * m_cols));
     m_rows += count;
@@ -322,8 +322,8 @@ void ResultGrid::clearDataRows()
     // A reset makes views forget everything, so rows still waiting for Redraw need no
     // announcement first.
     beginResetModel();
-    std::vector<QString> header(m_texts.begin(), m_texts.begin() + m_cols);
-    std::vector<QRgb> headerColors(m_colors.begin(), m_colors.begin() + m_cols);
+    std::deque<QString> header(m_texts.begin(), m_texts.begin() + m_cols);
+    std::deque<QRgb> headerColors(m_colors.begin(), m_colors.begin() + m_cols);
     // Swapping in fresh vectors hands the memory of a large scan back at once.
     m_texts.swap(header);
     m_colors.swap(headerColors);

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -111,9 +112,10 @@ private:
 
     qsizetype m_rows = 1;
     int m_cols = 3;
-    // Row-major, header row first: m_rows * m_cols entries each.
-    std::vector<QString> m_texts;
-    std::vector<QRgb> m_colors; // 0: the view's default colour
+    // Row-major, header row first: m_rows * m_cols entries each. Blocks rather than one
+    // array: a million rows grow without ever holding the table twice while it moves.
+    std::deque<QString> m_texts;
+    std::deque<QRgb> m_colors; // 0: the view's default colour
     // Data rows the views have been told about; rowCount() reports this.
     qsizetype m_announcedRows = 0;
     // Data rows (model numbering) written while Redraw was false and not yet reported.

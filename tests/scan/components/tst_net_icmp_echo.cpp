@@ -282,9 +282,8 @@ private Q_SLOTS:
     void fullTableWaitsInsteadOfMissing()
     {
         // 127.0.1.128/25 answers; the rest of 127.0.1.0/24 stays silent.
-        QCOMPARE(QProcess::execute(u"ip"_s, {u"route"_s, u"add"_s, u"local"_s,
-                                             u"127.0.1.128/25"_s, u"dev"_s, u"lo"_s,
-                                             u"table"_s, u"local"_s}),
+        QCOMPARE(QProcess::execute(u"ip"_s, {u"route"_s, u"add"_s, u"local"_s, u"127.0.1.128/25"_s,
+                                             u"dev"_s, u"lo"_s, u"table"_s, u"local"_s}),
                  0);
         IcmpEcho echo;
         echo.setRequestLimit(64);
@@ -311,8 +310,8 @@ private Q_SLOTS:
         QVERIFY(listed.first().startsWith(u"127.0.1.1"_s));
         QVERIFY(engine.slotWaits().count > 0);
         QVERIFY(engine.slotWaits().walkPausedNs > 0);
-        QProcess::execute(u"ip"_s, {u"route"_s, u"del"_s, u"local"_s, u"127.0.1.128/25"_s,
-                                    u"dev"_s, u"lo"_s, u"table"_s, u"local"_s});
+        QProcess::execute(u"ip"_s, {u"route"_s, u"del"_s, u"local"_s, u"127.0.1.128/25"_s, u"dev"_s,
+                                    u"lo"_s, u"table"_s, u"local"_s});
     }
 };
 
