@@ -1,5 +1,7 @@
 #include "history/ScanHistory.h"
 
+#include "history/RowChunk.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,9 +50,8 @@ QDateTime timeFrom(const QVariant &value)
     return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toLocalTime();
 }
 
-// Rows go in many to a statement: one statement per row would spend most of the time in
-// the driver, and the driver's cost per bound value grows with the statement's size.
-constexpr qsizetype RowsPerInsert = 50;
+// The completed flag of a scan that has not ended yet.
+constexpr int Running = -1;
 
 const QString ScanColumns = u"id, first_address, last_address, inverted, pings_per_node, "
                             "ping_timeout, ping_ttl, inter_ping_delay, resolve_dns, started, "
@@ -195,7 +196,8 @@ bool ScanHistory::checkFile(QString &reason, bool &damaged)
     // power cut but never leaves the file damaged.
     if (!queryValue(u"PRAGMA journal_mode=WAL"_s, error))
         return failed();
-    if (!exec(u"PRAGMA synchronous=NORMAL"_s)) {
+    // The log is cut back after each checkpoint, so a large scan leaves no large file behind.
+    if (!exec(u"PRAGMA synchronous=NORMAL"_s) || !exec(u"PRAGMA journal_size_limit=4194304"_s)) {
         reason = m_lastError;
         return false;
     }
@@ -214,54 +216,86 @@ bool ScanHistory::checkFile(QString &reason, bool &damaged)
 bool ScanHistory::exec(const QString &sql)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (q.exec(sql))
-        return true;
-    m_lastError = reasonOf(q.lastError());
-    return false;
+    return q.exec(sql) || failed(q.lastError());
 }
+
+// Rows of layout 3 on: chunks of rows in the compact form, and names that came after their
+// row was written. Layout 2 kept a row per table row, as text; its scans are still read.
+const QString ChunkTables =
+    u"CREATE TABLE scan_chunks(scan_id INTEGER NOT NULL, first_seq INTEGER NOT NULL, "
+    "row_count INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(scan_id, first_seq));"
+    "CREATE TABLE scan_names(scan_id INTEGER NOT NULL, seq INTEGER NOT NULL, name TEXT NOT NULL, "
+    "PRIMARY KEY(scan_id, seq)) WITHOUT ROWID"_s;
 
 bool ScanHistory::createSchema()
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    db.transaction();
-    const bool ok =
-        exec(u"PRAGMA application_id=%1"_s.arg(ApplicationId)) &&
-        exec(u"CREATE TABLE scans(id INTEGER PRIMARY KEY AUTOINCREMENT, first_address TEXT NOT "
-             "NULL, last_address TEXT NOT NULL, inverted INTEGER NOT NULL, pings_per_node "
-             "INTEGER NOT NULL, ping_timeout INTEGER NOT NULL, ping_ttl INTEGER NOT NULL, "
-             "inter_ping_delay INTEGER NOT NULL, resolve_dns INTEGER NOT NULL, started TEXT NOT "
-             "NULL, ended TEXT NOT NULL, completed INTEGER NOT NULL DEFAULT 1)"_s) &&
-        exec(
-            u"CREATE INDEX scans_by_range ON scans(first_address, last_address, inverted, id)"_s) &&
-        exec(u"CREATE TABLE scan_rows(scan_id INTEGER NOT NULL, seq INTEGER NOT NULL, address "
-             "TEXT NOT NULL, response TEXT NOT NULL, name TEXT, PRIMARY KEY(scan_id, seq)) "
-             "WITHOUT ROWID"_s) &&
-        exec(u"PRAGMA user_version=%1"_s.arg(SchemaVersion));
-    if (!ok) {
-        db.rollback();
+    // Pages freed by pruning go back to the file system a few at a time; set before the
+    // first table exists, as SQLite requires.
+    if (!exec(u"PRAGMA auto_vacuum=INCREMENTAL"_s))
         return false;
-    }
-    return db.commit() || (m_lastError = reasonOf(db.lastError()), false);
+    return inTransaction([&] {
+        bool ok = exec(u"PRAGMA application_id=%1"_s.arg(ApplicationId)) &&
+                  exec(u"CREATE TABLE scans(id INTEGER PRIMARY KEY AUTOINCREMENT, first_address "
+                       "TEXT NOT NULL, last_address TEXT NOT NULL, inverted INTEGER NOT NULL, "
+                       "pings_per_node INTEGER NOT NULL, ping_timeout INTEGER NOT NULL, "
+                       "ping_ttl INTEGER NOT NULL, inter_ping_delay INTEGER NOT NULL, "
+                       "resolve_dns INTEGER NOT NULL, started TEXT NOT NULL, ended TEXT NOT "
+                       "NULL, completed INTEGER NOT NULL DEFAULT 1)"_s) &&
+                  exec(u"CREATE INDEX scans_by_range ON scans(first_address, last_address, "
+                       "inverted, id)"_s) &&
+                  exec(u"CREATE TABLE scan_rows(scan_id INTEGER NOT NULL, seq INTEGER NOT NULL, "
+                       "address TEXT NOT NULL, response TEXT NOT NULL, name TEXT, PRIMARY "
+                       "KEY(scan_id, seq)) WITHOUT ROWID"_s);
+        for (const QString &table : ChunkTables.split(u';'))
+            ok = ok && exec(table);
+        return ok && exec(u"PRAGMA user_version=%1"_s.arg(SchemaVersion));
+    });
 }
 
 bool ScanHistory::migrateFrom(int version)
 {
+    return inTransaction([&] {
+        bool ok = true;
+        // Layout 1 knew neither stopped scans nor the look-up of a range's latest scan:
+        // every scan it kept had completed.
+        if (version <= 1) {
+            ok = exec(u"ALTER TABLE scans ADD COLUMN completed INTEGER NOT NULL DEFAULT 1"_s) &&
+                 exec(u"CREATE INDEX scans_by_range ON scans(first_address, last_address, "
+                      "inverted, id)"_s);
+        }
+        if (version <= 2) {
+            for (const QString &table : ChunkTables.split(u';'))
+                ok = ok && exec(table);
+        }
+        return ok && exec(u"PRAGMA user_version=%1"_s.arg(SchemaVersion));
+    });
+}
+
+bool ScanHistory::inTransaction(const std::function<bool()> &work)
+{
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    db.transaction();
-    bool ok = true;
-    // Layout 1 knew neither stopped scans nor the look-up of a range's latest scan: every
-    // scan it kept had completed.
-    if (version <= 1) {
-        ok = exec(u"ALTER TABLE scans ADD COLUMN completed INTEGER NOT NULL DEFAULT 1"_s) &&
-             exec(u"CREATE INDEX scans_by_range ON scans(first_address, last_address, inverted, "
-                  "id)"_s);
-    }
-    ok = ok && exec(u"PRAGMA user_version=%1"_s.arg(SchemaVersion));
-    if (!ok) {
+    m_busy = false;
+    if (!db.transaction())
+        return failed(db.lastError());
+    if (!work()) {
         db.rollback();
         return false;
     }
-    return db.commit() || (m_lastError = reasonOf(db.lastError()), false);
+    if (!db.commit()) {
+        failed(db.lastError());
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+// SQLITE_BUSY and SQLITE_LOCKED: another connection holds the file.
+bool ScanHistory::failed(const QSqlError &error)
+{
+    m_lastError = reasonOf(error);
+    const QString code = error.nativeErrorCode();
+    m_busy = m_busy || code == u"5"_s || code == u"6"_s;
+    return false;
 }
 
 bool ScanHistory::moveAside(QString &movedTo, QString &reason)
@@ -285,104 +319,96 @@ bool ScanHistory::moveAside(QString &movedTo, QString &reason)
 
 qint64 ScanHistory::record(const ScanRecord &scan)
 {
-    const qint64 id = beginRecord(scan);
+    const qint64 id = beginScan(scan);
     if (id == 0)
         return 0;
-    if (!addRows(id, 0, std::span(scan.rows.constData(), std::size_t(scan.rows.size()))) ||
-        !finishRecord()) {
-        abandonRecord();
+    if (!appendRows(id, 0, std::span(scan.rows.constData(), std::size_t(scan.rows.size()))) ||
+        !finishScan(id, scan.ended, scan.completed))
         return 0;
-    }
     return id;
 }
 
-qint64 ScanHistory::beginRecord(const ScanRecord &scan)
+qint64 ScanHistory::beginScan(const ScanRecord &scan)
 {
     if (!m_open) {
         m_lastError = u"The history is not open."_s;
         return 0;
     }
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
-        m_lastError = reasonOf(db.lastError());
-        return 0;
-    }
-    QSqlQuery q(db);
-    q.prepare(u"INSERT INTO scans(first_address, last_address, inverted, pings_per_node, "
-              "ping_timeout, ping_ttl, inter_ping_delay, resolve_dns, started, ended, completed) "
-              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
-    const ScanSettings &s = scan.settings;
-    const QVariant values[] = {scan.firstAddress,    scan.lastAddress, scan.inverted,
-                               s.Pings_per_Node,     s.Ping_Timeout,   s.Ping_TTL,
-                               s.Inter_Ping_Delay,   s.Resolve_DNS,    timeText(scan.started),
-                               timeText(scan.ended), scan.completed};
-    for (int i = 0; i < int(std::size(values)); ++i)
-        q.bindValue(i, values[i]);
-    if (!q.exec()) {
-        m_lastError = reasonOf(q.lastError());
-        db.rollback();
-        return 0;
-    }
-    return q.lastInsertId().toLongLong();
+    qint64 id = 0;
+    inTransaction([&] {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.prepare(u"INSERT INTO scans(first_address, last_address, inverted, pings_per_node, "
+                  "ping_timeout, ping_ttl, inter_ping_delay, resolve_dns, started, ended, "
+                  "completed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
+        const ScanSettings &s = scan.settings;
+        // Running until finishScan says otherwise: no one takes it for an earlier scan.
+        const QVariant values[] = {scan.firstAddress,      scan.lastAddress, scan.inverted,
+                                   s.Pings_per_Node,       s.Ping_Timeout,   s.Ping_TTL,
+                                   s.Inter_Ping_Delay,     s.Resolve_DNS,    timeText(scan.started),
+                                   timeText(scan.started), Running};
+        for (int i = 0; i < int(std::size(values)); ++i)
+            q.bindValue(i, values[i]);
+        if (!q.exec())
+            return failed(q.lastError());
+        id = q.lastInsertId().toLongLong();
+        return true;
+    });
+    return id;
 }
 
-bool ScanHistory::finishRecord()
+bool ScanHistory::appendRows(qint64 id, qint64 firstSeq, std::span<const HistoryRow> rows,
+                             const QList<QPair<qint64, QString>> &names)
 {
-    if (!prune())
-        return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.commit()) {
-        m_lastError = reasonOf(db.lastError());
+    if (!m_open) {
+        m_lastError = u"The history is not open."_s;
         return false;
     }
-    return true;
+    if (rows.empty() && names.isEmpty())
+        return true;
+    return inTransaction([&] {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (!rows.empty()) {
+            QSqlQuery q(db);
+            q.prepare(u"INSERT OR REPLACE INTO scan_chunks(scan_id, first_seq, row_count, data) "
+                      "VALUES (?, ?, ?, ?)"_s);
+            q.bindValue(0, id);
+            q.bindValue(1, firstSeq);
+            q.bindValue(2, qint64(rows.size()));
+            q.bindValue(3, RowChunk::encode(rows));
+            if (!q.exec())
+                return failed(q.lastError());
+        }
+        QSqlQuery q(db);
+        q.prepare(u"INSERT OR REPLACE INTO scan_names(scan_id, seq, name) VALUES (?, ?, ?)"_s);
+        for (const auto &[seq, name] : names) {
+            q.bindValue(0, id);
+            q.bindValue(1, seq);
+            q.bindValue(2, text(name));
+            if (!q.exec())
+                return failed(q.lastError());
+        }
+        return true;
+    });
 }
 
-void ScanHistory::abandonRecord()
+bool ScanHistory::finishScan(qint64 id, const QDateTime &ended, bool completed)
 {
-    if (m_open)
-        QSqlDatabase::database(m_connection, false).rollback();
-}
-
-bool ScanHistory::addRows(qint64 id, qint64 firstSeq, std::span<const HistoryRow> rows)
-{
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    const auto statement = [](qsizetype count) {
-        QString sql = u"INSERT INTO scan_rows(scan_id, seq, address, response, name) VALUES "_s;
-        for (qsizetype i = 0; i < count; ++i)
-            sql += i == 0 ? u"(?, ?, ?, ?, ?)"_s : u", (?, ?, ?, ?, ?)"_s;
-        return sql;
-    };
-    const qsizetype total = qsizetype(rows.size());
-    QSqlQuery full(db);
-    if (total >= RowsPerInsert && !full.prepare(statement(RowsPerInsert))) {
-        m_lastError = reasonOf(full.lastError());
+    if (!m_open) {
+        m_lastError = u"The history is not open."_s;
         return false;
     }
-    for (qsizetype done = 0; done < total;) {
-        const qsizetype count = std::min(RowsPerInsert, total - done);
-        QSqlQuery rest(db);
-        QSqlQuery &q = count == RowsPerInsert ? full : rest;
-        if (count != RowsPerInsert && !q.prepare(statement(count))) {
-            m_lastError = reasonOf(q.lastError());
-            return false;
-        }
-        for (qsizetype i = 0; i < count; ++i) {
-            const HistoryRow &row = rows[std::size_t(done + i)];
-            const int at = int(i) * 5;
-            q.bindValue(at, id);
-            q.bindValue(at + 1, firstSeq + done + i);
-            q.bindValue(at + 2, text(row.address));
-            q.bindValue(at + 3, text(row.response));
-            q.bindValue(at + 4, row.nameKnown ? QVariant(text(row.name)) : QVariant());
-        }
-        if (!q.exec()) {
-            m_lastError = reasonOf(q.lastError());
-            return false;
-        }
-        done += count;
-    }
-    return true;
+    const bool ok = inTransaction([&] {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.prepare(u"UPDATE scans SET ended = ?, completed = ? WHERE id = ?"_s);
+        q.bindValue(0, timeText(ended));
+        q.bindValue(1, completed ? 1 : 0);
+        q.bindValue(2, id);
+        return (q.exec() || failed(q.lastError())) && prune();
+    });
+    // Hands pages freed by pruning back, a few at a time (a no-op for files made before).
+    if (ok)
+        exec(u"PRAGMA incremental_vacuum(256)"_s);
+    return ok;
 }
 
 bool ScanHistory::prune()
@@ -390,15 +416,15 @@ bool ScanHistory::prune()
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(u"SELECT id FROM scans ORDER BY id DESC LIMIT 1 OFFSET ?"_s);
     q.bindValue(0, m_keep - 1);
-    if (!q.exec()) {
-        m_lastError = reasonOf(q.lastError());
-        return false;
-    }
+    if (!q.exec())
+        return failed(q.lastError());
     if (!q.next())
         return true;
     const QString oldest = q.value(0).toString();
     q.finish(); // a reading statement left open would keep the commit from going through
     return exec(u"DELETE FROM scan_rows WHERE scan_id < "_s + oldest) &&
+           exec(u"DELETE FROM scan_chunks WHERE scan_id < "_s + oldest) &&
+           exec(u"DELETE FROM scan_names WHERE scan_id < "_s + oldest) &&
            exec(u"DELETE FROM scans WHERE id < "_s + oldest);
 }
 
@@ -409,43 +435,72 @@ bool ScanHistory::addLate(qint64 id, const QList<QPair<qint64, QString>> &names,
         m_lastError = u"The history is not open."_s;
         return false;
     }
-    if (names.isEmpty() && rows.isEmpty())
-        return true;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
-        m_lastError = reasonOf(db.lastError());
-        return false;
+    qint64 next = 0;
+    if (!rows.isEmpty()) {
+        QSqlQuery last(QSqlDatabase::database(m_connection, false));
+        last.prepare(u"SELECT coalesce(max(first_seq + row_count), 0) FROM scan_chunks WHERE "
+                     "scan_id = ?"_s);
+        last.bindValue(0, id);
+        if (!last.exec() || !last.next())
+            return failed(last.lastError());
+        next = last.value(0).toLongLong();
     }
-    bool ok = true;
-    QSqlQuery q(db);
-    q.prepare(u"UPDATE scan_rows SET name = ? WHERE scan_id = ? AND seq = ?"_s);
-    for (const auto &[seq, name] : names) {
-        q.bindValue(0, text(name));
-        q.bindValue(1, id);
-        q.bindValue(2, seq);
-        if (!(ok = q.exec())) {
-            m_lastError = reasonOf(q.lastError());
-            break;
+    return appendRows(id, next, std::span(rows.constData(), std::size_t(rows.size())), names);
+}
+
+std::optional<QList<HistoryRow>> ScanHistory::readRows(qint64 id) const
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QList<HistoryRow> rows;
+    // Scans of layout 2 and before: a table row per listed row.
+    QSqlQuery legacy(db);
+    legacy.setForwardOnly(true);
+    legacy.prepare(
+        u"SELECT address, response, name FROM scan_rows WHERE scan_id = ? ORDER BY seq"_s);
+    legacy.bindValue(0, id);
+    if (!legacy.exec()) {
+        m_lastError = reasonOf(legacy.lastError());
+        return std::nullopt;
+    }
+    while (legacy.next()) {
+        const QVariant name = legacy.value(2);
+        rows.append({legacy.value(0).toString(), legacy.value(1).toString(), name.toString(),
+                     !name.isNull()});
+    }
+    QSqlQuery chunks(db);
+    chunks.setForwardOnly(true);
+    chunks.prepare(u"SELECT first_seq, row_count, data FROM scan_chunks WHERE scan_id = ? ORDER "
+                   "BY first_seq"_s);
+    chunks.bindValue(0, id);
+    if (!chunks.exec()) {
+        m_lastError = reasonOf(chunks.lastError());
+        return std::nullopt;
+    }
+    while (chunks.next()) {
+        const auto decoded =
+            RowChunk::decode(chunks.value(2).toByteArray(), chunks.value(1).toLongLong());
+        if (!decoded || chunks.value(0).toLongLong() != rows.size()) {
+            m_lastError = u"The rows of scan %1 are damaged."_s.arg(id);
+            return std::nullopt;
+        }
+        rows.append(*decoded);
+    }
+    QSqlQuery names(db);
+    names.setForwardOnly(true);
+    names.prepare(u"SELECT seq, name FROM scan_names WHERE scan_id = ?"_s);
+    names.bindValue(0, id);
+    if (!names.exec()) {
+        m_lastError = reasonOf(names.lastError());
+        return std::nullopt;
+    }
+    while (names.next()) {
+        const qint64 seq = names.value(0).toLongLong();
+        if (seq >= 0 && seq < rows.size()) {
+            rows[seq].name = names.value(1).toString();
+            rows[seq].nameKnown = true;
         }
     }
-    if (ok && !rows.isEmpty()) {
-        QSqlQuery last(db);
-        last.prepare(u"SELECT coalesce(max(seq) + 1, 0) FROM scan_rows WHERE scan_id = ?"_s);
-        last.bindValue(0, id);
-        ok = last.exec() && last.next();
-        if (!ok)
-            m_lastError = reasonOf(last.lastError());
-        const qint64 next = ok ? last.value(0).toLongLong() : 0;
-        last.finish();
-        ok = ok && addRows(id, next, std::span(rows.constData(), std::size_t(rows.size())));
-    }
-    if (!ok || !db.commit()) {
-        if (ok)
-            m_lastError = reasonOf(db.lastError());
-        db.rollback();
-        return false;
-    }
-    return true;
+    return rows;
 }
 
 std::optional<ScanRecord> ScanHistory::readScan(const QString &where,
@@ -479,21 +534,13 @@ std::optional<ScanRecord> ScanHistory::readScan(const QString &where,
     scan.settings.Reverse_Scan = scan.inverted;
     scan.started = timeFrom(q.value(9));
     scan.ended = timeFrom(q.value(10));
-    scan.completed = q.value(11).toBool();
+    scan.completed = q.value(11).toInt() > 0;
 
-    QSqlQuery rows(db);
-    rows.setForwardOnly(true);
-    rows.prepare(u"SELECT address, response, name FROM scan_rows WHERE scan_id = ? ORDER BY seq"_s);
-    rows.bindValue(0, scan.id);
-    if (!rows.exec()) {
-        m_lastError = reasonOf(rows.lastError());
+    q.finish();
+    std::optional<QList<HistoryRow>> rows = readRows(scan.id);
+    if (!rows)
         return std::nullopt;
-    }
-    while (rows.next()) {
-        const QVariant name = rows.value(2);
-        scan.rows.append(
-            {rows.value(0).toString(), rows.value(1).toString(), name.toString(), !name.isNull()});
-    }
+    scan.rows = std::move(*rows);
     return scan;
 }
 
@@ -501,7 +548,8 @@ std::optional<ScanRecord> ScanHistory::previous(const QString &firstAddress,
                                                 const QString &lastAddress, bool inverted,
                                                 qint64 before) const
 {
-    return readScan(u"first_address = ? AND last_address = ? AND inverted = ? AND id < ?"_s,
+    return readScan(u"first_address = ? AND last_address = ? AND inverted = ? AND id < ? AND "
+                    "completed >= 0"_s,
                     {firstAddress, lastAddress, inverted,
                      before > 0 ? before : std::numeric_limits<qint64>::max()});
 }

@@ -7,19 +7,22 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 #include <span>
 
 class QSqlError;
 
-// Every scan that ended, kept in an SQLite file through Qt SQL so that a later scan of the
-// same range can be compared with it. Each scan is written in one transaction in WAL mode,
-// so a crash never leaves half a scan or a damaged file; only the most recent scans are
-// kept. All calls run on the caller's thread and return when done.
+// Every scan, kept in an SQLite file through Qt SQL so that a later scan of the same range can
+// be compared with it. A scan is recorded while it runs: its record begins at the start,
+// its rows follow in short transactions (WAL mode, so a crash never damages the file) in a
+// compact form, and its end is one more small write. A scan that has not ended is nobody's
+// earlier scan. Only the most recent scans are kept. All calls run on the caller's thread
+// and return when done.
 class ScanHistory
 {
 public:
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     static constexpr int DefaultKeep = 200;
     // Marks the file as ours, so a foreign database is never taken for a history.
     static constexpr int ApplicationId = 0x564E5452;
@@ -46,20 +49,23 @@ public:
     QString path() const { return m_path; }
     QString lastError() const { return m_lastError; }
 
-    // Writes a finished scan with its rows and prunes the oldest beyond the kept number.
-    // The scan's id, or 0 on failure (lastError() says why).
+    // Writes a whole scan at once: its start, rows and end. The scan's id, or 0 on failure
+    // (lastError() says why).
     qint64 record(const ScanRecord &scan);
-    // The same in steps, so that a caller can hand a large scan over in pieces between
-    // other work: the transaction stays open from beginRecord (which ignores scan.rows) to
-    // finishRecord or abandonRecord.
-    qint64 beginRecord(const ScanRecord &scan);
-    bool addRows(qint64 id, qint64 firstSeq, std::span<const HistoryRow> rows);
-    bool finishRecord();
-    void abandonRecord();
-    // Rows listed after a scan was recorded (appended after its last row), and names that
-    // arrived for its rows since: (row position in the record, from 0; name).
+    // The record of a scan that has started (its rows are ignored); 0 on failure.
+    qint64 beginScan(const ScanRecord &scan);
+    // Rows in the order listed, from position `firstSeq` (from 0) on, and names that arrived
+    // for rows written before: (position, name).
+    bool appendRows(qint64 id, qint64 firstSeq, std::span<const HistoryRow> rows,
+                    const QList<QPair<qint64, QString>> &names = {});
+    // How the scan ended; the oldest scans beyond the kept number go.
+    bool finishScan(qint64 id, const QDateTime &ended, bool completed);
+    // Rows listed after a scan ended (after its last row) and names that arrived since.
     bool addLate(qint64 id, const QList<QPair<qint64, QString>> &names,
                  const QList<HistoryRow> &rows);
+    // The last failure was another program holding the file for longer than the wait: the
+    // same write may well go through later.
+    bool lastErrorWasBusy() const { return m_busy; }
 
     // The most recent scan of the same range and mode recorded before `before` (0: of all),
     // with its rows.
@@ -78,7 +84,10 @@ private:
     bool moveAside(QString &movedTo, QString &reason);
     void closeConnection();
     bool exec(const QString &sql);
+    bool failed(const QSqlError &error);
+    bool inTransaction(const std::function<bool()> &work);
     bool prune();
+    std::optional<QList<HistoryRow>> readRows(qint64 id) const;
     std::optional<ScanRecord> readScan(const QString &where, const QList<QVariant> &values) const;
 
     int m_keep;
@@ -86,4 +95,5 @@ private:
     QString m_path;
     bool m_open = false;
     mutable QString m_lastError;
+    mutable bool m_busy = false;
 };

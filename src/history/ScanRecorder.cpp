@@ -1,6 +1,9 @@
 #include "history/ScanRecorder.h"
 
+#include "scan/components/DottedQuad.h"
 #include "scan/components/ResultGrid.h"
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -9,8 +12,8 @@ namespace {
 // What the table shows while a name is being looked up.
 const QString Resolving = u" resolving ..."_s;
 
-// Rows written in one turn of the event loop: some 50 ms of work on a desktop.
-constexpr qsizetype RowsPerTurn = 16384;
+// Rows listed meanwhile go to the history this often while a scan runs.
+constexpr int BatchIntervalMs = 1000;
 
 } // namespace
 
@@ -21,8 +24,8 @@ ScanRecorder::ScanRecorder(ResultGrid &table, QObject *parent)
     m_lateTimer.setSingleShot(true);
     m_lateTimer.setInterval(15000);
     connect(&m_lateTimer, &QTimer::timeout, this, &ScanRecorder::flushLate);
-    m_writeTimer.setInterval(0);
-    connect(&m_writeTimer, &QTimer::timeout, this, &ScanRecorder::writeSome);
+    m_batchTimer.setInterval(BatchIntervalMs);
+    connect(&m_batchTimer, &QTimer::timeout, this, &ScanRecorder::writeBatch);
     connect(&m_table, &ResultGrid::rowsRemovedFromTable, this, &ScanRecorder::rowsRemoved);
 }
 
@@ -46,14 +49,11 @@ bool ScanRecorder::open(const QString &path, int keep)
 void ScanRecorder::turnOff(const QString &reason)
 {
     const QString path = m_history ? m_history->path() : QString();
-    if (m_history)
-        m_history->abandonRecord();
     m_history.reset();
     m_lateTimer.stop();
-    m_writeTimer.stop();
-    m_writing.clear();
-    m_recording = false;
+    m_batchTimer.stop();
     m_recordedId = 0;
+    m_pendingNames.clear();
     Q_EMIT problem(u"Could not write the scan history \"%1\".\n%2\nScans go on without it until "
                    "Vantrel is started again."_s.arg(path, reason));
 }
@@ -64,6 +64,8 @@ void ScanRecorder::scanStarting(const QString &firstAddress, const QString &last
     flushLate();
     m_recordedId = 0;
     m_recordedRows = 0;
+    m_recordedCount = 0;
+    m_endWritten = true;
     m_pendingNames.clear();
     m_current = ScanRecord();
     m_current.firstAddress = firstAddress;
@@ -74,15 +76,35 @@ void ScanRecorder::scanStarting(const QString &firstAddress, const QString &last
     m_running = true;
 
     m_previous.reset();
+    m_previousRowsRead = false;
     m_previousAddresses.clear();
     if (!m_history)
         return;
+    // Only the addresses stay at hand for the marks; the rows are read again if a
+    // comparison asks for them.
     m_previous = m_history->previous(firstAddress, lastAddress, settings.Reverse_Scan);
     if (m_previous) {
-        m_previousAddresses.reserve(m_previous->rows.size());
-        for (const HistoryRow &row : m_previous->rows)
-            m_previousAddresses.insert(row.address);
+        m_previousAddresses.reserve(std::size_t(m_previous->rows.size()));
+        for (const HistoryRow &row : m_previous->rows) {
+            if (const auto address = parseDottedQuad(row.address))
+                m_previousAddresses.push_back(*address);
+        }
+        std::sort(m_previousAddresses.begin(), m_previousAddresses.end());
+        m_previous->rows = {};
     }
+
+    m_recordedId = m_history->beginScan(m_current);
+    if (m_recordedId == 0) {
+        // Another program holding the file: this scan goes unrecorded, the next may not.
+        if (!m_history->lastErrorWasBusy())
+            turnOff(m_history->lastError());
+        else
+            Q_EMIT problem(u"The scan history is busy with another Vantrel; this scan is not "
+                           "recorded.\n%1"_s.arg(m_history->lastError()));
+        return;
+    }
+    m_endWritten = false;
+    m_batchTimer.start();
 }
 
 void ScanRecorder::scanEnded(bool completed)
@@ -90,100 +112,92 @@ void ScanRecorder::scanEnded(bool completed)
     if (!m_running)
         return;
     m_running = false;
+    m_batchTimer.stop();
     m_current.ended = QDateTime::currentDateTime();
     m_current.completed = completed;
-    if (!m_history)
+    if (!m_history || m_recordedId == 0)
         return;
-    // The rows are copied at once (their texts are shared with the table, so this is
-    // cheap), then written piece by piece.
-    m_writing = tableRows(1);
-    m_written = 0;
-    m_recording = true;
-    m_recordedId = m_history->beginRecord(m_current);
-    if (m_recordedId == 0) {
-        m_recording = false;
-        turnOff(m_history->lastError());
-        return;
-    }
-    m_recordedRows = m_table.Rows() - 1;
-    m_recordedCount = m_writing.size();
-    for (qint64 i = 0; i < m_writing.size(); ++i) {
-        if (!m_writing[i].nameKnown && m_current.settings.Resolve_DNS)
-            m_pendingNames.insert(m_writing[i].address, i);
-    }
-    if (writeSome())
-        m_writeTimer.start();
+    writeBatch();
+    writeEnd();
+    if (m_history)
+        m_lateTimer.start();
 }
 
-bool ScanRecorder::writeSome()
+bool ScanRecorder::writeEnd()
 {
-    if (!m_history || !m_recording) {
-        m_writeTimer.stop();
-        return false;
-    }
-    const qsizetype count = std::min(RowsPerTurn, m_writing.size() - m_written);
-    if (!m_history->addRows(m_recordedId, m_written,
-                            std::span(m_writing.constData() + m_written, std::size_t(count)))) {
-        turnOff(m_history->lastError());
-        return false;
-    }
-    m_written += count;
-    if (m_written < m_writing.size())
+    if (!m_history || m_endWritten || m_recordedId == 0)
         return true;
-    m_writeTimer.stop();
-    m_writing.clear();
-    m_recording = false;
-    if (!m_history->finishRecord()) {
-        turnOff(m_history->lastError());
-        return false;
+    if (m_history->finishScan(m_recordedId, m_current.ended, m_current.completed)) {
+        m_endWritten = true;
+        return true;
     }
-    m_lateTimer.start();
+    if (!m_history->lastErrorWasBusy())
+        turnOff(m_history->lastError());
     return false;
 }
 
-void ScanRecorder::finishWriting()
+bool ScanRecorder::writeBatch()
 {
-    while (writeSome()) {
+    if (!m_history || m_recordedId == 0)
+        return false;
+    QList<QPair<qint64, QString>> names;
+    std::vector<std::size_t> named;
+    for (std::size_t i = 0; i < m_pendingNames.size(); ++i) {
+        const PendingName &pending = m_pendingNames[i];
+        const HistoryRow now = rowAt(pending.row);
+        if (now.address == pending.address && now.nameKnown) {
+            names.append({pending.seq, now.name});
+            named.push_back(i);
+        }
     }
+    const QList<HistoryRow> rows = tableRows(m_recordedRows + 1);
+    if (rows.isEmpty() && names.isEmpty())
+        return true;
+    if (!m_history->appendRows(m_recordedId, m_recordedCount,
+                               std::span(rows.constData(), std::size_t(rows.size())), names)) {
+        // Held by another program: the same rows and names go with the next write.
+        if (!m_history->lastErrorWasBusy())
+            turnOff(m_history->lastError());
+        return false;
+    }
+    for (auto i = named.rbegin(); i != named.rend(); ++i)
+        m_pendingNames.erase(m_pendingNames.begin() + std::ptrdiff_t(*i));
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!rows[i].nameKnown && m_current.settings.Resolve_DNS)
+            m_pendingNames.push_back(
+                {m_recordedRows + 1 + i, m_recordedCount + i, rows[i].address});
+    }
+    m_recordedCount += rows.size();
+    m_recordedRows = m_table.Rows() - 1;
+    return true;
 }
 
 void ScanRecorder::flushLate()
 {
-    finishWriting();
     m_lateTimer.stop();
     if (!m_history || m_recordedId == 0)
         return;
-    QList<QPair<qint64, QString>> names;
-    if (!m_pendingNames.isEmpty()) {
-        for (qsizetype row = 1; row <= m_recordedRows && row < m_table.Rows(); ++row) {
-            const auto pending = m_pendingNames.constFind(m_table.cellText(row, 0));
-            if (pending == m_pendingNames.cend())
-                continue;
-            const HistoryRow now = rowAt(row);
-            if (now.nameKnown) {
-                names.append({*pending, now.name});
-                m_pendingNames.erase(pending);
-            }
-        }
+    writeBatch();
+    writeEnd();
+}
+
+const std::optional<ScanRecord> &ScanRecorder::previousScan() const
+{
+    if (m_previous && !m_previousRowsRead && m_history) {
+        m_previousRowsRead = true;
+        if (std::optional<ScanRecord> whole = m_history->load(m_previous->id))
+            m_previous = std::move(whole);
     }
-    const QList<HistoryRow> late = tableRows(m_recordedRows + 1);
-    if (names.isEmpty() && late.isEmpty())
-        return;
-    if (!m_history->addLate(m_recordedId, names, late)) {
-        turnOff(m_history->lastError());
-        return;
-    }
-    for (qsizetype i = 0; i < late.size(); ++i) {
-        if (!late[i].nameKnown && m_current.settings.Resolve_DNS)
-            m_pendingNames.insert(late[i].address, m_recordedCount + i);
-    }
-    m_recordedCount += late.size();
-    m_recordedRows = m_table.Rows() - 1;
+    return m_previous;
 }
 
 bool ScanRecorder::isNew(const QString &address) const
 {
-    return m_previous && !m_previousAddresses.contains(address);
+    if (!m_previous)
+        return false;
+    const auto number = parseDottedQuad(address);
+    return !number ||
+           !std::binary_search(m_previousAddresses.begin(), m_previousAddresses.end(), *number);
 }
 
 ScanRecord ScanRecorder::currentScan() const
@@ -215,8 +229,15 @@ QList<HistoryRow> ScanRecorder::tableRows(qsizetype from) const
 
 void ScanRecorder::rowsRemoved(qsizetype firstRow, qsizetype count)
 {
-    // Rows the user deletes stay in the record; the late ones are found after the rest.
+    // Rows the user deletes stay in the record; the rows after them move up.
     const qsizetype recordedAmong =
         std::max<qsizetype>(0, std::min(firstRow + count, m_recordedRows + 1) - firstRow);
     m_recordedRows -= recordedAmong;
+    std::erase_if(m_pendingNames, [&](const PendingName &pending) {
+        return pending.row >= firstRow && pending.row < firstRow + count;
+    });
+    for (PendingName &pending : m_pendingNames) {
+        if (pending.row >= firstRow + count)
+            pending.row -= count;
+    }
 }
