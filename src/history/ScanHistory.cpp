@@ -504,7 +504,7 @@ std::optional<QList<HistoryRow>> ScanHistory::readRows(qint64 id) const
 }
 
 std::optional<ScanRecord> ScanHistory::readScan(const QString &where,
-                                                const QList<QVariant> &values) const
+                                                const QList<QVariant> &values, bool withRows) const
 {
     if (!m_open)
         return std::nullopt;
@@ -537,6 +537,8 @@ std::optional<ScanRecord> ScanHistory::readScan(const QString &where,
     scan.completed = q.value(11).toInt() > 0;
 
     q.finish();
+    if (!withRows)
+        return scan;
     std::optional<QList<HistoryRow>> rows = readRows(scan.id);
     if (!rows)
         return std::nullopt;
@@ -546,17 +548,18 @@ std::optional<ScanRecord> ScanHistory::readScan(const QString &where,
 
 std::optional<ScanRecord> ScanHistory::previous(const QString &firstAddress,
                                                 const QString &lastAddress, bool inverted,
-                                                qint64 before) const
+                                                qint64 before, bool withRows) const
 {
     return readScan(u"first_address = ? AND last_address = ? AND inverted = ? AND id < ? AND "
                     "completed >= 0"_s,
                     {firstAddress, lastAddress, inverted,
-                     before > 0 ? before : std::numeric_limits<qint64>::max()});
+                     before > 0 ? before : std::numeric_limits<qint64>::max()},
+                    withRows);
 }
 
 std::optional<ScanRecord> ScanHistory::load(qint64 id) const
 {
-    return readScan(u"id = ?"_s, {id});
+    return readScan(u"id = ?"_s, {id}, true);
 }
 
 qint64 ScanHistory::scanCount() const

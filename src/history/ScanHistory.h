@@ -67,10 +67,11 @@ public:
     // same write may well go through later.
     bool lastErrorWasBusy() const { return m_busy; }
 
-    // The most recent scan of the same range and mode recorded before `before` (0: of all),
-    // with its rows.
+    // The most recent ended scan of the same range and mode recorded before `before` (0: of
+    // all), with its rows unless they are not wanted.
     std::optional<ScanRecord> previous(const QString &firstAddress, const QString &lastAddress,
-                                       bool inverted, qint64 before = 0) const;
+                                       bool inverted, qint64 before = 0,
+                                       bool withRows = true) const;
     std::optional<ScanRecord> load(qint64 id) const;
     qint64 scanCount() const;
 
@@ -88,7 +89,8 @@ private:
     bool inTransaction(const std::function<bool()> &work);
     bool prune();
     std::optional<QList<HistoryRow>> readRows(qint64 id) const;
-    std::optional<ScanRecord> readScan(const QString &where, const QList<QVariant> &values) const;
+    std::optional<ScanRecord> readScan(const QString &where, const QList<QVariant> &values,
+                                       bool withRows) const;
 
     int m_keep;
     QString m_connection;

@@ -80,18 +80,9 @@ void ScanRecorder::scanStarting(const QString &firstAddress, const QString &last
     m_previousAddresses.clear();
     if (!m_history)
         return;
-    // Only the addresses stay at hand for the marks; the rows are read again if a
-    // comparison asks for them.
-    m_previous = m_history->previous(firstAddress, lastAddress, settings.Reverse_Scan);
-    if (m_previous) {
-        m_previousAddresses.reserve(std::size_t(m_previous->rows.size()));
-        for (const HistoryRow &row : m_previous->rows) {
-            if (const auto address = parseDottedQuad(row.address))
-                m_previousAddresses.push_back(*address);
-        }
-        std::sort(m_previousAddresses.begin(), m_previousAddresses.end());
-        m_previous->rows = {};
-    }
+    // Its rows are read when the marks or a comparison first ask for them: a sweep from a
+    // script that asks for neither pays nothing for them.
+    m_previous = m_history->previous(firstAddress, lastAddress, settings.Reverse_Scan, 0, false);
 
     m_recordedId = m_history->beginScan(m_current);
     if (m_recordedId == 0) {
@@ -187,13 +178,19 @@ const std::optional<ScanRecord> &ScanRecorder::previousScan() const
         m_previousRowsRead = true;
         if (std::optional<ScanRecord> whole = m_history->load(m_previous->id))
             m_previous = std::move(whole);
+        m_previousAddresses.reserve(std::size_t(m_previous->rows.size()));
+        for (const HistoryRow &row : m_previous->rows) {
+            if (const auto number = parseDottedQuad(row.address))
+                m_previousAddresses.push_back(*number);
+        }
+        std::sort(m_previousAddresses.begin(), m_previousAddresses.end());
     }
     return m_previous;
 }
 
 bool ScanRecorder::isNew(const QString &address) const
 {
-    if (!m_previous)
+    if (!previousScan())
         return false;
     const auto number = parseDottedQuad(address);
     return !number ||

@@ -81,7 +81,7 @@ private:
     std::unique_ptr<ScanHistory> m_history;
     mutable std::optional<ScanRecord> m_previous;
     mutable bool m_previousRowsRead = false;
-    std::vector<std::uint32_t> m_previousAddresses; // sorted
+    mutable std::vector<std::uint32_t> m_previousAddresses; // sorted
     ScanRecord m_current;
     bool m_running = false;
     bool m_endWritten = true;
