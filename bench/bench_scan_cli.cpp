@@ -1,7 +1,9 @@
 // vantrel-scan against fping in the same run, inside the private test network:
 //   tests/net/testnet.sh build/<dir>/bench/bench_scan_cli
 // Prints "name: value unit" lines. Elapsed times are also given as ratios to the ideal
-// (addresses / rate), for both programs, so a noisy machine shows in both alike.
+// (addresses / rate), for both programs, so a noisy machine shows in both alike. Adds its
+// own routes: 127.16.0.0/12 answering (a million addresses), 127.4.0.0/16 silent and
+// 127.5.0.0/16 answering.
 #include "BenchSupport.h"
 
 #include <QByteArray>
@@ -42,6 +44,7 @@ struct Run
     pid_t pid = -1;
     Clock::time_point started;
     double seconds = -1;
+    double cpuSeconds = -1;
     long peakKiB = -1;
     int exitCode = -1;
 };
@@ -79,6 +82,8 @@ void finish(Run &run)
         return;
     run.seconds = std::chrono::duration<double>(Clock::now() - run.started).count();
     run.peakKiB = usage.ru_maxrss;
+    run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -99,6 +104,17 @@ qint64 lineCount(const QString &path)
 
 const QString Program = QStringLiteral(VANTREL_SCAN_PROGRAM);
 
+// Adds a route inside the test network; false (and said) where that fails.
+bool addRoute(const QStringList &route)
+{
+    QStringList command{QStringLiteral("ip"), QStringLiteral("route"), QStringLiteral("add")};
+    command += route;
+    const Run run = runToEnd(command);
+    if (run.exitCode != 0)
+        std::fprintf(stderr, "could not add the route %s\n", qPrintable(route.join(u' ')));
+    return run.exitCode == 0;
+}
+
 // Sweeps at a given pace by both programs; rows counted from their output.
 void compare(const char *name, const QStringList &ours, const QStringList &fping,
              double idealSeconds, const QString &dir)
@@ -116,6 +132,8 @@ void compare(const char *name, const QStringList &ours, const QStringList &fping
     print(label, double(lineCount(ourOut) - 4), "rows");
     std::snprintf(label, sizeof label, "%s vantrel-scan peak memory", name);
     print(label, mine.peakKiB / 1024.0, "MB");
+    std::snprintf(label, sizeof label, "%s vantrel-scan cpu", name);
+    print(label, mine.cpuSeconds, "s");
     std::snprintf(label, sizeof label, "%s fping elapsed", name);
     print(label, theirs.seconds, "s");
     std::snprintf(label, sizeof label, "%s fping ratio to ideal", name);
@@ -124,6 +142,8 @@ void compare(const char *name, const QStringList &ours, const QStringList &fping
     print(label, double(lineCount(theirOut)), "addresses");
     std::snprintf(label, sizeof label, "%s fping peak memory", name);
     print(label, theirs.peakKiB / 1024.0, "MB");
+    std::snprintf(label, sizeof label, "%s fping cpu", name);
+    print(label, theirs.cpuSeconds, "s");
     if (mine.exitCode != 0 || theirs.exitCode != 0)
         std::fprintf(stderr, "%s: exit codes %d (vantrel-scan), %d (fping)\n", name, mine.exitCode,
                      theirs.exitCode);
@@ -196,6 +216,71 @@ int main()
              QStringLiteral("-i"), QStringLiteral("0.1"), QStringLiteral("-g"),
              QStringLiteral("127.1.0.0/16")},
             6.5536, dir.path());
+
+    // The same /16 with the history kept (the default), side by side with the run above.
+    {
+        const QString out = dir.path() + QStringLiteral("/history.csv");
+        const Run kept = runToEnd({Program, QStringLiteral("-q"), QStringLiteral("-n"),
+                                   QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-t"),
+                                   QStringLiteral("500"), QStringLiteral("--rate"),
+                                   QStringLiteral("10000"), QStringLiteral("127.1.0.0/16")},
+                                  out);
+        const Run without = runToEnd(
+            {Program, QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-c"),
+             QStringLiteral("1"), QStringLiteral("-t"), QStringLiteral("500"),
+             QStringLiteral("--rate"), QStringLiteral("10000"), QStringLiteral("--no-history"),
+             QStringLiteral("127.1.0.0/16")},
+            out);
+        print("65536 at 10000/s with history elapsed", kept.seconds, "s");
+        print("65536 at 10000/s with history ratio to ideal", kept.seconds / 6.5536, "x");
+        print("65536 at 10000/s --no-history elapsed", without.seconds, "s");
+        print("65536 at 10000/s history vs --no-history", kept.seconds / without.seconds, "x");
+    }
+
+    // A million addresses at 100,000 a second.
+    if (addRoute({QStringLiteral("local"), QStringLiteral("127.16.0.0/12"), QStringLiteral("dev"),
+                  QStringLiteral("lo"), QStringLiteral("table"), QStringLiteral("local")})) {
+        const QString out = dir.path() + QStringLiteral("/million.csv");
+        const Run million = runToEnd(
+            {Program, QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-c"),
+             QStringLiteral("1"), QStringLiteral("-t"), QStringLiteral("1000"),
+             QStringLiteral("--rate"), QStringLiteral("100000"), QStringLiteral("127.16.0.0/12")},
+            out);
+        print("1048576 at 100000/s elapsed", million.seconds, "s");
+        print("1048576 at 100000/s ratio to ideal", million.seconds / 10.48576, "x");
+        print("1048576 at 100000/s rows listed", double(lineCount(out) - 4), "rows");
+        print("1048576 at 100000/s peak memory", million.peakKiB / 1024.0, "MB");
+        print("1048576 at 100000/s cpu", million.cpuSeconds, "s");
+    }
+
+    // A silent /16 then an answering one: retries of the silent half fill the request
+    // slots, and no answering host may be lost to that.
+    if (addRoute({QStringLiteral("127.4.0.0/16"), QStringLiteral("dev"), QStringLiteral("lo")}) &&
+        addRoute({QStringLiteral("local"), QStringLiteral("127.5.0.0/16"), QStringLiteral("dev"),
+                  QStringLiteral("lo"), QStringLiteral("table"), QStringLiteral("local")})) {
+        const QString out = dir.path() + QStringLiteral("/silent-then-answering.jsonl");
+        const Run run = runToEnd(
+            {Program, QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-c"),
+             QStringLiteral("2"), QStringLiteral("-t"), QStringLiteral("4000"),
+             QStringLiteral("--rate"), QStringLiteral("10000"), QStringLiteral("--no-history"),
+             QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("127.4.0.0/15")},
+            out);
+        QFile file(out);
+        QByteArray lines = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        print("silent then answering /15 elapsed", run.seconds, "s");
+        print("silent then answering /15 answering hosts listed",
+              double(lines.count("\"address\":\"127.5.")), "of 65536");
+        const qsizetype at = lines.lastIndexOf("\"waits\":");
+        const qsizetype waitedAt = lines.lastIndexOf("\"waited_ms\":");
+        print("silent then answering /15 request table waits",
+              at < 0 ? -1.0 : lines.mid(at + 8, 12).split(',').first().split('}').first().toDouble(),
+              "times");
+        print("silent then answering /15 walk waited for slots",
+              waitedAt < 0 ? -1.0
+                           : lines.mid(waitedAt + 12, 12).split(',').first().split('}').first()
+                                     .toDouble(),
+              "ms");
+    }
 
     // A /24 with reverse lookups against the test DNS server.
     const QString names = dir.path() + QStringLiteral("/names.csv");

@@ -310,6 +310,30 @@ private Q_SLOTS:
         QCOMPARE(back->rows.last().address, u"10.1.156.64"_s);
     }
 
+    // Pruned scans make room for new ones: past the kept number the file stops growing, and a
+    // sweep's rows take a few bytes each.
+    void sizeBoundedByTheKeptScans()
+    {
+        ScanRecord scan = scanOf("10.1.0.0", "10.1.255.255", false);
+        for (int i = 0; i < 20000; ++i)
+            scan.rows.append({u"10.1.%1.%2"_s.arg(i >> 8).arg(i & 255), u"1 ms"_s, {}, false});
+        ScanHistory history(3);
+        QVERIFY(history.open(path).ok);
+        const auto pages = [&] {
+            return rawQuery(path, u"PRAGMA page_count"_s).toLongLong() *
+                   rawQuery(path, u"PRAGMA page_size"_s).toLongLong();
+        };
+        qint64 atCap = 0;
+        for (int i = 1; i <= 12; ++i) {
+            QVERIFY(history.record(scan) > 0);
+            if (i == 4)
+                atCap = pages();
+        }
+        QCOMPARE(history.scanCount(), 3);
+        QVERIFY2(pages() <= atCap, qPrintable(u"%1 > %2"_s.arg(pages()).arg(atCap)));
+        QVERIFY2(atCap < 4 * 20000 * 8, qPrintable(QString::number(atCap)));
+    }
+
     // Killed while recording, the history keeps every scan that ended whole.
     void killedWhileRecording()
     {
