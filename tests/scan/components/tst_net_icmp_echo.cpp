@@ -58,14 +58,17 @@ struct Probe
     ~Probe() { ::close(fd); }
 
     // An error of this type (unreachable: host unreachable) quoting our request from
-    // 127.0.0.1 to 127.0.1.5, its IP header with or without 4 bytes of options.
-    void forgeError(int type, bool options, std::uint16_t id, std::uint16_t sequence)
+    // 127.0.0.1 to 127.0.1.5, its IP header with or without 4 bytes of options, and its
+    // echo header with `payload` after it.
+    void forgeError(int type, bool options, std::uint16_t id, std::uint16_t sequence,
+                    const QByteArray &payload = {})
     {
         const QByteArray inner =
             QByteArray::fromHex(options ? "4600002000000000010100007f0000017f00010500000000"
                                         : "4500001c00000000010100007f0000017f000105");
-        send(QByteArray(8, '\0') + inner + IcmpPacket::echoRequest(id, sequence, {}).left(8), type,
-             type == 3);
+        send(QByteArray(8, '\0') + inner + IcmpPacket::echoRequest(id, sequence, {}).left(8) +
+                 payload,
+             type, type == 3);
     }
 
     // Sends `message` to 127.0.0.1 as ICMP of this type and code, its checksum filled in.
@@ -274,6 +277,40 @@ private Q_SLOTS:
                               u"copied 0 "_s, u"127.0.1.1"_s + timedOut, u"banner"_s + timedOut,
                               u"wrong"_s + timedOut, u"waiting"_s + timedOut}));
         QVERIFY2(recorder.answeredMs < 20, qPrintable(QString::number(recorder.answeredMs)));
+    }
+
+    // A reply the kernel took in after the time-out, read only later because the program was
+    // busy (or stopped), is a time-out, not an answer; an error forged by someone who knows
+    // the identifier and sequence number but not the request's cookie changes nothing.
+    void lateRepliesAndForgedErrors_data() { sweepPastSequenceWrap_data(); }
+    void lateRepliesAndForgedErrors()
+    {
+        QFETCH(Choice, choice);
+        NoKernelReplies silence;
+        QVERIFY(silence.ok);
+        Probe probe;
+        IcmpEcho echo{choice};
+        Recorder recorder(echo);
+        echo.setEchoData(u"Vantrel banner"_s);
+        echo.setEchoTimeout(200);
+        echo.setEchoTag(u"late"_s);
+        echo.SendEcho(u"127.0.0.66"_s);
+        int ttl = 0;
+        const IcmpPacket::Parsed request = probe.takeRequest(&ttl);
+        QVERIFY(request.kind == IcmpPacket::Kind::EchoRequest);
+        const QByteArray payload = request.payload.toByteArray();
+        echo.setEchoTag(u"forged"_s);
+        echo.SendEcho(u"127.0.1.5"_s);
+        QByteArray wrongCookie = payload;
+        wrongCookie.back() = char(wrongCookie.back() ^ 1);
+        probe.forgeError(3, false, echo.identifier(), echo.lastSequence(), wrongCookie);
+        QThread::msleep(300);
+        probe.send(IcmpPacket::echoRequest(request.id, request.sequence, payload),
+                   IcmpPacket::EchoReplyType);
+        QThread::msleep(300); // the reply waits in the socket; the time-out has not fired yet
+        QTRY_COMPARE(recorder.outcomes.size(), 2);
+        QCOMPARE(recorder.outcomes,
+                 (QStringList{u"late 1 Request timed out"_s, u"forged 1 Request timed out"_s}));
     }
 
     // A scan whose silent first half fills the request table: the walk and the retries wait
