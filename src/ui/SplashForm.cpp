@@ -98,9 +98,24 @@ void SplashForm::createControls()
     // The font first: the layout scale comes from it.
     setFont(dialogFont(8.25, false));
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    // A light grey window of its own whatever the desktop's palette: its texts and the OK
+    // button's caption are dark, or a dark palette's white would stand on light grey.
     QPalette grey = palette();
-    grey.setColor(QPalette::Window, QColor(192, 192, 192));
-    grey.setColor(QPalette::Button, QColor(192, 192, 192));
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        grey.setColor(group, QPalette::Window, QColor(192, 192, 192));
+        grey.setColor(group, QPalette::Button, QColor(192, 192, 192));
+        grey.setColor(group, QPalette::Light, QColor(255, 255, 255));
+        grey.setColor(group, QPalette::Midlight, QColor(223, 223, 223));
+        grey.setColor(group, QPalette::Mid, QColor(160, 160, 160));
+        grey.setColor(group, QPalette::Dark, QColor(128, 128, 128));
+        grey.setColor(group, QPalette::Shadow, QColor(64, 64, 64));
+        grey.setColor(group, QPalette::WindowText, Qt::black);
+        grey.setColor(group, QPalette::ButtonText, Qt::black);
+        grey.setColor(group, QPalette::Text, Qt::black);
+    }
+    grey.setColor(QPalette::Disabled, QPalette::Window, QColor(192, 192, 192));
+    grey.setColor(QPalette::Disabled, QPalette::Button, QColor(192, 192, 192));
+    grey.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(96, 96, 96));
     setPalette(grey);
 
     BackPanel = new QFrame(this);
