@@ -1,6 +1,7 @@
 #include "ui/SplashForm.h"
 
 #include "app/Version.h"
+#include "ui/SplashArtwork.h"
 #include "widgets/Twips.h"
 #include "widgets/WebLauncher.h"
 
@@ -69,11 +70,11 @@ QLabel *makeLabel(QWidget *parent, const QString &text, const QFont &font,
     return label;
 }
 
-QLabel *makePicture(QWidget *parent, const QString &resource)
+QLabel *makePicture(QWidget *parent, const QPixmap &pixmap)
 {
     auto *picture = new QLabel(parent);
-    picture->setPixmap(QPixmap(resource));
-    picture->resize(picture->pixmap().size());
+    picture->setPixmap(pixmap);
+    picture->resize(pixmap.deviceIndependentSize().toSize());
     return picture;
 }
 
@@ -124,9 +125,10 @@ void SplashForm::createControls()
     BackPanel->setMouseTracking(true);
     BackPanel->installEventFilter(this);
 
-    Banner = makePicture(BackPanel, QStringLiteral(":/vantrel/banner.png"));
+    // Drawn for this screen's pixel ratio, sharp when the desktop scales.
+    Banner = makePicture(BackPanel, SplashArtwork::banner(devicePixelRatioF()));
     Banner->move((width() - Banner->width()) / 2, 2);
-    Picture = makePicture(BackPanel, QStringLiteral(":/vantrel/scope.png"));
+    Picture = makePicture(BackPanel, SplashArtwork::scope(devicePixelRatioF()));
     Picture->move(twipsToPixels(ArtworkLeft), twipsToPixels(ArtworkTop));
 
     Line1 = new QFrame(BackPanel);

@@ -165,6 +165,11 @@ private Q_SLOTS:
         splash.WaitForUser();
         control<QLabel>(&splash, "Status")->setText(QStringLiteral("Loading Default Settings ..."));
         collect(&splash, problems);
+        // Its artwork has a pixel for each of the screen's.
+        for (const char *name : {"Banner", "Picture", "Pgm_Icon"}) {
+            if (control<QLabel>(&splash, name)->pixmap().devicePixelRatio() != 2)
+                problems << QString::fromLatin1(name) + QStringLiteral(" is blurred at 2x");
+        }
         problems.removeDuplicates();
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }

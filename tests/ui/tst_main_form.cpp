@@ -765,7 +765,9 @@ private Q_SLOTS:
         scan(second);
         QVERIFY(compareAction->isEnabled());
         QCOMPARE(form->Table().cellText(2, 0), QStringLiteral("10.0.0.3"));
-        QVERIFY(!mark(2, Qt::DecorationRole).value<QIcon>().isNull());
+        // Drawn for scaled screens too.
+        QCOMPARE(mark(2, Qt::DecorationRole).value<QIcon>().pixmap(QSize(16, 16), 2).size(),
+                 QSize(32, 32));
         QCOMPARE(mark(2, Qt::ToolTipRole).toString(),
                  QStringLiteral("New since ") + generalDate(firstStart));
         QVERIFY(mark(1, Qt::DecorationRole).isNull() && mark(1, Qt::ToolTipRole).isNull());
