@@ -63,7 +63,11 @@ void TableActions::Table_MenuKey()
 
 void TableActions::Table_DeleteKey()
 {
-    deleteRows(m_view.selectedTableRows());
+    // Without a selection (the table just reached by Tab), the current row.
+    QList<qsizetype> rows = m_view.selectedTableRows();
+    if (rows.isEmpty() && m_view.currentTableRow() > 0)
+        rows.append(m_view.currentTableRow());
+    deleteRows(rows);
 }
 
 void TableActions::Table_CopyKey()

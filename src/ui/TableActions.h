@@ -15,9 +15,9 @@ class ResultTableView;
 // ping it again, telnet, hand it to the companion tool) and the Clear List entry. The menu
 // opens by a right click on a row or, for the current row, by the Menu key or Shift+F10.
 // Copy and Delete take every selected row when the menu's row is one of several selected;
-// the Delete key deletes the selected rows and the copy key copies them (or the current
-// cell). None of them touches the state of a running scan. The window wires its menu
-// entries to the _Click slots; messages and the hourglass sit on the window.
+// the Delete key deletes the selected rows (or the current one) and the copy key copies
+// them (or the current cell). None of them touches the state of a running scan. The window
+// wires its menu entries to the _Click slots; messages and the hourglass sit on the window.
 class TableActions : public QObject
 {
     Q_OBJECT

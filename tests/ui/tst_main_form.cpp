@@ -493,7 +493,7 @@ private Q_SLOTS:
     // the copy key copies them as tab-separated lines.
     void keyboardReachesTheRows_data()
     {
-        QTest::addColumn<int>("extend"); // rows added to the selection by Shift+Down
+        QTest::addColumn<int>("extend"); // rows added by Shift+Down after Down; -1: no key
         QTest::addColumn<QKeyCombination>("key");
         QTest::addColumn<int>("entry"); // the menu entry's access key, if the key opens it
         QTest::addColumn<QString>("outcome");
@@ -503,6 +503,8 @@ private Q_SLOTS:
                                            << int(Qt::Key_D) << "10.0.0.1 10.0.0.3";
         QTest::newRow("menu key, ping") << 0 << QKeyCombination(Qt::Key_Menu) << int(Qt::Key_P)
                                         << "10.0.0.2|10.0.0.2 responded in 7 milliseconds";
+        QTest::newRow("delete key, the current row without a selection")
+            << -1 << QKeyCombination(Qt::Key_Delete) << 0 << "10.0.0.2 10.0.0.3";
         QTest::newRow("delete key, two rows")
             << 1 << QKeyCombination(Qt::Key_Delete) << 0 << "10.0.0.1";
         QTest::newRow("copy key, two rows")
@@ -521,7 +523,8 @@ private Q_SLOTS:
         QTRY_VERIFY(scanButton->hasFocus());
         pressKey(Qt::Key_Tab);
         QVERIFY(view->hasFocus());
-        pressKey(Qt::Key_Down);
+        if (extend >= 0)
+            pressKey(Qt::Key_Down);
         for (int i = 0; i < extend; ++i)
             pressKey(Qt::Key_Down, Qt::ShiftModifier);
         pressKey(key.key(), key.keyboardModifiers());
