@@ -46,10 +46,10 @@ qint64 fill(ResultGrid &grid, RedrawMode mode)
         grid.setCol(0);
         grid.setText(addressText(i));
         grid.setCol(1);
-        grid.setCellForeColor(Qt::black);
+        grid.setCellKind(ResultGrid::Kind::Time);
         grid.setText(QString::number(i % 50) + u" ms"_s);
         grid.setCol(2);
-        grid.setCellForeColor(Qt::blue);
+        grid.setCellKind(ResultGrid::Kind::Resolving);
         grid.setText(resolving);
         if (mode == RedrawMode::TogglePerRow)
             grid.setRedraw(true);

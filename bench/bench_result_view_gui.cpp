@@ -26,7 +26,7 @@ void appendRow(ResultGrid &grid, int i)
     grid.setCol(1);
     grid.setText(QString::number(i % 50) + u" ms"_s);
     grid.setCol(2);
-    grid.setCellForeColor(Qt::blue);
+    grid.setCellKind(ResultGrid::Kind::Resolving);
     grid.setText(u" resolving ..."_s);
     grid.setRedraw(true);
 }

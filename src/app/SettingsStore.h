@@ -10,7 +10,9 @@
 // The per-user settings store: text values addressed by application, section and key. Each
 // application has an INI file <config folder>/<application>/<application>.conf, for the
 // program ~/.config/Vantrel/Vantrel.conf. The six scan settings are read once at start-up
-// and written only when the options dialog is confirmed; nothing is written at exit.
+// and written only when the options dialog is confirmed. The windows keep their own
+// sections beside them: where the main window was when it closed ("Window") and the folders
+// last saved to ("Folders").
 namespace SettingsStore {
 
 // The stored text, or `defaultValue` when the key or its section is absent. Never writes,

@@ -4,7 +4,6 @@
 #include "output/CsvExport.h"
 #include "scan/components/ResultGrid.h"
 
-#include <QColor>
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,12 +17,9 @@ namespace {
 
 constexpr qsizetype ChunkBytes = 64 * 1024;
 
-// The engine writes a failure's error text in red and a round-trip time in black.
-bool isAnswered(ResultGrid &table, qsizetype row)
+bool isAnswered(const ResultGrid &table, qsizetype row)
 {
-    table.setRow(row);
-    table.setCol(1);
-    return table.CellForeColor() != QColor(255, 0, 0);
+    return table.cellKind(row, 1) != ResultGrid::Kind::Failure;
 }
 
 class ChunkedOut
@@ -170,7 +166,6 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
 
 } // namespace
 
-// Reading a colour makes its cell current; nothing else of the table changes.
 ResultWriter::Counts ResultWriter::count(ResultGrid &grid)
 {
     Counts counts;

@@ -63,7 +63,8 @@ QString oneLine(QString text)
 
 CsvExport::Result CsvExport::write(QIODevice &device, const ResultGrid &table,
                                    const QString &startText, const QString &endText,
-                                   const QDateTime &now, const QLocale &locale)
+                                   const QDateTime &now, const QLocale &locale,
+                                   const ResultGrid::RowOrder &order)
 {
     Result result;
     if (!device.isWritable()) {
@@ -88,12 +89,16 @@ CsvExport::Result CsvExport::write(QIODevice &device, const ResultGrid &table,
     };
 
     chunk += u"# Scan from "_s + oneLine(startText) + u" to "_s + oneLine(endText) + u"\r\n"_s;
-    chunk += u"# Exported from "_s + Version::companyName() + u' ' + Version::fileDescription() + u", Version "_s + Version::text() + u"\r\n"_s;
+    chunk += u"# Exported from "_s + Version::companyName() + u' ' + Version::fileDescription() +
+             u", Version "_s + Version::text() + u"\r\n"_s;
     chunk += u"# "_s + generalDate(now, locale) + u"\r\n"_s;
     chunk += u"# \r\n"_s;
 
     const qsizetype rows = table.Rows();
-    for (qsizetype row = 1; row < rows; ++row) {
+    // An order that does not cover the table (it changed since) is not used.
+    const bool ordered = qsizetype(order.size()) == rows - 1;
+    for (qsizetype at = 1; at < rows; ++at) {
+        const qsizetype row = ordered ? order[std::size_t(at - 1)] : at;
         appendField(chunk, table.cellText(row, 0));
         chunk += u',';
         appendField(chunk, table.cellText(row, 1));
@@ -112,12 +117,13 @@ CsvExport::Result CsvExport::write(QIODevice &device, const ResultGrid &table,
 
 CsvExport::Result CsvExport::writeFile(const QString &path, const ResultGrid &table,
                                        const QString &startText, const QString &endText,
-                                       const QDateTime &now, const QLocale &locale)
+                                       const QDateTime &now, const QLocale &locale,
+                                       const ResultGrid::RowOrder &order)
 {
     AtomicFile file(path);
     if (!file.open())
         return {false, 0, file.errorString()};
-    Result result = write(file.device(), table, startText, endText, now, locale);
+    Result result = write(file.device(), table, startText, endText, now, locale, order);
     if (result.ok && !file.commit())
         return {false, 0, file.errorString()};
     return result;

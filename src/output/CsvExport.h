@@ -1,11 +1,12 @@
 #pragma once
 
+#include "scan/components/ResultGrid.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
 
 class QIODevice;
-class ResultGrid;
 
 // The result table as a comma-separated text file: four "# " comment lines (range, program
 // version, time stamp, an empty comment), then one line per data row. Lines end in CR LF and
@@ -20,15 +21,18 @@ struct Result
     QString error;      // the device's reason when !ok
 };
 
-// Reads the table once, from row 1 to the last row, and writes it without giving the event
-// loop a chance to run. `now` is the time stamp of the third line.
+// Reads the table once, every row from 1 to the last, and writes it without giving the event
+// loop a chance to run. `now` is the time stamp of the third line. The rows go in `order`
+// (the order a view shows them), or in table order when it is empty.
 Result write(QIODevice &device, const ResultGrid &table, const QString &startText,
-             const QString &endText, const QDateTime &now, const QLocale &locale = QLocale());
+             const QString &endText, const QDateTime &now, const QLocale &locale = QLocale(),
+             const ResultGrid::RowOrder &order = {});
 
 // Replaces the file at `path` (or creates it) with the table as write() gives it, through
 // AtomicFile: on any failure the old file stays byte-identical and `error` says why.
 Result writeFile(const QString &path, const ResultGrid &table, const QString &startText,
-                 const QString &endText, const QDateTime &now, const QLocale &locale = QLocale());
+                 const QString &endText, const QDateTime &now, const QLocale &locale = QLocale(),
+                 const ResultGrid::RowOrder &order = {});
 
 // One field as a data line writes it, and a text made fit for a comment line; for other
 // lists in the same form.

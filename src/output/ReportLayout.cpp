@@ -26,6 +26,9 @@ constexpr int BodySize = 165;         // 8.25 points
 constexpr int LineWidth = 10;         // half a point
 const QColor CaptionFill(224, 224, 224);
 const QColor GridLine(128, 128, 128);
+// Inks on white paper, each at least 4.5:1 against the paper and the caption fill.
+const QColor FailureInk(176, 0, 0);
+const QColor ResolvingInk(0, 0, 204);
 
 QFont makeFont(const QString &family, QFont::StyleHint hint, int twips, bool bold)
 {
@@ -79,37 +82,30 @@ void ReportLayout::begin(const QString &header, const QString &footerRtf)
     m_footer.emplace(footerRtf, headerFont().bold());
     m_columns = {};
     m_cells = {};
-    m_colors = {};
+    m_kinds = {};
     m_rows = 0;
     m_pageCount = 0;
     m_pictures = {};
 }
 
-void ReportLayout::addGrid(const ResultGrid &grid)
+void ReportLayout::addGrid(const ResultGrid &grid, const ResultGrid::RowOrder &order)
 {
     if (!m_open)
         return;
     const int cols = grid.Cols();
     m_rows = grid.Rows();
+    // An order that does not cover the table (it changed since) is not used.
+    const bool ordered = qsizetype(order.size()) == m_rows - 1;
     m_cells.clear();
     m_cells.reserve(std::size_t(m_rows * cols));
-    for (qsizetype row = 0; row < m_rows; ++row) {
-        for (int col = 0; col < cols; ++col)
+    m_kinds.clear();
+    m_kinds.reserve(std::size_t(m_rows * cols));
+    for (qsizetype at = 0; at < m_rows; ++at) {
+        const qsizetype row = ordered && at > 0 ? order[std::size_t(at - 1)] : at;
+        for (int col = 0; col < cols; ++col) {
             m_cells.push_back(grid.cellText(row, col));
-    }
-
-    // Colours are only to be had through the model, which knows the rows it has announced.
-    m_colors.assign(m_cells.size(), 0);
-    auto keep = [this](qsizetype at, const QVariant &value) {
-        if (const QColor color = value.value<QColor>(); color.isValid())
-            m_colors[std::size_t(at)] = color.rgba();
-    };
-    for (int col = 0; col < cols; ++col)
-        keep(col, grid.headerData(col, Qt::Horizontal, Qt::ForegroundRole));
-    const qsizetype announced = std::min<qsizetype>(grid.rowCount(), m_rows - 1);
-    for (qsizetype row = 1; row <= announced; ++row) {
-        for (int col = 0; col < cols; ++col)
-            keep(row * cols + col, grid.data(grid.index(int(row - 1), col), Qt::ForegroundRole));
+            m_kinds.push_back(grid.cellKind(row, col));
+        }
     }
 
     m_columns.clear();
@@ -124,19 +120,6 @@ void ReportLayout::addGrid(const ResultGrid &grid)
 std::vector<int> ReportLayout::columnWidths(const ResultGrid &grid) const
 {
     const int cols = grid.Cols();
-    std::vector<int> widths;
-    qint64 total = 0;
-    for (int col = 0; col < cols; ++col) {
-        widths.push_back(std::max(0, grid.ColWidth(col)));
-        total += widths.back();
-    }
-    const qint64 available = std::max(0, m_pageTwips.width() - LeftMargin - RightMargin);
-    if (total <= available)
-        return widths;
-
-    // Too wide for the paper: every column but the last keeps room for its widest text (up
-    // to its own width), so addresses and times print whole, and the last column, the
-    // names, takes what is left and elides.
     // The body font is drawn unshaped, so a plain ASCII text is as wide as the sum of its
     // characters: a table of a million rows is measured from one small table of advances.
     const QFontMetricsF metrics(bodyFont());
@@ -152,15 +135,31 @@ std::vector<int> ReportLayout::columnWidths(const ResultGrid &grid) const
         }
         return width;
     };
+
+    // Each column as wide as the screen made it, and wider where its widest text needs it,
+    // so that nothing the paper has room for is cut.
+    std::vector<int> widths;
+    std::vector<int> needed;
+    qint64 total = 0;
+    for (int col = 0; col < cols; ++col) {
+        qreal widest = 0;
+        for (qsizetype row = 0; row < m_rows; ++row)
+            widest = std::max(widest, widthOf(m_cells[std::size_t(row * cols + col)]));
+        needed.push_back(int(std::ceil(widest)) + 2 * CellPadding + LineWidth);
+        widths.push_back(std::max(std::max(0, grid.ColWidth(col)), needed.back()));
+        total += widths.back();
+    }
+    const qint64 available = std::max(0, m_pageTwips.width() - LeftMargin - RightMargin);
+    if (total <= available)
+        return widths;
+
+    // Too wide for the paper: every column but the last keeps room for its widest text, so
+    // addresses and times print whole, and the last column, the names, takes what is left
+    // and elides.
     qint64 used = 0;
     for (int col = 0; col + 1 < cols; ++col) {
-        const int own = widths[std::size_t(col)];
-        qreal widest = 0;
-        for (qsizetype row = 0; row < m_rows && widest + 2 * CellPadding < own; ++row)
-            widest = std::max(widest, widthOf(m_cells[std::size_t(row * cols + col)]));
-        const int needed = std::min(own, int(std::ceil(widest)) + 2 * CellPadding + LineWidth);
-        const int scaled = int(own * available / total);
-        widths[std::size_t(col)] = std::max(scaled, needed);
+        const int scaled = int(widths[std::size_t(col)] * available / total);
+        widths[std::size_t(col)] = std::max(scaled, needed[std::size_t(col)]);
         used += widths[std::size_t(col)];
     }
     if (cols > 0)
@@ -213,12 +212,23 @@ void ReportLayout::paintRow(QPainter &painter, qsizetype row, int top) const
         const QString text = cell(row, col);
         if (text.isEmpty() || column.width <= 2 * CellPadding)
             continue;
-        const QRgb rgba = m_colors[std::size_t(row * cols + col)];
-        painter.setPen(rgba != 0 ? QColor::fromRgba(rgba) : QColor(Qt::black));
+        painter.setPen(inkOf(m_kinds[std::size_t(row * cols + col)]));
         const QRectF box(column.left + CellPadding, top, column.width - 2 * CellPadding,
                          m_rowHeight);
         painter.drawText(box, int(column.alignment) | Qt::TextSingleLine,
                          metrics.elidedText(text, Qt::ElideRight, box.width()));
+    }
+}
+
+QColor ReportLayout::inkOf(ResultGrid::Kind kind)
+{
+    switch (kind) {
+    case ResultGrid::Kind::Failure:
+        return FailureInk;
+    case ResultGrid::Kind::Resolving:
+        return ResolvingInk;
+    default:
+        return Qt::black;
     }
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "output/RtfFooter.h"
+#include "scan/components/ResultGrid.h"
 
 #include <QFont>
 #include <QImage>
 #include <QPageSize>
 #include <QRect>
-#include <QRgb>
 #include <QString>
 
 #include <optional>
@@ -14,7 +14,6 @@
 
 class QPagedPaintDevice;
 class QPainter;
-class ResultGrid;
 
 // The printed report as a document: a title on top of every page, the result table below it
 // as a grid whose caption row heads every page, a footer in the bottom margin, and pictures
@@ -49,8 +48,9 @@ public:
 
     // Opens a new, empty document, dropping the earlier one.
     void begin(const QString &header, const QString &footerRtf);
-    // Lays the whole grid into the open document; a later call replaces the table.
-    void addGrid(const ResultGrid &grid);
+    // Lays the whole grid into the open document, its rows in `order` (table order when
+    // empty); a later call replaces the table.
+    void addGrid(const ResultGrid &grid, const ResultGrid::RowOrder &order = {});
     // Closes the document: its pages are final from here on.
     void end();
 
@@ -87,6 +87,7 @@ private:
     QString cell(qsizetype row, int col) const;
     // Column widths on paper for the added grid.
     std::vector<int> columnWidths(const ResultGrid &grid) const;
+    static QColor inkOf(ResultGrid::Kind kind);
     void paintRow(QPainter &painter, qsizetype row, int top) const;
     void paintFooter(QPainter &painter, int page) const;
 
@@ -98,8 +99,8 @@ private:
 
     std::vector<Column> m_columns;
     std::vector<QString> m_cells; // row-major, caption row first
-    std::vector<QRgb> m_colors;   // 0 (transparent) is the default text colour
-    qsizetype m_rows = 0;         // caption row included; 0 before a grid is added
+    std::vector<ResultGrid::Kind> m_kinds;
+    qsizetype m_rows = 0; // caption row included; 0 before a grid is added
 
     int m_rowHeight = 0;
     qsizetype m_rowsPerPage = 1;

@@ -4,6 +4,7 @@
 #include "widgets/Hourglass.h"
 #include "widgets/MessageBox.h"
 #include "widgets/SaveFileDialog.h"
+#include "widgets/WindowPlacement.h"
 
 #include <QAbstractTableModel>
 #include <QDir>
@@ -13,8 +14,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -86,9 +91,7 @@ CompareForm::CompareForm(QWidget *parent)
     ChangeList->verticalHeader()->hide();
     ChangeList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ChangeList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    // The two names share what the change and the address leave.
-    ChangeList->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
-    ChangeList->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
+    // The names get the room their text needs: a narrow window scrolls rather than cut them.
     ChangeList->setWordWrap(false);
     Export_Button = new QPushButton(u"&Export ..."_s, this);
     Close_Button = new QPushButton(u"Close"_s, this);
@@ -104,7 +107,6 @@ CompareForm::CompareForm(QWidget *parent)
     layout->addWidget(Counts);
     layout->addWidget(ChangeList, 1);
     layout->addLayout(buttons);
-    resize(560, 420);
 }
 
 void CompareForm::showChanges(const ScanRecord &then, const ScanRecord &now)
@@ -128,13 +130,50 @@ void CompareForm::showChanges(const ScanRecord &then, const ScanRecord &now)
     Export_Button->setEnabled(!m_changes.isEmpty());
     ChangeList->resizeColumnToContents(0);
     ChangeList->setColumnWidth(1, fontMetrics().horizontalAdvance(u"XXX.XXX.XXX.XXX   "_s));
+    // Room for the names as the main window gives them, or for the longest name here when
+    // that is longer.
+    const QFontMetrics metrics = ChangeList->fontMetrics();
+    int nameWidth = metrics.horizontalAdvance(u"XXXXXXXXXXXXXXXXXXXXXX"_s);
+    constexpr qsizetype Measured = 2000; // enough to see the usual lengths, cheap
+    for (qsizetype i = 0; i < m_changes.size() && i < Measured; ++i) {
+        nameWidth = std::max({nameWidth, metrics.horizontalAdvance(m_changes[i].then),
+                              metrics.horizontalAdvance(m_changes[i].now)});
+    }
+    nameWidth += 2 * metrics.horizontalAdvance(u'X');
+    ChangeList->setColumnWidth(2, nameWidth);
+    ChangeList->setColumnWidth(3, nameWidth);
+    // A window the user has open keeps the size given to it.
+    if (!isVisible())
+        fitToContent();
+}
+
+void CompareForm::fitToContent()
+{
+    // The whole list and some fifteen rows, up to what the screen allows.
+    const int frame = 2 * ChangeList->frameWidth();
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const QMargins margins = layout()->contentsMargins();
+    const int listWidth = ChangeList->columnWidth(0) + ChangeList->columnWidth(1) +
+                          ChangeList->columnWidth(2) + ChangeList->columnWidth(3) + frame +
+                          scrollBar;
+    const int width =
+        std::max({listWidth, Header->sizeHint().width(), Counts->sizeHint().width()}) +
+        margins.left() + margins.right();
+    const int rowHeight = ChangeList->verticalHeader()->defaultSectionSize();
+    const int rows = int(std::clamp<qsizetype>(m_changes.size(), 5, 15));
+    const int spacing = layout()->spacing();
+    const int height =
+        margins.top() + Header->sizeHint().height() + spacing + Counts->sizeHint().height() +
+        spacing + ChangeList->horizontalHeader()->sizeHint().height() + rows * rowHeight + frame +
+        scrollBar + spacing + Close_Button->sizeHint().height() + margins.bottom();
+    WindowPlacement::fitOnScreen(this, QSize(width, height));
 }
 
 void CompareForm::Export_Button_Click()
 {
     const QString path = SaveFileDialog::getSaveFileName(
         this, u"Export Changes to Text File"_s, u"Vantrel-changes.csv"_s,
-        u"Comma Seperated File (*.csv)"_s, u"csv"_s);
+        u"Comma Seperated File (*.csv)"_s, u"csv"_s, u"Compare"_s);
     if (path.isEmpty())
         return;
     QString error;

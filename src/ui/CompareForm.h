@@ -34,6 +34,9 @@ public:
     QPushButton *Close_Button = nullptr;
 
 private:
+    // Size from the font and the content, within the screen.
+    void fitToContent();
+
     ScanRecord m_then;
     ScanRecord m_now;
     QList<ScanComparison::Change> m_changes;

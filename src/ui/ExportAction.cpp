@@ -15,11 +15,11 @@
 using namespace Qt::Literals::StringLiterals;
 
 void ExportAction::run(QWidget *parent, const ResultGrid &table, const QString &startText,
-                       const QString &endText)
+                       const QString &endText, const std::function<ResultGrid::RowOrder()> &order)
 {
     const QString path =
         SaveFileDialog::getSaveFileName(parent, u"Export Subnet to Text File"_s, u"Vantrel.csv"_s,
-                                        u"Comma Seperated File (*.csv)"_s, u"txt"_s);
+                                        u"Comma Seperated File (*.csv)"_s, u"txt"_s, u"Export"_s);
     if (path.isEmpty())
         return;
 
@@ -29,8 +29,8 @@ void ExportAction::run(QWidget *parent, const ResultGrid &table, const QString &
         // Repaint where the dialog was before a long write holds the event loop. Scan events
         // that run here still reach the file; none run once writing has begun.
         QCoreApplication::processEvents();
-        result =
-            CsvExport::writeFile(path, table, startText, endText, QDateTime::currentDateTime());
+        result = CsvExport::writeFile(path, table, startText, endText, QDateTime::currentDateTime(),
+                                      QLocale(), order ? order() : ResultGrid::RowOrder());
     }
     if (!result.ok) {
         MessageBox::exclamation(parent, u"Could not export to \"%1\".\n%2"_s.arg(

@@ -2,6 +2,7 @@
 
 #include "app/GeneralDate.h"
 #include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
 #include "app/Version.h"
 #include "history/ScanRecorder.h"
 #include "output/print/PrintPreviewForm.h"
@@ -21,6 +22,7 @@
 #include "widgets/MessageBox.h"
 #include "widgets/Twips.h"
 #include "widgets/WebLauncher.h"
+#include "widgets/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -43,6 +45,9 @@ constexpr int DesignClientHeight = 750;
 constexpr int StatusBarHeight = 360;
 constexpr int TableTop = 780;
 constexpr int Starting_IP_Top = 60;
+constexpr int FindBoxGap = 60;
+// A pause in typing before the table is narrowed: a large table is filtered once, not per key.
+constexpr int FindDelayMs = 150;
 
 QLabel *makePanel(QWidget *parent, const QString &caption, Qt::Alignment alignment)
 {
@@ -83,7 +88,10 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
         if (m_history)
             m_history->scanEnded(completed);
     });
+    // Every scan lists in arrival order until the user sorts again.
+    connect(m_engine.get(), &ScanEngine::scanStarting, TableView, &ResultTableView::resetOrder);
     Form_Load();
+    restorePlacement();
 }
 
 // The history writes what came late, or a scan cut short by closing, while the table is
@@ -102,20 +110,27 @@ MainForm::~MainForm()
 
 namespace {
 
-// The mark of an address the earlier scan did not list: a small green disc with a plus.
+// The mark of an address the earlier scan did not list: a small green disc with a plus,
+// drawn for each device pixel ratio up to 3 so that it stays sharp on scaled screens.
 QIcon newAddressIcon()
 {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 150, 60));
-    painter.drawEllipse(QRectF(1.5, 1.5, 13, 13));
-    painter.setPen(QPen(Qt::white, 2));
-    painter.drawLine(QPointF(8, 4.5), QPointF(8, 11.5));
-    painter.drawLine(QPointF(4.5, 8), QPointF(11.5, 8));
-    return QIcon(pixmap);
+    QIcon icon;
+    for (int ratio = 1; ratio <= 3; ++ratio) {
+        QPixmap pixmap(16 * ratio, 16 * ratio);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(ratio, ratio);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 150, 60));
+        painter.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        painter.setPen(QPen(Qt::white, 2));
+        painter.drawLine(QPointF(8, 4.5), QPointF(8, 11.5));
+        painter.drawLine(QPointF(4.5, 8), QPointF(11.5, 8));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace
@@ -172,6 +187,8 @@ void MainForm::nameControls()
         {Ending_IP, "Ending_IP"},
         {Scan_Button, "Scan_Button"},
         {TableView, "TableView"},
+        {FindBox, "FindBox"},
+        {FindAction, "FindAction"},
         {StatusBar, "StatusBar"},
         {IP_Status, "IP_Status"},
         {SSPanel2, "SSPanel2"},
@@ -235,9 +252,10 @@ void MainForm::createControls()
 
     TableView = new ResultTableView(m_grid.get(), m_client);
     Twips::place(*this, TableView, 60, TableTop, 4275, 3915);
-    TableView->setFocusPolicy(Qt::ClickFocus);
+    setTabOrder(Scan_Button, TableView);
     // The viewport narrows when the vertical scroll bar appears: column 2 follows it.
     TableView->viewport()->installEventFilter(this);
+    createFindBox();
 
     StatusBar = new QFrame(m_client);
     StatusBar->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -260,6 +278,63 @@ void MainForm::createControls()
     // Never smaller than the design, or the Scan button would slide over the boxes.
     m_client->setMinimumSize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight));
     resize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight));
+}
+
+void MainForm::createFindBox()
+{
+    FindBox = new QLineEdit(m_client);
+    FindBox->setPlaceholderText(QStringLiteral("Find in the table (Esc closes)"));
+    FindBox->setClearButtonEnabled(true);
+    FindBox->hide();
+    FindBox->installEventFilter(this);
+    setTabOrder(TableView, FindBox);
+    m_findDelay.setSingleShot(true);
+    m_findDelay.setInterval(FindDelayMs);
+    connect(FindBox, &QLineEdit::textChanged, &m_findDelay, qOverload<>(&QTimer::start));
+    connect(&m_findDelay, &QTimer::timeout, this,
+            [this] { TableView->setFindText(FindBox->text()); });
+    FindAction = new QAction(this);
+    FindAction->setShortcut(QKeySequence::Find);
+    FindAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(FindAction);
+    connect(FindAction, &QAction::triggered, this, &MainForm::FindAction_Triggered);
+}
+
+void MainForm::FindAction_Triggered()
+{
+    // There is no table to search before the first scan shows it.
+    if (!Window_Grown)
+        return;
+    if (FindBox->isHidden()) {
+        FindBox->show();
+        placeTable();
+    }
+    FindBox->setFocus(Qt::ShortcutFocusReason);
+    FindBox->selectAll();
+}
+
+void MainForm::hideFindBox()
+{
+    FindBox->clear();
+    m_findDelay.stop();
+    TableView->setFindText(QString());
+    FindBox->hide();
+    placeTable();
+    TableView->setFocus(Qt::OtherFocusReason);
+}
+
+void MainForm::placeTable()
+{
+    // The find box takes the top of the table's place; the table keeps the rest.
+    const int left = TableView->x();
+    int top = twipsToPixels(TableTop);
+    if (!FindBox->isHidden()) {
+        const int height = FindBox->sizeHint().height();
+        FindBox->setGeometry(left, top, std::max(0, m_client->width() - 2 * left), height);
+        top += height + twipsToPixels(FindBoxGap);
+    }
+    TableView->move(left, top);
+    Form_Resize();
 }
 
 void MainForm::createMenus()
@@ -422,6 +497,20 @@ bool MainForm::eventFilter(QObject *watched, QEvent *event)
             Scan_Button_Click();
         return true;
     }
+    if (watched == FindBox && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape) {
+            hideFindBox();
+            return true;
+        }
+        // Enter and Down go on into the rows found.
+        if (isEnter(key->key()) || key->key() == Qt::Key_Down) {
+            m_findDelay.stop();
+            TableView->setFindText(FindBox->text());
+            TableView->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress && (watched == Starting_IP || watched == Ending_IP)) {
         const auto *key = static_cast<QKeyEvent *>(event);
         return watched == Starting_IP ? Starting_IP_KeyPress(key->key(), key->text())
@@ -483,6 +572,8 @@ void MainForm::Form_Resize()
     TableView->resize(std::max(0, W - 2 * L),
                       std::max(0, H - (T + Starting_IP->y() + statusHeight)));
     StatusBar->setGeometry(0, H - statusHeight, W, statusHeight);
+    if (!FindBox->isHidden())
+        FindBox->resize(TableView->width(), FindBox->height());
     fitLastColumn();
     Scan_Button->move(std::max(0, W - (2 * L + Scan_Button->width())), Scan_Button->y());
 
@@ -505,7 +596,10 @@ void MainForm::fitLastColumn()
 
 void MainForm::ExportSelection_Click()
 {
-    ExportAction::run(this, Table(), Starting_IP->text(), Ending_IP->text());
+    // The order is read when the file is written: rows that come in while the dialog is open
+    // take their place in it.
+    ExportAction::run(this, Table(), Starting_IP->text(), Ending_IP->text(),
+                      [this] { return TableView->tableOrder(); });
 }
 
 void MainForm::CompareSelection_Click()
@@ -523,13 +617,15 @@ void MainForm::CompareSelection_Click()
 void MainForm::PrintSelection_Click()
 {
     Hourglass wait(this);
-    PrintPreviewForm::PrintNow(this, Starting_IP->text(), Ending_IP->text(), *m_grid);
+    PrintPreviewForm::PrintNow(this, Starting_IP->text(), Ending_IP->text(), *m_grid,
+                               TableView->tableOrder());
 }
 
 void MainForm::PrintPreviewSelection_Click()
 {
     Hourglass wait(this);
-    PrintPreviewForm::Preview(this, Starting_IP->text(), Ending_IP->text(), *m_grid);
+    PrintPreviewForm::Preview(this, Starting_IP->text(), Ending_IP->text(), *m_grid,
+                              TableView->tableOrder());
 }
 
 void MainForm::ScanOptionsSelection_Click()
@@ -545,8 +641,41 @@ void MainForm::ExitSelection_Click()
     close();
 }
 
+namespace {
+
+const QString GrownHeightKey = QStringLiteral("Main Grown Height");
+
+} // namespace
+
+void MainForm::restorePlacement()
+{
+    m_grownHeight =
+        std::max(0, SettingsStore::toInt32(SettingsStore::GetSetting(
+                                               Version::fileDescription(), QStringLiteral("Window"),
+                                               GrownHeightKey, QStringLiteral("0")))
+                        .value_or(0));
+    const int compact = height();
+    if (!WindowPlacement::restore(this, QStringLiteral("Main")))
+        return;
+    // Place and width as they were; the window opens compact, and the first scan grows it to
+    // the height it had.
+    if (!isMaximized() && !isFullScreen())
+        resize(std::max(width(), minimumSizeHint().width()), compact);
+}
+
+void MainForm::rememberPlacement()
+{
+    WindowPlacement::remember(this, QStringLiteral("Main"));
+    if (Window_Grown && !isMaximized() && !isMinimized() && !isFullScreen()) {
+        SettingsStore::SaveSetting(Version::fileDescription(), QStringLiteral("Window"),
+                                   GrownHeightKey,
+                                   QString::number(pixelsToTwips(m_client->height())));
+    }
+}
+
 void MainForm::closeEvent(QCloseEvent *event)
 {
+    rememberPlacement();
     if (Form_QueryUnload()) {
         event->accept();
         hide();
@@ -605,7 +734,14 @@ void MainForm::showScanLayout()
     if (!Window_Grown) {
         const int outer = frameGeometry().height();
         const int frame = outer - height();
-        resize(width(), 3 * outer - frame);
+        // Three times as tall, or as tall as the user left it last time; never taller than
+        // the screen has room for.
+        int grown = 3 * outer - frame;
+        if (m_grownHeight > 0)
+            grown = twipsToPixels(m_grownHeight) + (height() - m_client->height());
+        resize(width(), std::min(grown, WindowPlacement::largestInnerSize(this).height()));
+        if (isVisible())
+            WindowPlacement::keepOnScreen(this);
         Window_Grown = true;
         // From now on the status bar needs its room below the top rows.
         m_client->setMinimumHeight(twipsToPixels(TableTop + Starting_IP_Top + StatusBarHeight));

@@ -67,6 +67,8 @@ public:
     void PrintPreviewSelection_Click();
     void ScanOptionsSelection_Click();
     void ExitSelection_Click();
+    // Ctrl+F: the find box above the table, its text selected for typing over.
+    void FindAction_Triggered();
 
     // ScanView
     QString startingText() const override;
@@ -93,6 +95,11 @@ protected:
 private:
     void createControls();
     void createMenus();
+    void createFindBox();
+    void hideFindBox();
+    void placeTable();
+    void restorePlacement();
+    void rememberPlacement();
     void nameControls();
     void historyScanStarting();
     void Form_Load();
@@ -111,6 +118,8 @@ private:
     QLineEdit *Ending_IP = nullptr;
     QPushButton *Scan_Button = nullptr;
     ResultTableView *TableView = nullptr;
+    QLineEdit *FindBox = nullptr;
+    QAction *FindAction = nullptr;
     QFrame *StatusBar = nullptr;
     QLabel *IP_Status = nullptr;
     QLabel *SSPanel2 = nullptr;
@@ -152,7 +161,10 @@ private:
     TableActions *m_tableActions = nullptr;
     QWidget *m_client = nullptr;
     QTimer m_exitTimer;
+    QTimer m_findDelay;
     std::int16_t m_exitTicks = 0;
     bool Window_Grown = false;
+    // Inner height, in twips, the grown window had when the program last closed; 0: none.
+    int m_grownHeight = 0;
     std::function<void()> m_endProgram;
 };

@@ -1,11 +1,16 @@
 #include "ui/ResultTableView.h"
 
 #include "scan/components/ResultGrid.h"
+#include "ui/ResultProxyModel.h"
+#include "widgets/Contrast.h"
 #include "widgets/Twips.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -35,18 +40,30 @@ int shiftCode(Qt::KeyboardModifiers modifiers)
         code |= 4;
     return code;
 }
+
+bool isMenuKey(const QKeyEvent *event)
+{
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    return (event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+           (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier);
+}
+
 } // namespace
 
 ResultTableView::ResultTableView(ResultGrid *grid, QWidget *parent)
     : QTableView(parent)
     , m_grid(grid)
+    , m_proxy(new ResultProxyModel(grid, this))
 {
-    setModel(grid);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setModel(m_proxy);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
     setCornerButtonEnabled(false);
+    // Tab leaves the table for the next control instead of walking its cells.
+    setTabKeyNavigation(false);
+    setFocusPolicy(Qt::StrongFocus);
 
     // Uniform, fixed row heights let the header map positions to rows arithmetically, so
     // a million rows scroll as cheaply as a hundred.
@@ -58,16 +75,20 @@ ResultTableView::ResultTableView(ResultGrid *grid, QWidget *parent)
 
     QHeaderView *columns = horizontalHeader();
     columns->setSectionResizeMode(QHeaderView::Interactive);
-    columns->setSectionsClickable(false);
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
     columns->viewport()->installEventFilter(this);
+    // Arrival order until the user clicks a header; a third click returns to it.
+    columns->setSortIndicator(-1, Qt::AscendingOrder);
+    columns->setSortIndicatorClearable(true);
+    setSortingEnabled(true);
 
     connect(grid, &ResultGrid::columnLayoutChanged, this, &ResultTableView::applyColumnLayout);
     connect(grid, &ResultGrid::redrawChanged, this, &QWidget::setUpdatesEnabled);
     connect(columns, &QHeaderView::sectionResized, this, &ResultTableView::columnResizedByUser);
 
     applyColumnLayout();
+    applyInks();
     setUpdatesEnabled(grid->Redraw());
 }
 
@@ -81,12 +102,98 @@ int ResultTableView::pixelsToTwips(int pixels) const
     return Twips::fromPixels(*this, pixels);
 }
 
+qsizetype ResultTableView::currentTableRow() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? m_proxy->tableRow(current.row()) : -1;
+}
+
+int ResultTableView::currentTableCol() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.column() : -1;
+}
+
+QList<qsizetype> ResultTableView::selectedTableRows() const
+{
+    QList<int> shown;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        shown.append(index.row());
+    std::sort(shown.begin(), shown.end());
+    QList<qsizetype> rows;
+    rows.reserve(shown.size());
+    for (const int row : std::as_const(shown))
+        rows.append(m_proxy->tableRow(row));
+    return rows;
+}
+
+QRect ResultTableView::cellRect(qsizetype row, int col) const
+{
+    const int shown = m_proxy->proxyRow(row);
+    return shown < 0 ? QRect() : visualRect(m_proxy->index(shown, col));
+}
+
+ResultGrid::RowOrder ResultTableView::tableOrder() const
+{
+    return m_proxy->tableOrder();
+}
+
+void ResultTableView::resetOrder()
+{
+    if (horizontalHeader()->sortIndicatorSection() >= 0)
+        sortByColumn(-1, Qt::AscendingOrder);
+}
+
+void ResultTableView::setFindText(const QString &text)
+{
+    if (text == m_findText)
+        return;
+    m_findText = text;
+    m_proxy->setFilterFixedString(text);
+}
+
 void ResultTableView::mousePressEvent(QMouseEvent *event)
 {
     // The selection follows the press first, so a handler of MouseDown sees the clicked
     // cell selected.
     QTableView::mousePressEvent(event);
     reportPress(event, viewport());
+}
+
+void ResultTableView::keyPressEvent(QKeyEvent *event)
+{
+    if (isMenuKey(event)) {
+        Q_EMIT menuKeyPressed();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        Q_EMIT deleteKeyPressed();
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        Q_EMIT copyKeyPressed();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void ResultTableView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // A menu asked for by the keyboard opens at the current row; the mouse has its own way
+    // through MouseDown.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        Q_EMIT menuKeyPressed();
+    event->accept();
+}
+
+void ResultTableView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        applyInks();
 }
 
 bool ResultTableView::eventFilter(QObject *watched, QEvent *event)
@@ -107,6 +214,20 @@ void ResultTableView::applyColumnLayout()
     viewport()->update();
 }
 
+void ResultTableView::applyInks()
+{
+    // Failures red and lookups under way blue, as light or dark as this background needs.
+    using Kind = ResultGrid::Kind;
+    const QColor background = palette().color(QPalette::Active, QPalette::Base);
+    const QColor text =
+        Contrast::readable(palette().color(QPalette::Active, QPalette::Text), background);
+    m_proxy->setInk(Kind::Plain, text);
+    m_proxy->setInk(Kind::Time, text);
+    m_proxy->setInk(Kind::Name, text);
+    m_proxy->setInk(Kind::Failure, Contrast::readable(QColor(255, 0, 0), background));
+    m_proxy->setInk(Kind::Resolving, Contrast::readable(QColor(0, 0, 255), background));
+}
+
 void ResultTableView::columnResizedByUser(int column, int oldPixels, int newPixels)
 {
     Q_UNUSED(oldPixels);
@@ -120,7 +241,7 @@ void ResultTableView::reportPress(const QMouseEvent *event, const QWidget *sourc
     const QPoint local = event->position().toPoint();
     if (source == viewport()) {
         const int row = rowAt(local.y());
-        m_mouseRow = row >= 0 ? qsizetype(row) + 1 : -1;
+        m_mouseRow = row >= 0 ? m_proxy->tableRow(row) : -1;
         m_mouseCol = columnAt(local.x());
     } else {
         m_mouseRow = 0;

@@ -1,6 +1,7 @@
 #include "ui/SplashForm.h"
 
 #include "app/Version.h"
+#include "ui/SplashArtwork.h"
 #include "widgets/Twips.h"
 #include "widgets/WebLauncher.h"
 
@@ -69,11 +70,11 @@ QLabel *makeLabel(QWidget *parent, const QString &text, const QFont &font,
     return label;
 }
 
-QLabel *makePicture(QWidget *parent, const QString &resource)
+QLabel *makePicture(QWidget *parent, const QPixmap &pixmap)
 {
     auto *picture = new QLabel(parent);
-    picture->setPixmap(QPixmap(resource));
-    picture->resize(picture->pixmap().size());
+    picture->setPixmap(pixmap);
+    picture->resize(pixmap.deviceIndependentSize().toSize());
     return picture;
 }
 
@@ -98,9 +99,24 @@ void SplashForm::createControls()
     // The font first: the layout scale comes from it.
     setFont(dialogFont(8.25, false));
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    // A light grey window of its own whatever the desktop's palette: its texts and the OK
+    // button's caption are dark, or a dark palette's white would stand on light grey.
     QPalette grey = palette();
-    grey.setColor(QPalette::Window, QColor(192, 192, 192));
-    grey.setColor(QPalette::Button, QColor(192, 192, 192));
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        grey.setColor(group, QPalette::Window, QColor(192, 192, 192));
+        grey.setColor(group, QPalette::Button, QColor(192, 192, 192));
+        grey.setColor(group, QPalette::Light, QColor(255, 255, 255));
+        grey.setColor(group, QPalette::Midlight, QColor(223, 223, 223));
+        grey.setColor(group, QPalette::Mid, QColor(160, 160, 160));
+        grey.setColor(group, QPalette::Dark, QColor(128, 128, 128));
+        grey.setColor(group, QPalette::Shadow, QColor(64, 64, 64));
+        grey.setColor(group, QPalette::WindowText, Qt::black);
+        grey.setColor(group, QPalette::ButtonText, Qt::black);
+        grey.setColor(group, QPalette::Text, Qt::black);
+    }
+    grey.setColor(QPalette::Disabled, QPalette::Window, QColor(192, 192, 192));
+    grey.setColor(QPalette::Disabled, QPalette::Button, QColor(192, 192, 192));
+    grey.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(96, 96, 96));
     setPalette(grey);
 
     BackPanel = new QFrame(this);
@@ -109,9 +125,10 @@ void SplashForm::createControls()
     BackPanel->setMouseTracking(true);
     BackPanel->installEventFilter(this);
 
-    Banner = makePicture(BackPanel, QStringLiteral(":/vantrel/banner.png"));
+    // Drawn for this screen's pixel ratio, sharp when the desktop scales.
+    Banner = makePicture(BackPanel, SplashArtwork::banner(devicePixelRatioF()));
     Banner->move((width() - Banner->width()) / 2, 2);
-    Picture = makePicture(BackPanel, QStringLiteral(":/vantrel/scope.png"));
+    Picture = makePicture(BackPanel, SplashArtwork::scope(devicePixelRatioF()));
     Picture->move(twipsToPixels(ArtworkLeft), twipsToPixels(ArtworkTop));
 
     Line1 = new QFrame(BackPanel);

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <memory>
+
 class QWidget;
 
 // Message boxes in the program's style, titled "Vantrel" unless told otherwise. In test
@@ -33,6 +35,12 @@ public:
     {
         show(parent, text, Icon::Exclamation);
     }
+
+    // The box as show() shows it, not yet shown: wide enough for its whole title as well,
+    // which the window system would otherwise cut.
+    static std::unique_ptr<QMessageBox> create(QWidget *parent, const QString &text, Icon icon,
+                                               QMessageBox::StandardButtons buttons,
+                                               const QString &title);
 
     static void setTestMode(bool on);
     static void setNextAnswer(QMessageBox::StandardButton answer);

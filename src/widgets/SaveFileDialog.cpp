@@ -1,5 +1,7 @@
 #include "widgets/SaveFileDialog.h"
 
+#include "widgets/LastFolder.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QQueue>
@@ -8,6 +10,7 @@ namespace {
 
 bool testMode = false;
 QQueue<QString> nextNames;
+QList<SaveFileDialog::Request> requests;
 
 // Qt's dialog applies the suffix itself, but not every platform dialog does; applying the
 // same rule again afterwards changes nothing where it already ran.
@@ -22,10 +25,12 @@ QString withDefaultSuffix(const QString &path, const QString &suffix)
 
 QString SaveFileDialog::getSaveFileName(QWidget *parent, const QString &title,
                                         const QString &initialName, const QString &filter,
-                                        const QString &defaultSuffix)
+                                        const QString &defaultSuffix, const QString &use)
 {
+    const QString folder = LastFolder::get(use);
     QString chosen;
     if (testMode) {
+        requests.append({title, folder, initialName});
         chosen = nextNames.isEmpty() ? QString() : nextNames.dequeue();
     } else {
         QFileDialog dialog(parent, title);
@@ -33,20 +38,30 @@ QString SaveFileDialog::getSaveFileName(QWidget *parent, const QString &title,
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(filter);
         dialog.setDefaultSuffix(defaultSuffix);
+        if (!folder.isEmpty())
+            dialog.setDirectory(folder);
         dialog.selectFile(initialName);
         if (dialog.exec() == QDialog::Accepted)
             chosen = dialog.selectedFiles().value(0);
     }
-    return withDefaultSuffix(chosen, defaultSuffix);
+    chosen = withDefaultSuffix(chosen, defaultSuffix);
+    LastFolder::remember(use, chosen);
+    return chosen;
 }
 
 void SaveFileDialog::setTestMode(bool on)
 {
     testMode = on;
     nextNames.clear();
+    requests.clear();
 }
 
 void SaveFileDialog::setNextFileName(const QString &name)
 {
     nextNames.enqueue(name);
+}
+
+QList<SaveFileDialog::Request> SaveFileDialog::takeRequests()
+{
+    return std::exchange(requests, {});
 }

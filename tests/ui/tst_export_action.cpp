@@ -114,6 +114,23 @@ private Q_SLOTS:
                  qPrintable(shown[0].text));
         QVERIFY(old.isEmpty() || old == u"device" || data == original);
     }
+
+    // The next export's dialog opens where the last one saved, from the settings store, so
+    // also after a restart.
+    void nextExportOpensInLastFolder()
+    {
+        QTemporaryDir dir;
+        ResultGrid table;
+        QWidget window;
+        SaveFileDialog::takeRequests();
+        SaveFileDialog::setNextFileName(dir.filePath("first.csv"));
+        ExportAction::run(&window, table, QString(), QString());
+        ExportAction::run(&window, table, QString(), QString()); // cancelled
+        const auto requests = SaveFileDialog::takeRequests();
+        QCOMPARE(requests.size(), 2);
+        QCOMPARE(requests[1].folder + u'/' + requests[1].name, dir.filePath("Vantrel.csv"));
+        QCOMPARE(MessageBox::takeShown().size(), 1);
+    }
 };
 
 QTEST_MAIN(TestExportAction)

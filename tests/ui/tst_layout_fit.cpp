@@ -1,6 +1,7 @@
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "output/print/PrintPreviewForm.h"
+#include "ui/CompareForm.h"
 #include "ui/Controls.h"
 #include "ui/MainForm.h"
 #include "ui/OptionsForm.h"
@@ -9,14 +10,19 @@
 #include "widgets/MessageBox.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
-// Every window at the user's font: each caption fits its widget, each widget lies inside
-// its parent, and no two sibling widgets overlap.
+// Every window at the user's font, on a 1600 x 1000 screen scaled by 2: each caption fits its
+// widget, each widget lies inside its parent, no two sibling widgets overlap, and every
+// window lies wholly on the screen.
 class TestLayoutFit : public QObject
 {
     Q_OBJECT
@@ -75,13 +81,20 @@ class TestLayoutFit : public QObject
             }
     }
 
+    static void onScreen(const QWidget *window, QStringList &problems)
+    {
+        if (!window->screen()->availableGeometry().contains(window->frameGeometry()))
+            problems << QString::fromLatin1(window->metaObject()->className()) +
+                            QStringLiteral(" is larger than the screen or off it");
+    }
+
 private Q_SLOTS:
     void initTestCase() { MessageBox::setTestMode(true); }
 
     void everyWindowFits_data()
     {
         QTest::addColumn<int>("points");
-        for (int points : {8, 9, 10, 12})
+        for (int points : {8, 9, 10, 12, 14})
             QTest::addRow("DejaVu Sans %d pt", points) << points;
     }
     void everyWindowFits()
@@ -97,6 +110,7 @@ private Q_SLOTS:
         control<QLabel>(&form, "IP_Status")->setText(QStringLiteral("Waiting on replies ..."));
         QStringList problems; // the longest status and count
         collect(&form, problems);
+        onScreen(&form, problems);
         // The smallest window the user can make still keeps the top row apart.
         form.resize(10, 10);
         QTRY_COMPARE(form.centralWidget()->size(), form.centralWidget()->minimumSize());
@@ -109,17 +123,72 @@ private Q_SLOTS:
         PrintPreviewForm *preview = PrintPreviewForm::instance();
         QVERIFY(preview);
         collect(preview, problems);
+        onScreen(preview, problems);
         preview->close();
+
+        // The comparison shows names of a usual length whole.
+        ScanRecord then;
+        then.firstAddress = "10.0.0.1";
+        then.lastAddress = "10.0.0.9";
+        ScanRecord now = then;
+        then.rows = {{"10.0.0.1", "1 ms", "fileserver-03.office.lab"},
+                     {"10.0.0.2", "1 ms", "printer-lobby.office.lab"}};
+        now.rows = {{"10.0.0.1", "1 ms", "fileserver-03a.office.lab"},
+                    {"10.0.0.3", "1 ms", "workstation-117.office.lab"}};
+        CompareForm compare(&form);
+        compare.showChanges(then, now);
+        compare.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&compare));
+        onScreen(&compare, problems);
+        QTableView *list = compare.ChangeList;
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            for (int col = 0; col < 4; ++col) {
+                const QString text = list->model()->index(row, col).data().toString();
+                if (list->fontMetrics().horizontalAdvance(text) + 6 > list->columnWidth(col))
+                    problems << QStringLiteral("the comparison cuts ") + text;
+            }
+        }
+
+        // A ping's box keeps its whole title beside the title bar's buttons.
+        const QString title = QStringLiteral("PING 127.0.2.0");
+        const auto box = MessageBox::create(&form, QStringLiteral("Error # 11010\nNo route"),
+                                            MessageBox::Icon::Exclamation, QMessageBox::Ok, title);
+        box->show();
+        QFont bold = box->font();
+        bold.setBold(true);
+        if (box->width() <
+            QFontMetrics(bold).horizontalAdvance(title) + 6 * box->fontMetrics().height())
+            problems << QStringLiteral("the ping's box is too narrow for its title");
 
         // The splash window as the About box, its OK button beside the longest status line.
         SplashForm splash;
         splash.WaitForUser();
         control<QLabel>(&splash, "Status")->setText(QStringLiteral("Loading Default Settings ..."));
         collect(&splash, problems);
+        // Its artwork has a pixel for each of the screen's.
+        for (const char *name : {"Banner", "Picture", "Pgm_Icon"}) {
+            if (control<QLabel>(&splash, name)->pixmap().devicePixelRatio() != 2)
+                problems << QString::fromLatin1(name) + QStringLiteral(" is blurred at 2x");
+        }
         problems.removeDuplicates();
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }
 };
 
-QTEST_MAIN(TestLayoutFit)
+int main(int argc, char **argv)
+{
+    // Scaled by 2, the screen offers the windows 800 x 500.
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("screen.json")));
+    if (!config.open(QIODevice::WriteOnly) ||
+        !config.write(R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 1600,
+                          "height": 1000, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})"))
+        return 1;
+    config.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
+    qputenv("QT_SCALE_FACTOR", "2");
+    QApplication app(argc, argv);
+    TestLayoutFit test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_layout_fit.moc"

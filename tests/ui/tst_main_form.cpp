@@ -1,21 +1,30 @@
 // The main window with scripted echo and lookup components: typing and starting a scan, the
-// window through a scan, closing with work outstanding, the table with its row menu while
-// the scan goes on writing into it, and the history's mark of new addresses and its late
-// rows after STOP. The comparison window is tried on real scans (tst_net_scan_cli).
+// window through a scan, closing with work outstanding and coming back where it was, the
+// table with its row menu while the scan goes on writing into it, by mouse and keyboard,
+// sorted, with several rows selected and narrowed by the find box, its colours under light
+// and dark palettes, and the history's mark of new addresses and its late rows after STOP.
+// The comparison window is tried on real scans (tst_net_scan_cli).
 #include "app/GeneralDate.h"
+#include "app/SettingsStore.h"
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
 #include "history/ScanRecorder.h"
 #include "output/CsvExport.h"
 #include "output/ReportLayout.h"
+#include "output/print/PrintEngine.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/Controls.h"
 #include "ui/MainForm.h"
 #include "ui/ResultTableView.h"
+#include "ui/SplashForm.h"
+#include "widgets/Contrast.h"
 #include "widgets/MessageBox.h"
+#include "widgets/SaveFileDialog.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
+#include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -25,7 +34,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -48,6 +61,33 @@ static std::pair<QByteArray, QImage> exportAndReport(const ResultGrid &table)
     report.paintPage(painter, 1);
     painter.end();
     return {buffer.data(), page};
+}
+
+// How far the text inside `rect` stands out: its most distinct pixel against the most
+// common one, the background.
+static double textContrast(const QImage &image, const QRect &rect)
+{
+    QHash<QRgb, int> counts;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    const QRgb background =
+        std::max_element(counts.keyValueBegin(), counts.keyValueEnd(), [](auto a, auto b) {
+            return a.second < b.second;
+        })->first;
+    double best = 1;
+    for (auto it = counts.keyBegin(); it != counts.keyEnd(); ++it)
+        best = std::max(best, Contrast::ratio(QColor(*it), QColor(background)));
+    return best;
+}
+
+// The addresses of a text (a file, a PDF's text), in the order they appear.
+static QString addressesIn(const QString &text)
+{
+    QStringList found;
+    for (const auto &match : QRegularExpression(R"(\b\d+\.0\.0\.\d+\b)").globalMatch(text))
+        found << match.captured();
+    return found.join(u' ');
 }
 
 class TestMainForm : public QObject
@@ -95,6 +135,42 @@ class TestMainForm : public QObject
             echo->reply(QStringLiteral("1:10.0.0.%1;1").arg(i), 0, std::int16_t(10 + i));
         QCOMPARE(form->Table().Rows(), 4);
     }
+    // The addresses in the order the table shows them.
+    QString shown() const
+    {
+        QStringList addresses;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            addresses << view->model()->index(row, 0).data().toString();
+        return addresses.join(u' ');
+    }
+    // A row as the engine writes it: the row first, then its cells with their colours.
+    void addRow(const QString &address, const QString &time, const QString &name)
+    {
+        ResultGrid &table = form->Table();
+        table.setRows(table.Rows() + 1);
+        table.setRow(table.Rows() - 1);
+        const QString texts[] = {address, time, name};
+        for (int col = 0; col < 3; ++col) {
+            table.setCol(col);
+            const bool failed = col == 1 && !time.endsWith(u" ms");
+            const bool resolving = col == 2 && name == u" resolving ...";
+            table.setCellForeColor(failed      ? QColor(255, 0, 0)
+                                   : resolving ? QColor(0, 0, 255)
+                                   : col > 0   ? QColor(0, 0, 0)
+                                               : QColor());
+            table.setText(texts[col]);
+        }
+    }
+    void clickHeader(int column)
+    {
+        QHeaderView *header = view->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 5, 5));
+    }
+    void pressKey(int key, Qt::KeyboardModifiers modifiers = {})
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+    }
     // The addresses listed, in table order.
     QString listed() const
     {
@@ -128,20 +204,30 @@ class TestMainForm : public QObject
         return form->Table().data(form->Table().index(row - 1, 0), role);
     }
     // Where on the screen the click was.
-    QPoint rightClickCell(int dataRow, int col)
+    QPoint rightClickCell(int dataRow, int col, Qt::KeyboardModifiers modifiers = {})
     {
-        const QPoint centre = view->visualRect(form->Table().index(dataRow - 1, col)).center();
-        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, centre);
+        const QPoint centre = view->cellRect(dataRow, col).center();
+        QTest::mouseClick(view->viewport(), Qt::RightButton, modifiers, centre);
         return view->viewport()->mapToGlobal(centre);
     }
 
 private Q_SLOTS:
-    void initTestCase() { MessageBox::setTestMode(true); }
-    void init() { QVERIFY(newForm()); }
+    void initTestCase()
+    {
+        MessageBox::setTestMode(true);
+        SaveFileDialog::setTestMode(true);
+    }
+    void init()
+    {
+        // Each test starts without a remembered window or folder.
+        QFile::remove(SettingsStore::fileName(QStringLiteral("Vantrel")));
+        QVERIFY(newForm());
+    }
     void cleanup()
     {
         delete std::exchange(form, nullptr);
         qputenv("PATH", savedPath);
+        QApplication::setPalette(QPalette());
         QVERIFY(MessageBox::takeShown().isEmpty());
     }
 
@@ -321,6 +407,8 @@ private Q_SLOTS:
         row("browse, not installed", "BrowsePopup", "reply", 1,
             "Zarnholt Lumtrace is not installed\nVisit "
             "https://www.zarnholt.example for a copy.");
+        row("telnet, no terminal program", "TelnetPopup", "reply", 1,
+            "x-terminal-emulator is not installed\nTelnet needs a terminal program to run in.");
         row("copy, row deleted", "CopyPopup", "gone", 1, "before");
         row("ping, row deleted", "PingPopup", "gone", 1, "");
         row("delete, a row above deleted", "DeletePopup", "gone", 2, "10.0.0.3");
@@ -337,7 +425,7 @@ private Q_SLOTS:
         echo->sent.clear();
         echo->roundTrip = 7;
         const QMenu *popup = control<QMenu>(form, "TablePopup");
-        const QRect lastRow = view->visualRect(form->Table().index(2, 1));
+        const QRect lastRow = view->cellRect(3, 1);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, lastRow.center());
         QTest::mouseClick(view->viewport(), Qt::RightButton, {},
                           lastRow.bottomLeft() + QPoint(5, 20));
@@ -362,7 +450,7 @@ private Q_SLOTS:
             seen = QGuiApplication::clipboard()->text();
         } else if (action == u"DeletePopup") {
             seen = listed();
-        } else if (action == u"BrowsePopup") {
+        } else if (action == u"BrowsePopup" || action == u"TelnetPopup") {
             seen = MessageBox::takeShown().value(0).text;
         } else { // the address sent, then each box's title and text
             for (const auto &sent : std::as_const(echo->sent)) {
@@ -400,6 +488,271 @@ private Q_SLOTS:
         QCOMPARE(listed(), clear ? "10.0.0.1 10.0.0.3" : "10.0.0.2 10.0.0.3 10.0.0.1");
     }
 
+    // The table is reached by Tab; the Menu key and Shift+F10 open the row menu at the
+    // current row, whose entries then act on that row; Delete deletes the selected rows and
+    // the copy key copies them as tab-separated lines.
+    void keyboardReachesTheRows_data()
+    {
+        QTest::addColumn<int>("extend"); // rows added by Shift+Down after Down; -1: no key
+        QTest::addColumn<QKeyCombination>("key");
+        QTest::addColumn<int>("entry"); // the menu entry's access key, if the key opens it
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("menu key, copy")
+            << 0 << QKeyCombination(Qt::Key_Menu) << int(Qt::Key_C) << "10.0.0.2";
+        QTest::newRow("shift+F10, delete") << 0 << QKeyCombination(Qt::ShiftModifier, Qt::Key_F10)
+                                           << int(Qt::Key_D) << "10.0.0.1 10.0.0.3";
+        QTest::newRow("menu key, ping") << 0 << QKeyCombination(Qt::Key_Menu) << int(Qt::Key_P)
+                                        << "10.0.0.2|10.0.0.2 responded in 7 milliseconds";
+        QTest::newRow("delete key, the current row without a selection")
+            << -1 << QKeyCombination(Qt::Key_Delete) << 0 << "10.0.0.2 10.0.0.3";
+        QTest::newRow("delete key, two rows")
+            << 1 << QKeyCombination(Qt::Key_Delete) << 0 << "10.0.0.1";
+        QTest::newRow("copy key, two rows")
+            << 1 << QKeyCombination(Qt::ControlModifier, Qt::Key_C) << 0
+            << "10.0.0.2\t12 ms\t resolving ...\n10.0.0.3\t13 ms\t resolving ...\n";
+    }
+    void keyboardReachesTheRows()
+    {
+        QFETCH(int, extend);
+        QFETCH(QKeyCombination, key);
+        QFETCH(int, entry);
+        QFETCH(QString, outcome);
+        listThreeRows();
+        echo->sent.clear();
+        echo->roundTrip = 7;
+        QTRY_VERIFY(scanButton->hasFocus());
+        pressKey(Qt::Key_Tab);
+        QVERIFY(view->hasFocus());
+        if (extend >= 0)
+            pressKey(Qt::Key_Down);
+        for (int i = 0; i < extend; ++i)
+            pressKey(Qt::Key_Down, Qt::ShiftModifier);
+        pressKey(key.key(), key.keyboardModifiers());
+        auto *popup = control<QMenu>(form, "TablePopup");
+        QCOMPARE(popup->isVisible(), entry != 0);
+        if (entry != 0) {
+            const QPoint cell = view->viewport()->mapToGlobal(view->cellRect(2, 0).bottomLeft());
+            QVERIFY((popup->pos() - cell).manhattanLength() <= 2);
+            QTest::keyClick(popup, Qt::Key(entry));
+        }
+        QString seen = key.key() == Qt::Key_Delete || entry == Qt::Key_D
+                           ? listed()
+                           : QGuiApplication::clipboard()->text();
+        if (entry == Qt::Key_P) {
+            seen = echo->sent.value(0).address;
+            for (const auto &box : MessageBox::takeShown())
+                seen += u'|' + box.text;
+        }
+        QCOMPARE(seen, outcome);
+    }
+
+    // Sorted by a header click, new rows take their sorted place, and the export and the
+    // printed report follow the order shown; the next scan lists in arrival order again.
+    void sortByColumn_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("clicks");
+        QTest::addColumn<QString>("order");
+        QTest::newRow("addresses by value")
+            << 0 << 1 << "9.0.0.1 10.0.0.9 10.0.0.10 10.0.0.50 10.0.0.100";
+        QTest::newRow("addresses, second click reverses")
+            << 0 << 2 << "10.0.0.100 10.0.0.50 10.0.0.10 10.0.0.9 9.0.0.1";
+        QTest::newRow("times, failures after them")
+            << 1 << 1 << "10.0.0.100 10.0.0.50 10.0.0.10 9.0.0.1 10.0.0.9";
+        QTest::newRow("times reversed, failures still after them")
+            << 1 << 2 << "9.0.0.1 10.0.0.10 10.0.0.50 10.0.0.100 10.0.0.9";
+        QTest::newRow("names ignoring case, then resolving, then none")
+            << 2 << 1 << "10.0.0.100 10.0.0.10 10.0.0.50 10.0.0.9 9.0.0.1";
+        QTest::newRow("third click, arrival order")
+            << 0 << 3 << "10.0.0.10 10.0.0.9 10.0.0.100 9.0.0.1 10.0.0.50";
+    }
+    void sortByColumn()
+    {
+        QFETCH(int, column);
+        QFETCH(int, clicks);
+        QFETCH(QString, order);
+        listThreeRows(); // the scan's own rows go; these stand in for any scan's
+        form->Table().setRows(1);
+        new QAbstractItemModelTester(view->model(),
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest, form);
+        addRow("10.0.0.10", "12 ms", "beta");
+        addRow("10.0.0.9", "Request timed out", " resolving ...");
+        addRow("10.0.0.100", "3 ms", "Alpha");
+        addRow("9.0.0.1", "100 ms", "");
+        for (int i = 0; i < clicks; ++i)
+            clickHeader(column);
+        addRow("10.0.0.50", "5 ms", "gamma");
+        QCOMPARE(shown(), order);
+        QCOMPARE(view->horizontalHeader()->sortIndicatorSection(), clicks < 3 ? column : -1);
+
+        const QString csv = dir.filePath("sorted.csv");
+        SaveFileDialog::setNextFileName(csv);
+        form->ExportSelection_Click();
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(addressesIn(QString::fromUtf8(file.readAll()).section(u'\n', 4)), order);
+        QCOMPARE(MessageBox::takeShown().size(), 1);
+        const QString pdf = dir.filePath("sorted.pdf");
+        PrintEngine::setNextPrinterSetup([&](QPrinter &printer) {
+            printer.setOutputFileName(pdf);
+            return true;
+        });
+        form->PrintSelection_Click();
+        QProcess text;
+        text.start("pdftotext", {pdf, "-"});
+        QVERIFY(text.waitForFinished());
+        // Below the title, which names the range.
+        QCOMPARE(addressesIn(QString::fromUtf8(text.readAllStandardOutput()).section(u'\n', 1)),
+                 order);
+
+        form->Scan_Button_Click(); // STOP
+        startScan("10.0.0.1", "10.0.0.3");
+        QCOMPARE(view->horizontalHeader()->sortIndicatorSection(), -1);
+        echo->reply(QStringLiteral("2:10.0.0.3;1"), 0);
+        echo->reply(QStringLiteral("2:10.0.0.1;1"), 0);
+        QCOMPARE(shown(), "10.0.0.3 10.0.0.1");
+    }
+
+    // Ctrl+click selects several rows; the menu's Copy and Delete take all of them when
+    // opened on one of them, Ping only the row under the menu.
+    void severalRowsSelected_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("copy")
+            << "CopyPopup"
+            << "10.0.0.1\t11 ms\t resolving ...\n10.0.0.3\t13 ms\t resolving ...\n";
+        QTest::newRow("delete") << "DeletePopup"
+                                << "10.0.0.2";
+        QTest::newRow("ping") << "PingPopup"
+                              << "10.0.0.3";
+    }
+    void severalRowsSelected()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, outcome);
+        listThreeRows();
+        echo->sent.clear();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->cellRect(1, 0).center());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          view->cellRect(3, 0).center());
+        rightClickCell(3, 1);
+        QCOMPARE(view->selectedTableRows(), QList<qsizetype>({1, 3}));
+        control<QAction>(form, qPrintable(action))->trigger();
+        if (action == u"CopyPopup")
+            QCOMPARE(QGuiApplication::clipboard()->text(), outcome);
+        else if (action == u"DeletePopup")
+            QCOMPARE(listed(), outcome);
+        else
+            QCOMPARE(echo->sent.size() == 1 ? echo->sent[0].address : QString(), outcome);
+        MessageBox::takeShown();
+    }
+
+    // Ctrl+F opens the find box; rows without its text (case ignored) are hidden, while the
+    // count goes on counting them; Esc clears and closes it.
+    void findHidesOtherRows()
+    {
+        listThreeRows();
+        lookup->answer(0, QStringLiteral("Printer.lab"));
+        lookup->answer(0, QStringLiteral("desk.lab"));
+        auto *findBox = control<QLineEdit>(form, "FindBox");
+        QVERIFY(findBox->isHidden());
+        pressKey(Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(findBox->isVisible() && findBox->hasFocus());
+        QVERIFY(findBox->geometry().bottom() < view->y());
+        QTest::keyClicks(findBox, QStringLiteral("PRINTER"));
+        QTRY_COMPARE(shown(), "10.0.0.1");
+        QTest::keyClick(findBox, Qt::Key_Backspace);
+        QTest::keyClicks(findBox, QStringLiteral("x"));
+        QTRY_COMPARE(shown(), "");
+        echo->reply(QStringLiteral("1:10.0.0.4;1"), 0);
+        QCOMPARE(control<QLabel>(form, "NodeCount")->text(), QStringLiteral("4"));
+        QTest::keyClick(findBox, Qt::Key_Escape);
+        QVERIFY(findBox->isHidden() && view->hasFocus());
+        QCOMPARE(shown(), "10.0.0.1 10.0.0.2 10.0.0.3 10.0.0.4");
+    }
+
+    // Every cell's text stands out from the table at 4.5:1 or more, under a light palette and
+    // under a dark one; so does the About box's button.
+    void readableInEveryPalette_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << QApplication::style()->standardPalette();
+        QPalette dark;
+        const std::pair<QPalette::ColorRole, QColor> colours[] = {
+            {QPalette::Window, QColor(49, 54, 59)},
+            {QPalette::WindowText, QColor(252, 252, 252)},
+            {QPalette::Base, QColor(35, 38, 41)},
+            {QPalette::AlternateBase, QColor(38, 41, 44)},
+            {QPalette::Text, QColor(252, 252, 252)},
+            {QPalette::Button, QColor(49, 54, 59)},
+            {QPalette::ButtonText, QColor(252, 252, 252)},
+            {QPalette::Highlight, QColor(61, 174, 233)},
+            {QPalette::HighlightedText, QColor(252, 252, 252)}};
+        for (const auto &[role, colour] : colours)
+            dark.setColor(role, colour);
+        QTest::newRow("dark") << dark;
+    }
+    void readableInEveryPalette()
+    {
+        QFETCH(QPalette, palette);
+        QApplication::setPalette(palette);
+        listThreeRows();
+        form->Table().setRows(1);
+        addRow("10.0.0.1", "12 ms", "name.example");
+        addRow("10.0.0.2", "Request timed out", " resolving ...");
+        view->clearSelection();
+        view->setCurrentIndex({});
+        const QImage image = view->viewport()->grab().toImage();
+        for (int row = 1; row <= 2; ++row) {
+            for (int col = 0; col < 3; ++col) {
+                const double contrast =
+                    textContrast(image, view->cellRect(row, col).adjusted(2, 2, -2, -2));
+                QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1 at %2")
+                                                         .arg(form->Table().cellText(row, col))
+                                                         .arg(contrast)));
+            }
+        }
+        const QPointer<SplashForm> about = SplashForm::showAbout(form);
+        QVERIFY(about);
+        auto *ok = control<QPushButton>(about, "OK_Button");
+        const QSize text = ok->fontMetrics().size(0, ok->text());
+        const QRect caption(QPoint(0, 0), text);
+        QVERIFY2(textContrast(ok->grab().toImage(),
+                              caption.translated(ok->rect().center() - caption.center())) >= 4.5,
+                 "the About box's OK");
+        about->close();
+    }
+
+    // Closed, the window comes back at its place and width, and grows on the first scan to
+    // the height it had; a place off every screen is brought back onto one.
+    void windowComesBackWhereLeft_data()
+    {
+        QTest::addColumn<QPoint>("place");
+        QTest::newRow("on the screen") << QPoint(40, 30);
+        QTest::newRow("off every screen") << QPoint(5000, 4000);
+    }
+    void windowComesBackWhereLeft()
+    {
+        QFETCH(QPoint, place);
+        startScan();
+        form->Scan_Button_Click();
+        echo->pending = 0; // idle: the close goes ahead at once
+        form->resize(520, 300);
+        form->move(place);
+        QTRY_COMPARE(form->pos(), place);
+        QVERIFY(form->close());
+        QVERIFY(newForm());
+        const QRect screen = form->screen()->availableGeometry();
+        QVERIFY(screen.contains(form->frameGeometry()));
+        if (screen.contains(QRect(place, QSize(520, 300))))
+            QCOMPARE(form->pos(), place);
+        QCOMPARE(form->width(), 520);
+        QVERIFY(form->height() < 300);
+        startScan();
+        QTRY_COMPARE(form->height(), 300);
+    }
+
     // A second scan marks its new addresses in the window only: export and report are as
     // without a history.
     void secondScanMarksNewAddresses()
@@ -415,7 +768,9 @@ private Q_SLOTS:
         scan(second);
         QVERIFY(compareAction->isEnabled());
         QCOMPARE(form->Table().cellText(2, 0), QStringLiteral("10.0.0.3"));
-        QVERIFY(!mark(2, Qt::DecorationRole).value<QIcon>().isNull());
+        // Drawn for scaled screens too.
+        QCOMPARE(mark(2, Qt::DecorationRole).value<QIcon>().pixmap(QSize(16, 16), 2).size(),
+                 QSize(32, 32));
         QCOMPARE(mark(2, Qt::ToolTipRole).toString(),
                  QStringLiteral("New since ") + generalDate(firstStart));
         QVERIFY(mark(1, Qt::DecorationRole).isNull() && mark(1, Qt::ToolTipRole).isNull());

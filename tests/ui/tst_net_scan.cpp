@@ -12,7 +12,6 @@
 #include "widgets/MessageBox.h"
 
 #include <QAction>
-#include <QColor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -100,9 +99,7 @@ private Q_SLOTS:
                      qPrintable(text));
             QCOMPARE(form->Table().cellText(row, 2),
                      names ? "host-" + address.section(u'.', 3) + ".vantrel.test" : QString());
-            form->Table().setRow(row);
-            form->Table().setCol(1);
-            QCOMPARE(form->Table().CellForeColor() == QColor(255, 0, 0), inverted);
+            QCOMPARE(form->Table().cellKind(row, 1) == ResultGrid::Kind::Failure, inverted);
         }
         QCOMPARE(control<QLabel>(form, "IP_Status")->text(), QStringLiteral("Scan Completed"));
         QCOMPARE(control<QLabel>(form, "NodeCount")->text(), QString::number(addresses.size()));
@@ -122,9 +119,9 @@ private Q_SLOTS:
         table.setCol(0);
         table.setText(QStringLiteral("127.0.1.5"));
         auto *view = control<ResultTableView>(form, "TableView");
-        const QModelIndex index = table.index(int(table.Rows() - 2), 1);
-        view->scrollTo(index);
-        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, view->visualRect(index).center());
+        view->scrollToBottom();
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {},
+                          view->cellRect(table.Rows() - 1, 1).center());
         control<QAction>(form, "PingPopup")->trigger();
         const auto box = MessageBox::takeShown().value(0);
         QCOMPARE(box.icon, MessageBox::Icon::Exclamation);

@@ -1,6 +1,7 @@
 #include "output/print/PrintEngine.h"
 
 #include "app/AtomicFile.h"
+#include "widgets/LastFolder.h"
 #include "widgets/MessageBox.h"
 #include "widgets/Twips.h"
 
@@ -86,9 +87,9 @@ void PrintEngine::BeginDocument()
     viewport()->update();
 }
 
-void PrintEngine::RenderGrid(const ResultGrid &grid)
+void PrintEngine::RenderGrid(const ResultGrid &grid, const ResultGrid::RowOrder &order)
 {
-    m_document.addGrid(grid);
+    m_document.addGrid(grid, order);
 }
 
 void PrintEngine::EndDocument()
@@ -126,6 +127,12 @@ bool PrintEngine::PrintAllPages()
     printer.setFullPage(true);
     m_document.setUpDevice(printer);
     printer.setDocName(m_document.header());
+    // The dialog would make its file name of the document name cut at its last dot, and an
+    // address range has several. Naming the file makes the printer a PDF one, so a real
+    // printer, where there is one, is chosen again as the dialog's first choice.
+    printer.setOutputFileName(proposedFileName());
+    if (!QPrinterInfo::defaultPrinter().isNull())
+        printer.setOutputFormat(QPrinter::NativeFormat);
 
     bool accepted = false;
     if (PrinterSetup setup = std::exchange(nextPrinterSetup(), {})) {
@@ -168,13 +175,29 @@ bool PrintEngine::printToFile(const QPrinter &printer)
         pdf.setCreator(printer.creator());
         printed = m_document.print(pdf);
     }
-    if (printed && file.commit())
+    if (printed && file.commit()) {
+        LastFolder::remember(u"Print"_s, path);
         return true;
+    }
     const QString reason =
         file.errorString().isEmpty() ? u"The PDF could not be made."_s : file.errorString();
     MessageBox::exclamation(window(), u"The report could not be printed to \"%1\".\n%2"_s.arg(
                                           QDir::toNativeSeparators(path), reason));
     return false;
+}
+
+QString PrintEngine::proposedFileName() const
+{
+    // A slash typed into a range box must not make a folder of part of the name.
+    QString name = m_document.header();
+    name.replace(u'/', u'-');
+    name.replace(QChar(0), u' ');
+    if (name.trimmed().isEmpty())
+        name = u"Vantrel"_s;
+    QString folder = LastFolder::get(u"Print"_s);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    return QDir(folder).filePath(name + u".pdf"_s);
 }
 
 QSize PrintEngine::shownPageSize() const

@@ -7,7 +7,6 @@
 #include <functional>
 
 class QPrinter;
-class ResultGrid;
 
 // The print engine: holds one report document, shows one of its pages at a time as a
 // preview area, and prints it. Its operations carry the names the report and the preview
@@ -41,7 +40,8 @@ public:
     void setShownPage(int page);
 
     void BeginDocument();
-    void RenderGrid(const ResultGrid &grid);
+    // The grid's rows in `order` (table order when empty).
+    void RenderGrid(const ResultGrid &grid, const ResultGrid::RowOrder &order = {});
     void EndDocument();
     int PageTotal() const { return m_document.pageCount(); }
 
@@ -55,8 +55,10 @@ public:
 
     // Asks for a printer (or a PDF file) and prints every page. A refused or failed job is
     // told in a message box; false then and when the user cancelled. A PDF file replaces an
-    // existing one only when complete.
+    // existing one only when complete. The PDF file proposed is named after the whole page
+    // header, in the folder last printed to.
     bool PrintAllPages();
+    QString proposedFileName() const;
 
     // Test seam: the next PrintAllPages hands its printer to `setup` instead of showing the
     // print dialog; `setup` returns false to cancel. Used once, then the dialog is back.

@@ -3,6 +3,7 @@
 #include "output/RtfFooter.h"
 #include "output/print/PrintEngine.h"
 #include "widgets/Twips.h"
+#include "widgets/WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -11,6 +12,9 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -106,7 +110,8 @@ PrintPreviewForm::PrintPreviewForm(QWidget *owner)
     Logo.addFile(u":/report/report-logo-32.png"_s);
     Logo.addFile(u":/report/report-logo-16.png"_s);
 
-    resize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight));
+    WindowPlacement::fitOnScreen(
+        this, QSize(twipsToPixels(DesignClientWidth), twipsToPixels(DesignClientHeight)));
     Form_Resize();
     nameControls();
 }
@@ -130,27 +135,33 @@ PrintPreviewForm &PrintPreviewForm::load(QWidget *owner)
 }
 
 void PrintPreviewForm::PrintNow(QWidget *owner, const QString &startingText,
-                                const QString &endingText, const ResultGrid &table)
+                                const QString &endingText, const ResultGrid &table,
+                                const ResultGrid::RowOrder &order)
 {
     PrintPreviewForm &form = load(owner);
-    form.build(startingText, endingText, table);
+    form.build(startingText, endingText, table, order);
     form.vsPrint->PrintAllPages();
     form.close();
 }
 
 void PrintPreviewForm::Preview(QWidget *owner, const QString &startingText,
-                               const QString &endingText, const ResultGrid &table)
+                               const QString &endingText, const ResultGrid &table,
+                               const ResultGrid::RowOrder &order)
 {
     PrintPreviewForm &form = load(owner);
-    form.build(startingText, endingText, table);
+    form.build(startingText, endingText, table, order);
     form.RefreshStatus();
+    const bool first = !form.isVisible();
     form.show();
+    // The frame is known once shown: the whole window, frame included, onto the screen.
+    if (first)
+        WindowPlacement::keepOnScreen(&form);
     form.raise();
     form.activateWindow();
 }
 
 void PrintPreviewForm::build(const QString &startingText, const QString &endingText,
-                             const ResultGrid &table)
+                             const ResultGrid &table, const ResultGrid::RowOrder &order)
 {
     const QDateTime now = reportClock() ? reportClock()() : QDateTime::currentDateTime();
     vsPrint->setPageHeader(u"Vantrel from "_s + startingText + u" to "_s + endingText);
@@ -158,7 +169,7 @@ void PrintPreviewForm::build(const QString &startingText, const QString &endingT
     vsPrint->setKeepPages(true);
     vsPrint->setZoomPercent(100);
     vsPrint->BeginDocument();
-    vsPrint->RenderGrid(table);
+    vsPrint->RenderGrid(table, order);
     vsPrint->EndDocument();
 
     const QImage logo = Logo.pixmap(QSize(32, 32)).toImage();
@@ -254,6 +265,19 @@ void PrintPreviewForm::Form_Resize()
     const int statusBarHeight = twipsToPixels(StatusBarHeight);
     Toolbar->setGeometry(0, 0, width(), toolbarHeight);
     StatusBar->setGeometry(0, height() - statusBarHeight, width(), statusBarHeight);
+    // A window narrower than the design (a large font on a small screen) keeps all six
+    // buttons in the strip, each narrower by the same share.
+    const int left = twipsToPixels(FirstButtonLeft);
+    const int designRow = twipsToPixels(5 * ButtonPitch + ButtonWidth);
+    const double share = std::min(1.0, double(std::max(0, width() - 2 * left)) / designRow);
+    QPushButton *const buttons[] = {PrintButton,  NextPageButton, PrevPageButton,
+                                    ZoomInButton, ZoomOutButton,  CloseButton};
+    for (int i = 0; i < 6; ++i) {
+        buttons[i]->setGeometry(left + int(std::lround(i * twipsToPixels(ButtonPitch) * share)),
+                                twipsToPixels(ButtonTop),
+                                int(std::lround(twipsToPixels(ButtonWidth) * share)),
+                                twipsToPixels(ButtonHeight));
+    }
     // Too low a window leaves no room: the preview area then keeps its place and size.
     const int previewHeight = height() - (statusBarHeight + toolbarHeight);
     if (previewHeight < 0)

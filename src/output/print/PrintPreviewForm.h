@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/components/ResultGrid.h"
+
 #include <QDateTime>
 #include <QIcon>
 #include <QWidget>
@@ -10,7 +12,6 @@ class PrintEngine;
 class QFrame;
 class QLabel;
 class QPushButton;
-class ResultGrid;
 
 // The print preview window: the report one page at a time, with buttons to page, zoom, print
 // and close. The program has at most one; PrintNow and Preview create it on first use as a
@@ -23,11 +24,13 @@ public:
     // Builds the report of the range typed as startingText to endingText and of table,
     // prints it and unloads the window, which is never shown (an open one is rebuilt, used
     // and closed). A new window belongs to owner.
+    // The rows go in `order` (table order when empty).
     static void PrintNow(QWidget *owner, const QString &startingText, const QString &endingText,
-                         const ResultGrid &table);
+                         const ResultGrid &table, const ResultGrid::RowOrder &order = {});
     // Builds the report and shows it at page 1 and 100 %; returns at once, the window stays.
+    // A new window opens at its design size, or as much of it as the screen has room for.
     static void Preview(QWidget *owner, const QString &startingText, const QString &endingText,
-                        const ResultGrid &table);
+                        const ResultGrid &table, const ResultGrid::RowOrder &order = {});
     // The window while it is loaded, else nullptr.
     static PrintPreviewForm *instance();
 
@@ -60,7 +63,8 @@ private:
     explicit PrintPreviewForm(QWidget *owner);
     static PrintPreviewForm &load(QWidget *owner);
 
-    void build(const QString &startingText, const QString &endingText, const ResultGrid &table);
+    void build(const QString &startingText, const QString &endingText, const ResultGrid &table,
+               const ResultGrid::RowOrder &order);
     void RefreshStatus();
     void Form_Resize();
     void PrintButton_Click();

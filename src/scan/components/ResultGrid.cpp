@@ -1,5 +1,7 @@
 #include "scan/components/ResultGrid.h"
 
+#include <QColor>
+
 #include <algorithm>
 #include <limits>
 
@@ -7,20 +9,45 @@ namespace {
 // rowCount() is an int, and it counts the data rows only.
 constexpr qsizetype MaxRows = std::numeric_limits<int>::max();
 
-// A stored colour of 0 is the view's default; transparent black, which would hide the text,
-// reads back as that default too.
-constexpr QRgb DefaultColor = 0;
+using Kind = ResultGrid::Kind;
 
-QVariant colorOf(QRgb stored)
+Kind kindOfColor(const QColor &color, int col)
 {
-    return stored == DefaultColor ? QVariant() : QVariant(QColor::fromRgba(stored));
+    if (!color.isValid())
+        return Kind::Plain;
+    switch (color.rgb() & 0xffffff) {
+    case 0xff0000:
+        return Kind::Failure;
+    case 0x0000ff:
+        return Kind::Resolving;
+    case 0x000000:
+        return col == 1 ? Kind::Time : col == 2 ? Kind::Name : Kind::Plain;
+    default:
+        return Kind::Plain;
+    }
+}
+
+QColor colorOfKind(Kind kind)
+{
+    switch (kind) {
+    case Kind::Failure:
+        return QColor(255, 0, 0);
+    case Kind::Resolving:
+        return QColor(0, 0, 255);
+    case Kind::Time:
+    case Kind::Name:
+        return QColor(0, 0, 0);
+    case Kind::Plain:
+        break;
+    }
+    return {};
 }
 } // namespace
 
 ResultGrid::ResultGrid(QObject *parent)
     : QAbstractTableModel(parent)
     , m_texts(std::size_t(m_cols))
-    , m_colors(std::size_t(m_cols))
+    , m_kinds(std::size_t(m_cols), Kind::Plain)
     , m_colWidths(std::size_t(m_cols), DefaultColWidth)
     , m_colAlignments(std::size_t(m_cols), AlignGeneral)
 {}
@@ -72,16 +99,16 @@ void ResultGrid::setCols(int cols)
 
     const int kept = std::min(cols, m_cols);
     std::deque<QString> texts(std::size_t(m_rows * cols));
-    std::deque<QRgb> colors(std::size_t(m_rows * cols));
+    std::deque<Kind> kinds(std::size_t(m_rows * cols), Kind::Plain);
     for (qsizetype row = 0; row < m_rows; ++row) {
         for (int col = 0; col < kept; ++col) {
             texts[std::size_t(row * cols + col)] =
                 std::move(m_texts[std::size_t(cellIndex(row, col))]);
-            colors[std::size_t(row * cols + col)] = m_colors[std::size_t(cellIndex(row, col))];
+            kinds[std::size_t(row * cols + col)] = m_kinds[std::size_t(cellIndex(row, col))];
         }
     }
     m_texts = std::move(texts);
-    m_colors = std::move(colors);
+    m_kinds = std::move(kinds);
     m_cols = cols;
     m_colWidths.resize(std::size_t(cols), DefaultColWidth);
     m_colAlignments.resize(std::size_t(cols), AlignGeneral);
@@ -126,23 +153,30 @@ void ResultGrid::setText(const QString &text)
     cellChanged(m_row, m_col, Qt::DisplayRole);
 }
 
-void ResultGrid::setCellForeColor(const QColor &color)
+ResultGrid::Kind ResultGrid::CellKind() const
+{
+    return cellKind(m_row, m_col);
+}
+
+void ResultGrid::setCellKind(Kind kind)
 {
     if (!cellInRange(m_row, m_col))
         return;
-    const QRgb rgba = color.isValid() ? color.rgba() : DefaultColor;
-    QRgb &stored = m_colors[std::size_t(cellIndex(m_row, m_col))];
-    if (stored == rgba)
+    Kind &stored = m_kinds[std::size_t(cellIndex(m_row, m_col))];
+    if (stored == kind)
         return;
-    stored = rgba;
-    cellChanged(m_row, m_col, Qt::ForegroundRole);
+    stored = kind;
+    cellChanged(m_row, m_col, KindRole);
+}
+
+void ResultGrid::setCellForeColor(const QColor &color)
+{
+    setCellKind(kindOfColor(color, m_col));
 }
 
 QColor ResultGrid::CellForeColor() const
 {
-    if (!cellInRange(m_row, m_col))
-        return {};
-    return colorOf(m_colors[std::size_t(cellIndex(m_row, m_col))]).value<QColor>();
+    return colorOfKind(CellKind());
 }
 
 QString ResultGrid::cellText(qsizetype row, int col) const
@@ -150,6 +184,13 @@ QString ResultGrid::cellText(qsizetype row, int col) const
     if (!cellInRange(row, col))
         return {};
     return m_texts[std::size_t(cellIndex(row, col))];
+}
+
+ResultGrid::Kind ResultGrid::cellKind(qsizetype row, int col) const
+{
+    if (!cellInRange(row, col))
+        return Kind::Plain;
+    return m_kinds[std::size_t(cellIndex(row, col))];
 }
 
 int ResultGrid::ColWidth(int col) const
@@ -211,18 +252,24 @@ void ResultGrid::setRedraw(bool redraw)
 
 void ResultGrid::RemoveItem(qsizetype row)
 {
-    if (row < 1 || row >= m_rows)
+    removeTableRows(row, 1);
+}
+
+void ResultGrid::removeTableRows(qsizetype row, qsizetype count)
+{
+    if (row < 1 || row >= m_rows || count < 1)
         return;
+    count = std::min(count, m_rows - row);
     flushPending();
-    beginRemoveRows({}, int(row - 1), int(row - 1));
+    beginRemoveRows({}, int(row - 1), int(row + count - 2));
     const auto first = m_texts.begin() + cellIndex(row, 0);
-    m_texts.erase(first, first + m_cols);
-    const auto firstColor = m_colors.begin() + cellIndex(row, 0);
-    m_colors.erase(firstColor, firstColor + m_cols);
-    --m_rows;
+    m_texts.erase(first, first + count * m_cols);
+    const auto firstKind = m_kinds.begin() + cellIndex(row, 0);
+    m_kinds.erase(firstKind, firstKind + count * m_cols);
+    m_rows -= count;
     m_announcedRows = m_rows - 1;
     endRemoveRows();
-    Q_EMIT rowsRemovedFromTable(row, 1);
+    Q_EMIT rowsRemovedFromTable(row, count);
 }
 
 int ResultGrid::rowCount(const QModelIndex &parent) const
@@ -245,8 +292,8 @@ QVariant ResultGrid::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return m_texts[std::size_t(cell)];
-    case Qt::ForegroundRole:
-        return colorOf(m_colors[std::size_t(cell)]);
+    case KindRole:
+        return int(m_kinds[std::size_t(cell)]);
     case Qt::TextAlignmentRole:
         return int(alignmentFlags(m_colAlignments[std::size_t(index.column())]));
     case Qt::DecorationRole:
@@ -276,8 +323,8 @@ QVariant ResultGrid::headerData(int section, Qt::Orientation orientation, int ro
     switch (role) {
     case Qt::DisplayRole:
         return m_texts[std::size_t(section)];
-    case Qt::ForegroundRole:
-        return colorOf(m_colors[std::size_t(section)]);
+    case KindRole:
+        return int(m_kinds[std::size_t(section)]);
     case Qt::TextAlignmentRole:
         return int(alignmentFlags(m_colAlignments[std::size_t(section)]));
     default:
@@ -295,7 +342,7 @@ void ResultGrid::appendRows(qsizetype count)
     // One appended row costs constant time; the new cells are null strings and hold no
     // text buffer.
     m_texts.resize(std::size_t((m_rows + count) * m_cols));
-    m_colors.resize(std::size_t((m_rows + count) * m_cols));
+    m_kinds.resize(std::size_t((m_rows + count) * m_cols), Kind::Plain);
     m_rows += count;
     if (m_redraw)
         flushPending();
@@ -307,7 +354,7 @@ void ResultGrid::removeRowsAtBottom(qsizetype count)
     const qsizetype first = m_rows - count;
     beginRemoveRows({}, int(first - 1), int(m_rows - 2));
     m_texts.resize(std::size_t(first * m_cols));
-    m_colors.resize(std::size_t(first * m_cols));
+    m_kinds.resize(std::size_t(first * m_cols));
     m_rows = first;
     m_announcedRows = m_rows - 1;
     endRemoveRows();
@@ -323,10 +370,10 @@ void ResultGrid::clearDataRows()
     // announcement first.
     beginResetModel();
     std::deque<QString> header(m_texts.begin(), m_texts.begin() + m_cols);
-    std::deque<QRgb> headerColors(m_colors.begin(), m_colors.begin() + m_cols);
+    std::deque<Kind> headerKinds(m_kinds.begin(), m_kinds.begin() + m_cols);
     // Swapping in fresh vectors hands the memory of a large scan back at once.
     m_texts.swap(header);
-    m_colors.swap(headerColors);
+    m_kinds.swap(headerKinds);
     m_rows = 1;
     m_announcedRows = 0;
     m_dirtyFirst = m_dirtyLast = -1;

@@ -3,20 +3,26 @@
 #include "scan/components/Twips.h"
 
 #include <QAbstractTableModel>
-#include <QColor>
 #include <QString>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <vector>
+
+class QColor;
 
 // The result grid `Table`: a table of text cells addressed through a current cell (Row,
 // Col), as the scan engine and the row actions use it. Row 0 is the header row; the model
 // exposes it as the header and the data rows 1.. as model rows 0... Lengths are in twips.
 //
-// A current cell outside the table is allowed: reads give an empty text or an invalid
-// colour and writes are ignored, so a stale row index (a row deleted while its lookup was
-// out) can never crash the caller.
+// Each cell also carries what it is (a round-trip time, a failure's text, the placeholder of
+// a lookup under way, a name); the windows choose a colour for each kind from their own
+// palette, and readers of the table tell answers from failures by it.
+//
+// A current cell outside the table is allowed: reads give an empty text or a plain kind and
+// writes are ignored, so a stale row index (a row deleted while its lookup was out) can
+// never crash the caller.
 class ResultGrid : public QAbstractTableModel
 {
     Q_OBJECT
@@ -39,6 +45,21 @@ public:
     };
     static Qt::Alignment alignmentFlags(int colAlignment);
 
+    enum class Kind : std::uint8_t
+    {
+        Plain,     // addresses, captions, anything else
+        Time,      // a round-trip time
+        Failure,   // the echo component's error text
+        Resolving, // the placeholder while the name lookup runs
+        Name,      // the name lookup's answer
+    };
+    // The role through which views ask a cell's Kind (as an int).
+    static constexpr int KindRole = Qt::UserRole + 1;
+
+    // Table rows (data rows from 1) in the order a reader should walk them, for readers that
+    // follow the order a view shows; empty means table order.
+    using RowOrder = std::vector<qsizetype>;
+
     static constexpr int DefaultColWidth = Twips::PerInch;
     static constexpr int MaxCols = 1024;
 
@@ -58,15 +79,20 @@ public:
     int Col() const;
     void setCol(int col);
 
-    // Text and colour of the current cell. An invalid colour means the view's default text
-    // colour; writing one resets the cell to it.
+    // Text and kind of the current cell.
     QString Text() const;
     void setText(const QString &text);
+    Kind CellKind() const;
+    void setCellKind(Kind kind);
+    // The colours the scan engine writes stand for kinds: red a failure, blue the lookup
+    // placeholder, black a time in column 1 and a name in column 2; an invalid colour (or
+    // any other) is a plain cell. Reading gives back the colour of the cell's kind.
     void setCellForeColor(const QColor &color);
     QColor CellForeColor() const;
 
     // Direct cell access for readers that walk the table (export, report, lookups).
     QString cellText(qsizetype row, int col) const;
+    Kind cellKind(qsizetype row, int col) const;
 
     int ColWidth(int col) const; // twips
     void setColWidth(int col, int twips);
@@ -80,6 +106,8 @@ public:
 
     // Removes a data row; the rows below move up by one. Row 0 cannot be removed.
     void RemoveItem(qsizetype row);
+    // Removes `count` data rows from `row` on in one step (one removal signal).
+    void removeTableRows(qsizetype row, qsizetype count);
 
     // Decoration and tool tip of a data row's address cell, asked only when a view paints
     // or hovers it; the cell's text and colour never change. An empty function: none.
@@ -115,7 +143,7 @@ private:
     // Row-major, header row first: m_rows * m_cols entries each. Blocks rather than one
     // array: a million rows grow without ever holding the table twice while it moves.
     std::deque<QString> m_texts;
-    std::deque<QRgb> m_colors; // 0: the view's default colour
+    std::deque<Kind> m_kinds;
     // Data rows the views have been told about; rowCount() reports this.
     qsizetype m_announcedRows = 0;
     // Data rows (model numbering) written while Redraw was false and not yet reported.

@@ -1,6 +1,7 @@
 #include "output/print/PrintPreviewForm.h"
 #include "ui/Controls.h"
 
+#include "app/SettingsStore.h"
 #include "fakes/SmallDisk.h"
 #include "output/print/PrintEngine.h"
 #include "scan/components/ResultGrid.h"
@@ -42,7 +43,11 @@ class TestPrintPreview : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { MessageBox::setTestMode(true); }
+    void initTestCase()
+    {
+        MessageBox::setTestMode(true);
+        QFile::remove(SettingsStore::fileName("Vantrel")); // no folder printed to yet
+    }
     void init()
     {
         main = new QWidget;
@@ -106,6 +111,25 @@ private Q_SLOTS:
         QVERIFY(shown.size() == 1 && shown[0].text.contains(QDir::toNativeSeparators(path)) &&
                 shown[0].text.contains("No space left"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.pdf"});
+    }
+
+    // The PDF proposed carries the whole range in its name (not cut at the last dot), in the
+    // home folder at first and then in the folder last printed to.
+    void pdfNamedAfterTheWholeRange()
+    {
+        PrintPreviewForm::Preview(main, "127.0.2.1", "127.0.2.5", table);
+        QTemporaryDir dir;
+        QStringList proposed;
+        for (const QString &target : {dir.filePath("first.pdf"), QString()}) {
+            PrintEngine::setNextPrinterSetup([&](QPrinter &printer) {
+                proposed << printer.outputFileName();
+                printer.setOutputFileName(target);
+                return !target.isEmpty();
+            });
+            QTest::mouseClick(button("PrintButton"), Qt::LeftButton);
+        }
+        const QString name = "Vantrel from 127.0.2.1 to 127.0.2.5.pdf";
+        QCOMPARE(proposed, QStringList({QDir::home().filePath(name), dir.filePath(name)}));
     }
 };
 

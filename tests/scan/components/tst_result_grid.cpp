@@ -1,6 +1,7 @@
 #include "scan/components/ResultGrid.h"
 
 #include <QAbstractItemModelTester>
+#include <QColor>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -14,7 +15,7 @@ class TestResultGrid : public QObject
 
     std::unique_ptr<ResultGrid> m_grid;
 
-    // Appends one row the way the scan engine does: its address in red, left current.
+    // Appends one row the way the scan engine colours a failure: red, left current.
     void appendRow(const QString &address)
     {
         m_grid->setRows(m_grid->Rows() + 1);
@@ -34,7 +35,7 @@ private Q_SLOTS:
         appendRow(u"a"_s);
     }
 
-    // Rows added while Redraw is false reach the views as one batch, their colours with them.
+    // Rows added while Redraw is false reach the views as one batch, their kinds with them.
     void heldBackRowsComeAsOneBatch()
     {
         QSignalSpy inserted(m_grid.get(), &QAbstractItemModel::rowsInserted);
@@ -54,7 +55,33 @@ private Q_SLOTS:
         m_grid->setText(u"x"_s);
         QCOMPARE(m_grid->Text(), QString());
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(m_grid->index(3, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+        QCOMPARE(m_grid->index(3, 0).data(ResultGrid::KindRole).toInt(),
+                 int(ResultGrid::Kind::Failure));
+    }
+
+    // The engine's colours stand for kinds (by column for black) and read back as colours;
+    // a run of rows goes in one removal.
+    void coloursAreKinds()
+    {
+        const std::pair<QColor, int> written[] = {{QColor(0, 0, 0), 1},   {QColor(0, 0, 0), 2},
+                                                  {QColor(0, 0, 255), 2}, {QColor(255, 0, 0), 1},
+                                                  {QColor(), 1},          {QColor(1, 2, 3), 0}};
+        const ResultGrid::Kind kinds[] = {ResultGrid::Kind::Time,      ResultGrid::Kind::Name,
+                                          ResultGrid::Kind::Resolving, ResultGrid::Kind::Failure,
+                                          ResultGrid::Kind::Plain,     ResultGrid::Kind::Plain};
+        for (int i = 0; i < 6; ++i) {
+            m_grid->setCol(written[i].second);
+            m_grid->setCellForeColor(written[i].first);
+            QCOMPARE(m_grid->CellKind(), kinds[i]);
+            QCOMPARE(m_grid->CellForeColor(), i < 4 ? written[i].first : QColor());
+        }
+        for (int i = 2; i <= 5; ++i)
+            appendRow(QString::number(i));
+        QSignalSpy removed(m_grid.get(), &ResultGrid::rowsRemovedFromTable);
+        m_grid->removeTableRows(2, 3);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(m_grid->Rows(), 3);
+        QCOMPARE(m_grid->cellText(2, 0), u"5"_s);
     }
 };
 
