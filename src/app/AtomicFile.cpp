@@ -1,12 +1,14 @@
 #include "app/AtomicFile.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -18,15 +20,37 @@ QString native(const QString &path)
     return QDir::toNativeSeparators(path);
 }
 
-// The file a path names, a symbolic link followed (also a dangling one: the new file is
-// then created where the link points).
-QString resolve(const QString &path)
+// The folder holding `path` (absolute), as written: the kernel resolves it when the file in
+// it is opened or renamed.
+QString folderOf(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.isSymLink())
-        return info.absoluteFilePath();
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? u"/"_s : path.left(slash);
+}
+
+// A link in a sticky folder anyone may write to is followed only when it is the follower's
+// own or the folder owner's: anyone could have planted it there.
+bool mayFollow(const struct stat &link, const struct stat &folder)
+{
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
+}
+
+// The last name of `path` shortened so that the temporary file's name, 7 bytes longer, still
+// fits in the folder; cut between characters.
+QString temporaryBase(const QString &path, const QString &folder)
+{
+    QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(u'/') + 1));
+    const long maximum = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    const qsizetype fits = (maximum > 0 ? maximum : NAME_MAX) - 7;
+    if (name.size() <= fits)
+        return QFile::decodeName(name);
+    name.truncate(fits);
+    while (!name.isEmpty() && (uchar(name.back()) & 0xc0) == 0x80)
+        name.chop(1); // a character's trailing bytes
+    if (!name.isEmpty() && uchar(name.back()) >= 0xc0)
+        name.chop(1); // its leading byte
+    return QFile::decodeName(name);
 }
 
 // Root may write anything, so for root a missing write bit is what marks a file or folder as
@@ -43,6 +67,41 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+QString folderRefusal(const QString &folder, int error)
+{
+    return u"The folder %1 cannot be used: %2."_s.arg(native(folder), errnoText(error));
+}
+
+// Why the file `target` (no link) may not be replaced or created; "" when it may.
+QString replaceRefusal(const QString &target)
+{
+    const QByteArray name = QFile::encodeName(target);
+    struct stat st;
+    const bool exists = ::stat(name.constData(), &st) == 0;
+    if (exists) {
+        if (!S_ISREG(st.st_mode))
+            return u"%1 is not a regular file."_s.arg(native(target));
+        if (!writableByMode(target, st))
+            return u"Existing file %1 is not writable"_s.arg(native(target));
+    } else if (errno != ENOENT) {
+        return errnoText(errno);
+    }
+    const QString folder = folderOf(target);
+    struct stat folderStat;
+    if (::stat(QFile::encodeName(folder).constData(), &folderStat) != 0)
+        return folderRefusal(folder, errno);
+    if (!S_ISDIR(folderStat.st_mode) || !writableByMode(folder, folderStat))
+        return u"The folder %1 is not writable."_s.arg(native(folder));
+    // In a sticky folder a file is replaced only by its owner: the kernel lets no one else but
+    // the folder's owner and root rename over it, and a file another user left there may be
+    // waiting for root's output. Root may replace the folder owner's own files.
+    if (exists && (folderStat.st_mode & S_ISVTX) && st.st_uid != ::geteuid() &&
+        !(::geteuid() == 0 && st.st_uid == folderStat.st_uid))
+        return u"%1 belongs to another user in the shared folder %2; it is not replaced."_s.arg(
+            native(target), native(folder));
+    return {};
+}
+
 } // namespace
 
 AtomicFile::AtomicFile(const QString &path)
@@ -51,33 +110,69 @@ AtomicFile::AtomicFile(const QString &path)
 
 AtomicFile::~AtomicFile() = default; // the temporary file goes with m_file unless committed
 
+AtomicFile::Target AtomicFile::follow(const QString &path)
+{
+    constexpr int MaxLinks = 40; // as the kernel
+    const auto found = [](const QString &target) {
+        return Target{target, {}, false};
+    };
+    const auto refused = [](const QString &why) {
+        return Target{{}, why, false};
+    };
+    QString current = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path;
+    for (int links = 0;; ++links) {
+        struct stat link;
+        if (::lstat(QFile::encodeName(current).constData(), &link) != 0) {
+            if (errno == ENOENT && links > 0)
+                return refused(u"%1 is a link to %2, which does not exist; no file is made through "
+                               u"a link."_s.arg(native(path), native(current)));
+            return found(current); // a new file, or refused by what reads it next
+        }
+        if (!S_ISLNK(link.st_mode))
+            return found(current);
+        if (links == MaxLinks)
+            return refused(u"%1: %2."_s.arg(native(path), errnoText(ELOOP)));
+        const QString folder = folderOf(current);
+        struct stat folderStat;
+        if (::stat(QFile::encodeName(folder).constData(), &folderStat) != 0)
+            return refused(folderRefusal(folder, errno));
+        if (!mayFollow(link, folderStat))
+            return refused(u"%1 is a link that another user made in the shared folder %2; it is "
+                           u"not followed."_s.arg(native(current), native(folder)));
+        QByteArray text(qsizetype(PATH_MAX), Qt::Uninitialized);
+        const ssize_t length =
+            ::readlink(QFile::encodeName(current).constData(), text.data(), size_t(text.size()));
+        if (length < 0 || length >= text.size())
+            return refused(
+                u"%1: %2."_s.arg(native(current), errnoText(length < 0 ? errno : ENAMETOOLONG)));
+        text.truncate(length);
+        if (!text.startsWith('/')) {
+            struct statfs fs;
+            if (::statfs(QFile::encodeName(folder).constData(), &fs) == 0 &&
+                fs.f_type == PROC_SUPER_MAGIC)
+                return {current, {}, true}; // "pipe:[1234]" is no path
+            current = folder + u'/' + QFile::decodeName(text);
+        } else {
+            current = QFile::decodeName(text);
+        }
+    }
+}
+
 QString AtomicFile::refusal(const QString &path)
 {
-    const QString target = resolve(path);
-    struct stat st;
-    if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
-            return u"%1 is not a regular file."_s.arg(native(target));
-        if (!writableByMode(target, st))
-            return u"Existing file %1 is not writable"_s.arg(native(target));
-    } else if (errno != ENOENT) {
-        return errnoText(errno);
-    }
-    const QString folder = QFileInfo(target).absolutePath();
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return u"The folder %1 cannot be used: %2."_s.arg(native(folder), errnoText(errno));
-    if (!S_ISDIR(st.st_mode) || !writableByMode(folder, st))
-        return u"The folder %1 is not writable."_s.arg(native(folder));
-    return {};
+    const Target target = follow(path);
+    return target.refusal.isEmpty() ? replaceRefusal(target.path) : target.refusal;
 }
 
 bool AtomicFile::open()
 {
-    m_error = refusal(m_path);
+    const Target target = follow(m_path);
+    m_error = target.refusal.isEmpty() ? replaceRefusal(target.path) : target.refusal;
     if (!m_error.isEmpty())
         return false;
-    m_target = resolve(m_path);
-    m_file.setFileTemplate(m_target + u".XXXXXX"_s);
+    m_target = target.path;
+    const QString folder = folderOf(m_target);
+    m_file.setFileTemplate(folder + u'/' + temporaryBase(m_target, folder) + u".XXXXXX"_s);
     m_file.setAutoRemove(true);
     if (!m_file.open()) {
         m_error = m_file.errorString();
