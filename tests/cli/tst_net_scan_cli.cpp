@@ -14,7 +14,6 @@
 #include "widgets/SaveFileDialog.h"
 
 #include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -156,26 +155,6 @@ private Q_SLOTS:
             addresses << QString::fromLatin1(line.split(',').value(0));
         for (int i = 0; i < rows; ++i)
             QVERIFY(addresses.contains(IP_Functions::Number_To_Address(0x7F010000 + i)));
-    }
-
-    // A file system that fills up part-way: exit 4 and the old file as it was.
-    void fullDiskKeepsTheOldFile()
-    {
-        const QString small = m_dir.filePath(u"small"_s);
-        QVERIFY(QDir().mkpath(small));
-        if (!run(u"mount -t tmpfs -o size=32k tmpfs "_s + small))
-            QSKIP("cannot mount a small file system here");
-        const QString file = small + u"/rows.csv"_s;
-        QVERIFY(writeFile(file, "old rows\n"));
-        const ScanProgram cli = ScanProgram::run(u"-n -c 1 --rate 10000 127.1.0.0/20 -o "_s + file);
-        const QStringList left = QDir(small).entryList(QDir::Files);
-        const QByteArray kept = fileBytes(file);
-        run(u"umount "_s + small);
-        QCOMPARE(cli.exitCode, 4);
-        QVERIFY2(cli.err.startsWith("vantrel-scan: Cannot write " + file.toUtf8() + ": "),
-                 cli.err.constData());
-        QCOMPARE(left, QStringList{u"rows.csv"_s});
-        QCOMPARE(kept, "old rows\n");
     }
 
     // Two scans with the lab changed in between: 127.0.0.18 gets its route back, 127.0.0.16
