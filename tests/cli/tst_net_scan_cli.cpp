@@ -6,6 +6,7 @@
 #include "cli/ScanProgram.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
+#include "scan/components/HostsIndex.h"
 #include "scan/components/IcmpEcho.h"
 #include "ui/CompareForm.h"
 #include "ui/Controls.h"
@@ -26,6 +27,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -157,6 +159,32 @@ private Q_SLOTS:
             QVERIFY(addresses.contains(IP_Functions::Number_To_Address(0x7F010000 + i)));
     }
 
+    // A FIFO without a writer as the hosts file holds neither the scanner nor the window:
+    // DNS alone names the hosts (127.0.0.20 only the test hosts file names), and each says so
+    // once.
+    void hostsFileNotRegular()
+    {
+        const QString source = m_dir.filePath(u"hosts-fifo"_s);
+        QCOMPARE(::mkfifo(qPrintable(source), 0644), 0);
+        QVERIFY(run(u"mount --bind "_s + source + u" /etc/hosts"_s));
+        const auto unmount = qScopeGuard([] { run(u"umount /etc/hosts"_s); });
+        const QString problem =
+            u"The hosts file /etc/hosts is not a regular file; names come from DNS alone."_s;
+        const QString range = u"127.0.0.19-127.0.0.20"_s;
+        const ScanProgram cli =
+            ScanProgram::run(u"-c 1 -t 400 --no-history --format text "_s + range);
+        QVERIFY2(cli.exitCode == 0, cli.err.constData());
+        QCOMPARE(QString::fromUtf8(cli.err), u"vantrel-scan: "_s + problem + u'\n');
+        QVERIFY2(cli.out.contains("host-19.vantrel.test") && cli.out.contains("No name found"),
+                 cli.out.constData());
+
+        MainForm form(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+        QVERIFY(windowScan(form, range));
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, problem);
+    }
+
     // Two scans with the lab changed in between: 127.0.0.18 gets its route back, 127.0.0.16
     // loses it and 127.0.0.20 is renamed in the hosts file. The window's first scan exports
     // the file the program wrote, bar times and date. Every format lists exactly those
@@ -210,6 +238,7 @@ private Q_SLOTS:
             QCOMPARE(changeLines(again.out), format == u"text" ? asText : asCsv);
         }
 
+        QTest::qWait(HostsIndex::RereadMs); // the window reads a changed hosts file that late
         QVERIFY(windowScan(form, range));
         control<QAction>(&form, "CompareSelection")->trigger();
         QVERIFY(form.compareForm() && form.compareForm()->isVisible());
