@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -113,49 +114,75 @@ AtomicFile::~AtomicFile() = default; // the temporary file goes with m_file unle
 AtomicFile::Target AtomicFile::follow(const QString &path)
 {
     constexpr int MaxLinks = 40; // as the kernel
-    const auto found = [](const QString &target) {
-        return Target{target, {}, false};
+    const auto found = [](const QByteArray &target, bool procLink = false) {
+        return Target{QFile::decodeName(target), {}, procLink};
     };
     const auto refused = [](const QString &why) {
         return Target{{}, why, false};
     };
-    QString current = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path;
-    for (int links = 0;; ++links) {
+    // The names still to walk, the next one last, and the path walked so far, which holds
+    // no link ("" is the root).
+    QList<QByteArray> names =
+        QFile::encodeName(QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path)
+            .split('/');
+    std::reverse(names.begin(), names.end());
+    QByteArray walked;
+    const auto rest = [&] {
+        QByteArray tail;
+        for (auto name = names.crbegin(); name != names.crend(); ++name)
+            tail += '/' + *name;
+        return tail;
+    };
+    int links = 0;
+    bool lastWasLink = false; // the last name comes from a link that was the last name
+    while (!names.isEmpty()) {
+        const QByteArray name = names.takeLast();
+        if (name.isEmpty() || name == ".")
+            continue;
+        if (name == "..") {
+            walked.truncate(std::max<qsizetype>(0, walked.lastIndexOf('/')));
+            continue;
+        }
+        const QByteArray next = walked + '/' + name;
         struct stat link;
-        if (::lstat(QFile::encodeName(current).constData(), &link) != 0) {
-            if (errno == ENOENT && links > 0)
-                return refused(u"%1 is a link to %2, which does not exist; no file is made through "
-                               u"a link."_s.arg(native(path), native(current)));
-            return found(current); // a new file, or refused by what reads it next
+        if (::lstat(next.constData(), &link) != 0) {
+            if (errno == ENOENT && names.isEmpty() && lastWasLink)
+                return refused(u"%1 is a link to %2, which does not exist; no file is made "
+                               u"through a link."_s.arg(native(path), QFile::decodeName(next)));
+            return found(next + rest()); // a new file, or refused by what reads it next
         }
-        if (!S_ISLNK(link.st_mode))
-            return found(current);
-        if (links == MaxLinks)
+        if (!S_ISLNK(link.st_mode)) {
+            walked = next;
+            continue;
+        }
+        if (++links > MaxLinks)
             return refused(u"%1: %2."_s.arg(native(path), errnoText(ELOOP)));
-        const QString folder = folderOf(current);
+        const QByteArray folder = walked.isEmpty() ? QByteArray("/") : walked;
         struct stat folderStat;
-        if (::stat(QFile::encodeName(folder).constData(), &folderStat) != 0)
-            return refused(folderRefusal(folder, errno));
+        if (::stat(folder.constData(), &folderStat) != 0)
+            return refused(folderRefusal(QFile::decodeName(folder), errno));
         if (!mayFollow(link, folderStat))
-            return refused(u"%1 is a link that another user made in the shared folder %2; it is "
-                           u"not followed."_s.arg(native(current), native(folder)));
-        QByteArray text(qsizetype(PATH_MAX), Qt::Uninitialized);
-        const ssize_t length =
-            ::readlink(QFile::encodeName(current).constData(), text.data(), size_t(text.size()));
-        if (length < 0 || length >= text.size())
             return refused(
-                u"%1: %2."_s.arg(native(current), errnoText(length < 0 ? errno : ENAMETOOLONG)));
+                u"%1 is a link that another user made in the shared folder %2; it is "
+                u"not followed."_s.arg(QFile::decodeName(next), QFile::decodeName(folder)));
+        QByteArray text(qsizetype(PATH_MAX), Qt::Uninitialized);
+        const ssize_t length = ::readlink(next.constData(), text.data(), size_t(text.size()));
+        if (length < 0 || length >= text.size())
+            return refused(u"%1: %2."_s.arg(QFile::decodeName(next),
+                                            errnoText(length < 0 ? errno : ENAMETOOLONG)));
         text.truncate(length);
-        if (!text.startsWith('/')) {
-            struct statfs fs;
-            if (::statfs(QFile::encodeName(folder).constData(), &fs) == 0 &&
-                fs.f_type == PROC_SUPER_MAGIC)
-                return {current, {}, true}; // "pipe:[1234]" is no path
-            current = folder + u'/' + QFile::decodeName(text);
-        } else {
-            current = QFile::decodeName(text);
-        }
+        struct statfs fs;
+        if (!text.startsWith('/') && ::statfs(folder.constData(), &fs) == 0 &&
+            fs.f_type == PROC_SUPER_MAGIC &&
+            ::lstat(QByteArray(walked + '/' + text).constData(), &link) != 0)
+            return found(next + rest(), true); // an open file such as "pipe:[1234]", no path
+        if (text.startsWith('/'))
+            walked.clear();
+        lastWasLink = lastWasLink || names.isEmpty();
+        const QList<QByteArray> linked = text.split('/');
+        names.append(QList<QByteArray>(linked.crbegin(), linked.crend()));
     }
+    return found(walked.isEmpty() ? QByteArray("/") : walked);
 }
 
 QString AtomicFile::refusal(const QString &path)

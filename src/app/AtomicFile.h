@@ -14,10 +14,10 @@
 // process follow it: not in a sticky world-writable folder unless the link is the process
 // user's own or the folder owner's. The links are followed here rather than by the kernel (the
 // new file replaces the link's target, not the link), so the kernel's own rule never applies
-// and this one stands in for it, for root too. No file is ever created through a dangling
-// link, and a file in a sticky folder is replaced only by its owner (or by root when it is the
-// folder owner's), so that neither a link nor a file another user left there can catch the
-// output.
+// and this one stands in for it, for root too, and for links to folders on the way as well as
+// for the last one. No file is ever created through a dangling link, and a file in a sticky
+// folder is replaced only by its owner (or by root when it is the folder owner's), so that
+// neither a link nor a file another user left there can catch the output.
 class AtomicFile
 {
 public:
@@ -39,9 +39,9 @@ public:
     // Why `path` may not be replaced or created, in a sentence; "" when it may.
     static QString refusal(const QString &path);
 
-    // What `path` names once its links are followed under the rule above: `path` is then no
-    // link, except a link of /proc that names an open file rather than a path (standard
-    // output as /dev/stdout), which only the kernel can follow.
+    // What `path` names once its links are followed under the rule above: a path without
+    // links, "." or "..", except for a link of /proc that names an open file rather than a
+    // path (standard output as /dev/stdout to a pipe), which only the kernel can follow.
     struct Target
     {
         QString path;

@@ -182,6 +182,8 @@ private Q_SLOTS:
                 u"is a link that another user made in the shared folder"_s);
             row("dangling link planted by nobody", shared, "nobody's dangling link",
                 u"made-by-link"_s, u"is a link that another user made in the shared folder"_s);
+            row("folder link planted by nobody", u"shared/folder/"_s + name, "nobody's folder link",
+                name, u"is a link that another user made in the shared folder"_s);
             row("own link in the shared folder", shared, "own link", u"linked"_s, u"written"_s);
             row("folder owner's link", shared, "folder owner's link", u"linked"_s, u"written"_s);
             row("own dangling link", name, "own dangling link", u"made-by-link"_s,
@@ -239,6 +241,9 @@ private Q_SLOTS:
                 0);
         else if (linkMaker.contains(setup))
             QVERIFY(runAs(linkMaker[setup], {u"ln"_s, u"-s"_s, path(lands), path(typed)}));
+        else if (setup == u"nobody's folder link")
+            QVERIFY(make(lands, "the other user's own\n", OtherUser, 0600) &&
+                    runAs(u"65534"_s, {u"ln"_s, u"-s"_s, dir.path(), path(u"shared/folder"_s)}));
         else if (setup == u"nobody's file")
             QVERIFY(runAs(u"65534"_s, {u"cp"_s, path(u"linked"_s), path(typed)}));
         QVERIFY(setup != u"full disk" || SmallDisk::fill(dir.path(), 0));
