@@ -33,8 +33,10 @@ bool OutputTarget::open()
     // leads to a device either.
     const AtomicFile::Target target = AtomicFile::follow(m_path);
     struct stat st;
-    if (!target.refusal.isEmpty() || ::stat(QFile::encodeName(target.path).constData(), &st) != 0 ||
-        S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+    const bool device = target.refusal.isEmpty() &&
+                        ::stat(QFile::encodeName(target.path).constData(), &st) == 0 &&
+                        !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    if (!device) {
         if (m_file.open())
             return true;
         m_error = m_file.errorString();
