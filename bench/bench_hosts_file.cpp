@@ -1,7 +1,8 @@
 // A window scan with name lookups in the private test network (run through
 // tests/net/testnet.sh), once with a two-line hosts file and once with a 150,000-line one
-// (the size of common blocking lists): the large file must not slow the scan, burn CPU or
-// inflate the listed round-trip times.
+// (the size of common blocking lists), and once more with the large one growing all the
+// while: the large file must not slow the scan, burn CPU or inflate the listed round-trip
+// times, nor must a file that keeps changing.
 #include "BenchSupport.h"
 #include "ScanToEnd.h"
 #include "scan/ScanEngine.h"
@@ -14,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,8 +40,18 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-Run scan(const QString &hostsFile)
+// `appendEveryMs` > 0: a line is added to the hosts file that often while the scan runs, as
+// a tool that keeps a blocking list up to date would.
+Run scan(const QString &hostsFile, int appendEveryMs = 0)
 {
+    QTimer appender;
+    QObject::connect(&appender, &QTimer::timeout, [&, n = 0]() mutable {
+        QFile file(hostsFile);
+        if (file.open(QIODevice::Append))
+            file.write("10.255.0." + QByteArray::number(++n % 256) + " appended.example\n");
+    });
+    if (appendEveryMs > 0)
+        appender.start(appendEveryMs);
     IcmpEcho echo;
     AresLookup::Config config;
     config.hostsFile = hostsFile;
@@ -110,11 +122,14 @@ int main(int argc, char *argv[])
         largeSeconds.append(largeRun.seconds);
     }
     const double smallMedian = median(smallSeconds), largeMedian = median(largeSeconds);
+    const Run changing = scan(large, 20);
     std::printf("scan_254_at_1ms_hosts_2_lines: %.3f s (%lld rows, %lld named)\n", smallMedian,
                 static_cast<long long>(smallRun.rows), static_cast<long long>(smallRun.named));
     std::printf("scan_254_at_1ms_hosts_150000_lines: %.3f s (%lld rows, %lld named)\n", largeMedian,
                 static_cast<long long>(largeRun.rows), static_cast<long long>(largeRun.named));
     std::printf("hosts_150000_vs_2_time: %+.1f %%\n", (largeMedian / smallMedian - 1) * 100);
+    std::printf("scan_254_at_1ms_hosts_150000_lines_appended_every_20ms: %.3f s (%lld named)\n",
+                changing.seconds, static_cast<long long>(changing.named));
     std::printf("addresses_per_second_hosts_150000: %.0f /s\n", 254 / largeMedian);
     std::printf("cpu_hosts_2_lines: %.3f s\n", smallRun.cpuSeconds);
     std::printf("cpu_hosts_150000_lines: %.3f s\n", largeRun.cpuSeconds);

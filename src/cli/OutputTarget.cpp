@@ -1,8 +1,11 @@
 #include "cli/OutputTarget.h"
 
 #include <QDir>
-#include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -19,26 +22,36 @@ QString OutputTarget::name() const
 
 bool OutputTarget::open()
 {
-    const QFileInfo target(m_path);
-    const bool direct =
-        m_path.isEmpty() || (target.exists() && !target.isFile() && !target.isDir());
-    if (!direct) {
+    if (m_path.isEmpty()) {
+        // Bytes pass unchanged (CR LF stays CR LF); standard output stays open for others.
+        if (m_direct.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+            return true;
+        m_error = m_direct.errorString();
+        return false;
+    }
+    // Links are followed as for a file that is replaced, so none planted in a shared folder
+    // leads to a device either.
+    const AtomicFile::Target target = AtomicFile::follow(m_path);
+    struct stat st;
+    const bool device = target.refusal.isEmpty() &&
+                        ::stat(QFile::encodeName(target.path).constData(), &st) == 0 &&
+                        !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    if (!device) {
         if (m_file.open())
             return true;
         m_error = m_file.errorString();
         return false;
     }
-    // Bytes pass unchanged (CR LF stays CR LF); standard output stays open for others.
-    bool opened = false;
-    if (m_path.isEmpty()) {
-        opened = m_direct.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle);
-    } else {
-        m_direct.setFileName(m_path);
-        opened = m_direct.open(QIODevice::WriteOnly);
+    // What was checked is what is opened: a link put in its place is not followed.
+    const int fd = ::open(QFile::encodeName(target.path).constData(),
+                          O_WRONLY | O_CLOEXEC | O_NOCTTY | (target.procLink ? 0 : O_NOFOLLOW));
+    if (fd < 0 || !m_direct.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        m_error = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : m_direct.errorString();
+        if (fd >= 0)
+            ::close(fd);
+        return false;
     }
-    if (!opened)
-        m_error = m_direct.errorString();
-    return opened;
+    return true;
 }
 
 QIODevice &OutputTarget::device()

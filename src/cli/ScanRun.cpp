@@ -46,6 +46,7 @@ int ScanRun::exec()
 
     // Declared so that the engine goes before the controls whose signals it hears.
     AresLookup lookup;
+    QObject::connect(&lookup, &LookupControl::problem, &ScanRun::message);
     ResultGrid table;
     HeadlessScanView view(o.range.firstText(), o.range.lastText());
     ScanEngine engine(echo, lookup, table, view);

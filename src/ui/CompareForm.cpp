@@ -1,5 +1,6 @@
 #include "ui/CompareForm.h"
 
+#include "app/AtomicFile.h"
 #include "app/GeneralDate.h"
 #include "widgets/Hourglass.h"
 #include "widgets/MessageBox.h"
@@ -13,7 +14,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTableView>
@@ -179,18 +179,16 @@ void CompareForm::Export_Button_Click()
     QString error;
     {
         Hourglass wait(this);
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) {
+        AtomicFile file(path);
+        if (!file.open()) {
             error = file.errorString();
         } else {
             const ScanComparison::Written written =
-                ScanComparison::writeCsv(file, m_then, m_now, m_changes);
+                ScanComparison::writeCsv(file.device(), m_then, m_now, m_changes);
             if (!written.ok)
                 error = written.error;
             else if (!file.commit())
-                error = file.error() == QFileDevice::UnspecifiedError
-                            ? u"The new file could not replace the old one."_s
-                            : file.errorString();
+                error = file.errorString();
         }
     }
     if (!error.isEmpty()) {

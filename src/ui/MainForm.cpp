@@ -83,6 +83,8 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
     nameControls();
     m_exitTimer.setInterval(500);
     connect(&m_exitTimer, &QTimer::timeout, this, &MainForm::Exit_Timer_Timer);
+    connect(m_lookup.get(), &LookupControl::problem, this,
+            [this](const QString &message) { MessageBox::exclamation(this, message); });
     connect(m_engine.get(), &ScanEngine::scanStarting, this, &MainForm::historyScanStarting);
     connect(m_engine.get(), &ScanEngine::scanEnded, this, [this](bool completed) {
         if (m_history)

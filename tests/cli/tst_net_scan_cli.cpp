@@ -6,6 +6,7 @@
 #include "cli/ScanProgram.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
+#include "scan/components/HostsIndex.h"
 #include "scan/components/IcmpEcho.h"
 #include "ui/CompareForm.h"
 #include "ui/Controls.h"
@@ -14,7 +15,6 @@
 #include "widgets/SaveFileDialog.h"
 
 #include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,6 +27,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -158,24 +159,30 @@ private Q_SLOTS:
             QVERIFY(addresses.contains(IP_Functions::Number_To_Address(0x7F010000 + i)));
     }
 
-    // A file system that fills up part-way: exit 4 and the old file as it was.
-    void fullDiskKeepsTheOldFile()
+    // A FIFO without a writer as the hosts file holds neither the scanner nor the window:
+    // DNS alone names the hosts (127.0.0.20 only the test hosts file names), and each says so
+    // once.
+    void hostsFileNotRegular()
     {
-        const QString small = m_dir.filePath(u"small"_s);
-        QVERIFY(QDir().mkpath(small));
-        if (!run(u"mount -t tmpfs -o size=32k tmpfs "_s + small))
-            QSKIP("cannot mount a small file system here");
-        const QString file = small + u"/rows.csv"_s;
-        QVERIFY(writeFile(file, "old rows\n"));
-        const ScanProgram cli = ScanProgram::run(u"-n -c 1 --rate 10000 127.1.0.0/20 -o "_s + file);
-        const QStringList left = QDir(small).entryList(QDir::Files);
-        const QByteArray kept = fileBytes(file);
-        run(u"umount "_s + small);
-        QCOMPARE(cli.exitCode, 4);
-        QVERIFY2(cli.err.startsWith("vantrel-scan: Cannot write " + file.toUtf8() + ": "),
-                 cli.err.constData());
-        QCOMPARE(left, QStringList{u"rows.csv"_s});
-        QCOMPARE(kept, "old rows\n");
+        const QString source = m_dir.filePath(u"hosts-fifo"_s);
+        QCOMPARE(::mkfifo(qPrintable(source), 0644), 0);
+        QVERIFY(run(u"mount --bind "_s + source + u" /etc/hosts"_s));
+        const auto unmount = qScopeGuard([] { run(u"umount /etc/hosts"_s); });
+        const QString problem =
+            u"The hosts file /etc/hosts is not a regular file; names come from DNS alone."_s;
+        const QString range = u"127.0.0.19-127.0.0.20"_s;
+        const ScanProgram cli =
+            ScanProgram::run(u"-c 1 -t 400 --no-history --format text "_s + range);
+        QVERIFY2(cli.exitCode == 0, cli.err.constData());
+        QCOMPARE(QString::fromUtf8(cli.err), u"vantrel-scan: "_s + problem + u'\n');
+        QVERIFY2(cli.out.contains("host-19.vantrel.test") && cli.out.contains("No name found"),
+                 cli.out.constData());
+
+        MainForm form(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+        QVERIFY(windowScan(form, range));
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, problem);
     }
 
     // Two scans with the lab changed in between: 127.0.0.18 gets its route back, 127.0.0.16
@@ -231,6 +238,7 @@ private Q_SLOTS:
             QCOMPARE(changeLines(again.out), format == u"text" ? asText : asCsv);
         }
 
+        QTest::qWait(HostsIndex::RereadMs); // the window reads a changed hosts file that late
         QVERIFY(windowScan(form, range));
         control<QAction>(&form, "CompareSelection")->trigger();
         QVERIFY(form.compareForm() && form.compareForm()->isVisible());

@@ -153,7 +153,11 @@ void AresLookup::StartLookup(const QString &address)
     // A name in the hosts file answers (from the event loop, as every answer); a line
     // whose name is nothing showable goes on to DNS.
     if (m_config.useHostsFile) {
-        if (const auto name = m_hosts.nameOf(ntohl(addr.s_addr))) {
+        const auto name = m_hosts.nameOf(ntohl(addr.s_addr));
+        if (const QString problem = m_hosts.takeProblem(); !problem.isEmpty())
+            QMetaObject::invokeMethod(
+                this, [this, problem] { Q_EMIT this->problem(problem); }, Qt::QueuedConnection);
+        if (name) {
             const QString shown = sanitizedName(name->constData());
             if (!shown.isEmpty()) {
                 finish(id, Found, shown);

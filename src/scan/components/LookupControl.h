@@ -45,4 +45,7 @@ Q_SIGNALS:
     // address). HostAddress: the address looked up. ElapsedMs: time the lookup took.
     void LookupAnswer(const QString &LookupResult, const QString &HostAddress, int Status,
                       const QString &Tag, int ElapsedMs);
+    // Something the user should hear about once, such as a hosts file that cannot be used;
+    // from the event loop, never inside StartLookup.
+    void problem(const QString &message);
 };

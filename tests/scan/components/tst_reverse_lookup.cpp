@@ -8,6 +8,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -102,41 +103,89 @@ private Q_SLOTS:
     }
 
     // The hosts file answers before DNS, as a resolver's file lookup would (comments, blanks
-    // and tabs, the first line and its first name win), and a change to the file shows in
-    // the next lookup, also one that keeps its size.
+    // and tabs, the first line and its first name win). Only a regular file is read, and only
+    // its first MaxBytes: a FIFO without a writer, a device that never ends or a huge file
+    // cannot hold or flood the program, DNS answers the rest, and the user hears it once.
+    void hostsFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("answers"); // for 10.9.8.7, 10.9.8.6 and 10.9.8.5
+        QTest::addColumn<QString>("problem"); // part of the one message; "" none
+        const QString dns = u"No name found"_s, allDns = QStringList(3, dns).join(u", ");
+        const QString notRegular = u"is not a regular file; names come from DNS alone."_s;
+        QTest::newRow("regular file") << u"file"_s << u"first.test, six.test, "_s + dns << "";
+        QTest::newRow("missing") << u"missing"_s << allDns << "";
+        QTest::newRow("FIFO without a writer") << u"fifo"_s << allDns << notRegular;
+        QTest::newRow("endless device") << u"/dev/zero"_s << allDns << notRegular;
+        QTest::newRow("larger than is read")
+            << u"huge"_s << u"first.test, "_s + dns + u", "_s + dns
+            << u"is larger than 32 MB; only its first 32 MB are read."_s;
+    }
     void hostsFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, answers);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        const QString path = kind.startsWith(u'/') ? kind : dir.filePath("hosts");
+        QFile file(path);
+        const QByteArray text = "# 10.9.8.5 commented.test\n10.9.8.7 first.test alias # x\n"
+                                "10.9.8.7 later.test\n \t10.9.8.6\tsix.test\n";
+        if (kind == u"file") {
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        } else if (kind == u"fifo") {
+            QCOMPARE(::mkfifo(qPrintable(path), 0644), 0);
+        } else if (kind == u"huge") {
+            // Sparse: the second name lies just past what is read.
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("10.9.8.7 first.test\n") &&
+                    file.seek(HostsIndex::MaxBytes - 4) && file.write("\n10.9.8.6 six.test\n"));
+        }
+        file.close();
+        FakeDnsServer server;
+        AresLookup lookup({server.address, true, path});
+        QSignalSpy answered(&lookup, &LookupControl::LookupAnswer);
+        QSignalSpy problems(&lookup, &LookupControl::problem);
+        QStringList names;
+        for (const QString &address : {u"10.9.8.7"_s, u"10.9.8.6"_s, u"10.9.8.5"_s}) {
+            lookup.StartLookup(address);
+            QVERIFY(QTest::qWaitFor([&] {
+                server.answer(LookupControl::NoName); // when it came to DNS
+                return answered.size() == names.size() + 1;
+            }));
+            names << answered.last().at(0).toString();
+        }
+        QCOMPARE(names.join(u", "), answers);
+        QCOMPARE(problems.size(), problem.isEmpty() ? 0 : 1);
+        QVERIFY(problem.isEmpty() ||
+                problems[0][0].toString() == u"The hosts file "_s + path + u' ' + problem);
+    }
+
+    // A file that keeps changing is read again at most once a second, and then only when it
+    // changed, also when its size stayed the same.
+    void hostsFileChanges()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("hosts");
+        std::int64_t now = 0;
+        HostsIndex index(path, [&] { return now; });
         const auto write = [&](const QByteArray &text, int secondsAgo) {
             QFile file(path);
             return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() &&
                    file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
                                     QFileDevice::FileModificationTime);
         };
-        FakeDnsServer server;
-        AresLookup lookup({server.address, true, path});
-        QSignalSpy answers(&lookup, &LookupControl::LookupAnswer);
-        const auto ask = [&](const QString &address, bool dns = false) {
-            const qsizetype before = answers.size();
-            lookup.StartLookup(address);
-            if (dns && !QTest::qWaitFor([&] { return server.answer(LookupControl::NoName); }))
-                return u"no query"_s;
-            return QTest::qWaitFor([&] { return answers.size() > before; })
-                       ? answers.last().at(0).toString()
-                       : u"no answer"_s;
+        const auto nameAt = [&](std::int64_t ms) {
+            now = ms;
+            return QString::fromLatin1(index.nameOf(0x0a090807).value_or("none"));
         };
-        QVERIFY(write("# 10.9.8.5 commented.test\n10.9.8.7 first.test alias # x\n"
-                      "10.9.8.7 later.test\n \t10.9.8.6\tsix.test\n",
-                      30));
-        QCOMPARE(ask(u"10.9.8.7"_s), u"first.test"_s);
-        QCOMPARE(ask(u"10.9.8.6"_s), u"six.test"_s);
-        QCOMPARE(ask(u"10.9.8.5"_s, true), u"No name found"_s);
+        QVERIFY(write("10.9.8.7 first.test\n", 30));
+        QCOMPARE(nameAt(0), u"first.test"_s);
         QVERIFY(write("10.9.8.7 second.test\n", 20));
-        QCOMPARE(ask(u"10.9.8.7"_s), u"second.test"_s);
+        QCOMPARE(nameAt(999), u"first.test"_s);
+        QCOMPARE(nameAt(1000), u"second.test"_s);
         QVERIFY(write("10.9.8.7 thirdd.test\n", 10)); // same size, newer
-        QCOMPARE(ask(u"10.9.8.7"_s), u"thirdd.test"_s);
-        QCOMPARE(ask(u"10.9.8.6"_s, true), u"No name found"_s);
+        QCOMPARE(nameAt(1999), u"second.test"_s);
+        QCOMPARE(nameAt(2000), u"thirdd.test"_s);
     }
 
     // A name from outside never brings controls, blanks or overlong text into a cell.
