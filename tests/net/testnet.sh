@@ -5,6 +5,8 @@
 # and a dnsmasq on 127.0.0.53 that answers reverse lookups for 127.0.0.1-200 (except
 # 127.0.0.20, which only the test hosts file names) and NXDOMAIN for the rest. The test
 # hosts and resolv.conf files are bind-mounted over /etc inside a private mount namespace.
+# An on-link segment with real neighbours (hardware addresses, ARP, mDNS) is described in
+# onlink.sh beside this script.
 # Exit code 77 (skipped) where the namespace cannot be built.
 #
 # Usage: testnet.sh COMMAND [ARGS...]
@@ -32,7 +34,10 @@ fi
 # From here on we are inside the new namespaces.
 work=$(mktemp -d /tmp/vantrel-testnet.XXXXXX)
 dnsmasq_pid=""
+# shellcheck source=onlink.sh
+. "$(dirname "$0")/onlink.sh"
 cleanup() {
+    onlink_stop
     [ -n "$dnsmasq_pid" ] && kill "$dnsmasq_pid" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -45,6 +50,12 @@ ip route add local 127.1.0.0/16 dev lo table local
 ip route add 127.0.1.0/24 dev lo
 ip route add unreachable 127.0.2.0/24
 echo "0 2147483647" >/proc/sys/net/ipv4/ping_group_range
+onlink=0
+if onlink_build >"$work/onlink.log" 2>&1; then
+    onlink=1
+else
+    echo "note: the on-link segment could not be built; its tests skip" >&2
+fi
 
 cat >"$work/hosts" <<HOSTS
 127.0.0.1 localhost
@@ -72,6 +83,7 @@ export VANTREL_TESTNET=1
 export VANTREL_TESTNET_DNS=127.0.0.53       # the test DNS server
 export VANTREL_TESTNET_SILENT_DNS=127.0.1.53 # a DNS server that never answers
 export VANTREL_TESTNET_DNSMASQ_PID=$dnsmasq_pid
+export VANTREL_TESTNET_ONLINK=$onlink          # the segment of onlink.sh is there
 
 set +e
 "$@"

@@ -1,0 +1,318 @@
+#include "scan/components/NeighbourTable.h"
+
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Appends one request: header, fixed part, and an IPv4 address attribute.
+template <typename Fixed>
+void appendRequest(QByteArray &out, std::uint16_t type, std::uint32_t sequence, const Fixed &fixed,
+                   std::uint16_t addressAttribute, std::uint32_t address)
+{
+    const std::uint32_t inNetworkOrder = htonl(address);
+    const std::size_t attributeLength = RTA_LENGTH(sizeof inNetworkOrder);
+    const std::size_t length = NLMSG_LENGTH(sizeof(Fixed)) + RTA_ALIGN(attributeLength);
+    const qsizetype at = out.size();
+    out.resize(at + qsizetype(NLMSG_ALIGN(length)), '\0');
+    char *base = out.data() + at;
+    nlmsghdr header{};
+    header.nlmsg_len = std::uint32_t(length);
+    header.nlmsg_type = type;
+    header.nlmsg_flags = NLM_F_REQUEST;
+    header.nlmsg_seq = sequence;
+    std::memcpy(base, &header, sizeof header);
+    std::memcpy(base + NLMSG_HDRLEN, &fixed, sizeof fixed);
+    rtattr attribute{};
+    attribute.rta_len = std::uint16_t(attributeLength);
+    attribute.rta_type = addressAttribute;
+    char *attributeAt = base + NLMSG_LENGTH(sizeof(Fixed));
+    std::memcpy(attributeAt, &attribute, sizeof attribute);
+    std::memcpy(attributeAt + RTA_LENGTH(0), &inNetworkOrder, sizeof inNetworkOrder);
+}
+
+// Walks the attributes after a message's fixed part; each is checked against the bytes the
+// kernel actually sent.
+template <typename Visit> void forEachAttribute(const char *data, std::size_t length, Visit visit)
+{
+    while (length >= sizeof(rtattr)) {
+        rtattr attribute;
+        std::memcpy(&attribute, data, sizeof attribute);
+        if (attribute.rta_len < sizeof(rtattr) || attribute.rta_len > length)
+            return;
+        visit(attribute.rta_type, data + RTA_LENGTH(0), attribute.rta_len - RTA_LENGTH(0));
+        const std::size_t step = RTA_ALIGN(attribute.rta_len);
+        if (step >= length)
+            return;
+        data += step;
+        length -= step;
+    }
+}
+
+} // namespace
+
+NeighbourTable::NeighbourTable(QObject *parent)
+    : NeighbourControl(parent)
+{
+    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (m_fd >= 0) {
+        sockaddr_nl local{};
+        local.nl_family = AF_NETLINK;
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    if (m_fd >= 0) {
+        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, &NeighbourTable::readReplies);
+    }
+    // The kernel gives an entry's age in clock ticks of the user interface.
+    if (const long ticks = ::sysconf(_SC_CLK_TCK); ticks > 0)
+        m_nsPerTick = 1'000'000'000 / ticks;
+    m_startTimer.setSingleShot(true);
+    m_startTimer.setInterval(0);
+    connect(&m_startTimer, &QTimer::timeout, this, &NeighbourTable::startBatch);
+    m_batchTimer.setSingleShot(true);
+    m_batchTimer.setInterval(BatchTimeoutMs);
+    connect(&m_batchTimer, &QTimer::timeout, this, &NeighbourTable::giveUp);
+}
+
+NeighbourTable::~NeighbourTable()
+{
+    m_notifier.reset();
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void NeighbourTable::lookup(std::uint32_t address, std::int64_t sinceNs, std::int64_t tag)
+{
+    m_queue.push_back({address, sinceNs, tag, false});
+    scheduleBatch();
+}
+
+void NeighbourTable::scheduleBatch()
+{
+    if (m_batch.empty() && !m_queue.empty() && !m_startTimer.isActive())
+        m_startTimer.start();
+}
+
+void NeighbourTable::cancelAll()
+{
+    m_queue.clear();
+    m_batch.clear();
+    m_inFlight.clear();
+    m_unanswered = 0;
+    m_batchTimer.stop();
+    m_startTimer.stop();
+}
+
+bool NeighbourTable::send(const QByteArray &messages)
+{
+    if (messages.isEmpty())
+        return true;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    for (;;) {
+        const ssize_t sent = ::sendto(m_fd, messages.constData(), std::size_t(messages.size()), 0,
+                                      reinterpret_cast<sockaddr *>(&kernel), sizeof kernel);
+        if (sent >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+void NeighbourTable::startBatch()
+{
+    if (!m_batch.empty() || m_queue.empty())
+        return;
+    while (!m_queue.empty() && m_batch.size() < std::size_t(BatchSize)) {
+        m_batch.push_back(m_queue.front());
+        m_queue.pop_front();
+    }
+    m_unanswered = m_batch.size();
+    QByteArray requests;
+    if (m_fd >= 0) {
+        for (std::size_t slot = 0; slot < m_batch.size(); ++slot) {
+            rtmsg route{};
+            route.rtm_family = AF_INET;
+            route.rtm_dst_len = 32;
+            const std::uint32_t sequence = m_nextSequence++;
+            m_inFlight.insert(sequence, {slot, false});
+            appendRequest(requests, RTM_GETROUTE, sequence, route, RTA_DST, m_batch[slot].address);
+        }
+    }
+    if (m_fd < 0 || !send(requests)) {
+        giveUp();
+        return;
+    }
+    m_batchTimer.start();
+}
+
+void NeighbourTable::readReplies()
+{
+    alignas(nlmsghdr) char buffer[64 * 1024];
+    QPointer<NeighbourTable> self(this);
+    for (;;) {
+        const ssize_t received = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (received < 0) {
+            if (errno == EINTR)
+                continue;
+            // ENOBUFS: the kernel dropped replies; the batch's time-out answers the rest.
+            break;
+        }
+        QByteArray followUps;
+        std::size_t left = std::size_t(received);
+        const char *at = buffer;
+        while (left >= sizeof(nlmsghdr)) {
+            nlmsghdr header;
+            std::memcpy(&header, at, sizeof header);
+            if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > left)
+                break;
+            handleMessage(header, at, followUps);
+            if (!self)
+                return;
+            const std::size_t step = NLMSG_ALIGN(header.nlmsg_len);
+            if (step >= left)
+                break;
+            at += step;
+            left -= step;
+        }
+        if (!followUps.isEmpty() && !send(followUps)) {
+            giveUp();
+            return;
+        }
+    }
+    if (!m_batch.empty() && m_unanswered == 0) {
+        m_batch.clear();
+        m_inFlight.clear();
+        m_batchTimer.stop();
+        scheduleBatch();
+    }
+}
+
+void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
+                                   QByteArray &followUps)
+{
+    const auto flight = m_inFlight.constFind(header.nlmsg_seq);
+    if (flight == m_inFlight.cend())
+        return;
+    const InFlight step = *flight;
+    m_inFlight.erase(flight);
+    if (step.slot >= m_batch.size())
+        return;
+    const Question &question = m_batch[step.slot];
+    NeighbourAnswer result;
+    result.address = question.address;
+    const char *payload = message + NLMSG_HDRLEN;
+    const std::size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
+
+    if (header.nlmsg_type == RTM_NEWROUTE && !step.neighbour && payloadLength >= sizeof(rtmsg)) {
+        rtmsg route;
+        std::memcpy(&route, payload, sizeof route);
+        bool viaRouter = false;
+        int interface = 0;
+        forEachAttribute(payload + NLMSG_ALIGN(sizeof(rtmsg)),
+                         payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof(rtmsg))),
+                         [&](unsigned type, const char *value, std::size_t length) {
+                             if (type == RTA_GATEWAY || type == RTA_VIA || type == RTA_MULTIPATH)
+                                 viaRouter = true;
+                             else if (type == RTA_OIF && length >= sizeof(int))
+                                 std::memcpy(&interface, value, sizeof interface);
+                         });
+        // Only a directly connected host has an entry of its own; the rest get nothing.
+        if (route.rtm_type == RTN_UNICAST && !viaRouter && interface > 0) {
+            ndmsg neighbour{};
+            neighbour.ndm_family = AF_INET;
+            neighbour.ndm_ifindex = interface;
+            const std::uint32_t sequence = m_nextSequence++;
+            m_inFlight.insert(sequence, {step.slot, true});
+            appendRequest(followUps, RTM_GETNEIGH, sequence, neighbour, NDA_DST, question.address);
+            return;
+        }
+    } else if (header.nlmsg_type == RTM_NEWNEIGH && step.neighbour &&
+               payloadLength >= sizeof(ndmsg)) {
+        ndmsg neighbour;
+        std::memcpy(&neighbour, payload, sizeof neighbour);
+        std::optional<HardwareAddress> hardware;
+        std::optional<std::uint32_t> confirmedTicks;
+        forEachAttribute(payload + NLMSG_ALIGN(sizeof(ndmsg)),
+                         payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof(ndmsg))),
+                         [&](unsigned type, const char *value, std::size_t length) {
+                             if (type == NDA_LLADDR && length == 6) {
+                                 HardwareAddress a;
+                                 std::memcpy(a.bytes.data(), value, 6);
+                                 hardware = a;
+                             } else if (type == NDA_CACHEINFO && length >= sizeof(nda_cacheinfo)) {
+                                 nda_cacheinfo info;
+                                 std::memcpy(&info, value, sizeof info);
+                                 confirmedTicks = info.ndm_confirmed;
+                             }
+                         });
+        const bool usable = !(neighbour.ndm_state & (NUD_INCOMPLETE | NUD_FAILED | NUD_NOARP)) &&
+                            neighbour.ndm_state != NUD_NONE;
+        if (usable && hardware && !hardware->isZero()) {
+            result.hardware = hardware;
+            // The kernel keeps the time the host last confirmed the entry itself, as an
+            // age; a static entry was never confirmed by anyone.
+            if (confirmedTicks && !(neighbour.ndm_state & NUD_PERMANENT)) {
+                const std::int64_t confirmedAt =
+                    steadyNs() - std::int64_t(*confirmedTicks) * m_nsPerTick;
+                result.confirmedSince = confirmedAt >= question.sinceNs;
+            }
+        }
+    }
+    // Anything else (an error such as "no entry", an unexpected reply): nothing known.
+    answer(step.slot, result);
+}
+
+void NeighbourTable::answer(std::size_t slot, const NeighbourAnswer &result)
+{
+    Question &question = m_batch[slot];
+    if (question.answered)
+        return;
+    question.answered = true;
+    --m_unanswered;
+    const std::int64_t tag = question.tag;
+    Q_EMIT answered(result, tag);
+}
+
+void NeighbourTable::giveUp()
+{
+    QPointer<NeighbourTable> self(this);
+    // Answered from a copy: a listener may ask again, or cancel, meanwhile.
+    std::vector<Question> batch = std::move(m_batch);
+    m_batch.clear();
+    m_inFlight.clear();
+    m_unanswered = 0;
+    m_batchTimer.stop();
+    for (const Question &question : batch) {
+        if (question.answered)
+            continue;
+        NeighbourAnswer none;
+        none.address = question.address;
+        Q_EMIT answered(none, question.tag);
+        if (!self)
+            return;
+    }
+    scheduleBatch();
+}
