@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/IcmpEcho.h"
+#include "scan/components/NeighbourTable.h"
 #include "startup/Startup.h"
 #include "ui/MainForm.h"
 #include "ui/SplashForm.h"
@@ -24,5 +25,6 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(SplashForm::programIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("vantrel"));
     const auto form = Globals::Main(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+    form->setNeighbours(std::make_unique<NeighbourTable>());
     return app.exec();
 }

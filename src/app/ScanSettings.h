@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-// The six scan settings with their defaults. Their homes are the scan engine (pings per
-// node, name lookups, inverted listing), the echo control (time-out, TTL) and the interval
-// of the ping timer; this record only carries them there.
+// The scan settings with their defaults. Their homes are the scan engine (pings per node,
+// name lookups, inverted listing, hosts that answer only ARP), the echo control (time-out,
+// TTL) and the interval of the ping timer; this record only carries them there.
 struct ScanSettings
 {
     std::int16_t Pings_per_Node = 2;
@@ -13,6 +13,8 @@ struct ScanSettings
     int Inter_Ping_Delay = 250; // milliseconds
     bool Resolve_DNS = true;
     bool Reverse_Scan = false;
+    // Also list hosts that answer only ARP; off, a normal scan lists the echo set alone.
+    bool listArpOnly = false;
 
     // The values the options dialog can produce. The store falls back to the default for
     // anything outside them, so a hand-edited file cannot stall the ping timer.

@@ -32,6 +32,7 @@ constexpr Entry TTLEntry{u"ICMP", u"TTL"};
 constexpr Entry DelayEntry{u"ICMP", u"Inter PING Delay"};
 constexpr Entry ActiveEntry{u"DNS", u"Active"};
 constexpr Entry ReverseEntry{u"Scan", u"Reverse"};
+constexpr Entry ArpOnlyEntry{u"Scan", u"ARP Only"};
 
 // The application name is looked up on every access rather than cached: it is the one
 // place that names the store.
@@ -159,6 +160,8 @@ ScanSettings loadScanSettings()
                         .value_or(defaults.Resolve_DNS);
     s.Reverse_Scan = toBoolean(get(ReverseEntry, booleanText(defaults.Reverse_Scan)))
                          .value_or(defaults.Reverse_Scan);
+    s.listArpOnly = toBoolean(get(ArpOnlyEntry, booleanText(defaults.listArpOnly)))
+                        .value_or(defaults.listArpOnly);
     return s;
 }
 
@@ -171,6 +174,7 @@ bool saveScanSettings(const ScanSettings &settings, QString *reason)
     saved = put(DelayEntry, QString::number(settings.Inter_Ping_Delay)) && saved;
     saved = put(ActiveEntry, booleanText(settings.Resolve_DNS)) && saved;
     saved = put(ReverseEntry, booleanText(settings.Reverse_Scan)) && saved;
+    saved = put(ArpOnlyEntry, booleanText(settings.listArpOnly)) && saved;
     if (!saved && reason) {
         *reason = saveRefusal(Version::fileDescription());
         if (reason->isEmpty())

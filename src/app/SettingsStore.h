@@ -9,7 +9,7 @@
 
 // The per-user settings store: text values addressed by application, section and key. Each
 // application has an INI file <config folder>/<application>/<application>.conf, for the
-// program ~/.config/Vantrel/Vantrel.conf. The six scan settings are read once at start-up
+// program ~/.config/Vantrel/Vantrel.conf. The scan settings are read once at start-up
 // and written only when the options dialog is confirmed. The windows keep their own
 // sections beside them: where the main window was when it closed ("Window") and the folders
 // last saved to ("Folders").
@@ -40,13 +40,13 @@ std::optional<bool> toBoolean(const QString &text);
 // Exactly "True" or "False".
 QString booleanText(bool value);
 
-// The six settings in store order. An absent entry, one that cannot be converted and one
+// The scan settings in store order. An absent entry, one that cannot be converted and one
 // outside the options dialog's range each give that setting's default. The time-out and
 // TTL are rounded to whole milliseconds and hops here, as the echo control takes integers;
 // the write-back reads them back as integers with the same rounding, so what is stored
 // later is unchanged by this. Never writes.
 ScanSettings loadScanSettings();
-// Writes all six settings in store order. False when the store could not be written, with
+// Writes every scan setting in store order. False when the store could not be written, with
 // the reason in `reason` when given.
 bool saveScanSettings(const ScanSettings &settings, QString *reason = nullptr);
 

@@ -4,13 +4,16 @@
 #include "scan/components/DottedQuad.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
+#include "scan/components/NeighbourControl.h"
 #include "scan/components/ResultGrid.h"
+#include "scan/components/VendorRegistry.h"
 
 #include <QColor>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 using namespace IP_Functions;
 
@@ -23,6 +26,9 @@ constexpr int LookupHeadroom = 10;
 // After a stall the walk catches up at no more than twice its pace, never in one burst.
 constexpr std::int64_t CatchUpFactor = 2;
 constexpr std::int64_t NsPerSecond = 1'000'000'000;
+// Columns of the hardware address and its maker, after address, time and name.
+constexpr int HardwareColumn = 3;
+constexpr int VendorColumn = 4;
 
 // A percentage bar holds a whole number 0..100; halves go to the even neighbour.
 int wholePercent(double value)
@@ -59,6 +65,27 @@ ScanEngine::ScanEngine(EchoControl &echo, LookupControl &lookup, ResultGrid &tab
     m_heldLookupTimer.setSingleShot(true);
     m_heldLookupTimer.setInterval(0);
     connect(&m_heldLookupTimer, &QTimer::timeout, this, &ScanEngine::startHeldLookups);
+}
+
+void ScanEngine::setNeighbours(NeighbourControl *neighbours, VendorOf vendorOf)
+{
+    if (m_neighbours)
+        disconnect(m_neighbours, nullptr, this, nullptr);
+    m_neighbours = neighbours;
+    m_vendorOf = std::move(vendorOf);
+    if (!m_vendorOf) {
+        // The registries are read when the first maker is needed, not at start-up.
+        m_vendorOf = [](const HardwareAddress &address) {
+            return VendorRegistry::shared().vendorOf(address);
+        };
+    }
+    if (m_neighbours)
+        connect(m_neighbours, &NeighbourControl::answered, this, &ScanEngine::neighbourAnswered);
+}
+
+QString ScanEngine::NoEchoReply()
+{
+    return QStringLiteral("No echo reply");
 }
 
 void ScanEngine::setInter_Ping_Delay(int milliseconds)
@@ -138,6 +165,10 @@ void ScanEngine::scanStart()
     m_allHandedOut = false;
     m_heldRequests.clear();
     m_heldLookups.clear();
+    m_neighboursOutstanding = 0;
+    m_firstSent.clear();
+    m_arpChecks.clear();
+    m_recordFirstSent = m_neighbours && (Reverse_Scan || listArpOnly);
     m_slotWaits = {};
     m_walkWaitingSince = -1;
     m_state.Sent_Count = 0;
@@ -171,6 +202,8 @@ void ScanEngine::sendRequest(const QString &address, std::int64_t attempt)
     m_echo.setEchoAsync(true);
     m_echo.setEchoTag(requestTag(m_state.Scan_Number, address, attempt));
     ++m_echoesOutstanding;
+    if (m_recordFirstSent && attempt == 1)
+        m_firstSent.emplace(rowKey(address), m_clock());
     m_echo.SendEcho(address);
 }
 
@@ -220,7 +253,7 @@ void ScanEngine::completeIfDone()
     if (!m_allHandedOut)
         return;
     const bool echoesToCome = m_echoesOutstanding > 0 || !m_heldRequests.empty();
-    if (echoesToCome || m_lookupsOutstanding > 0) {
+    if (echoesToCome || m_lookupsOutstanding > 0 || m_neighboursOutstanding > 0) {
         if (m_running)
             m_view.setIpStatus(echoesToCome ? WaitingOnReplies : WaitingOnDns);
         return;
@@ -343,8 +376,18 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
 
     const bool answered = ReplyStatus == 0;
     if (!answered && !Reverse_Scan) {
-        if (attempt < Pings_per_Node && attemptAt >= 0)
+        if (attempt < Pings_per_Node && attemptAt >= 0) {
             sendOrHold(address, attempt + 1);
+        } else if (m_recordFirstSent) {
+            // Every request failed: the neighbour table tells whether the host answered ARP.
+            const std::int64_t key = rowKey(address);
+            const std::int64_t since = takeFirstSent(key);
+            if (listArpOnly && since >= 0 && !m_listedRows.contains(key) &&
+                !m_arpChecks.contains(key)) {
+                m_arpChecks.insert(key, HostAddress);
+                askNeighbour(key, since);
+            }
+        }
         completeIfDone();
         return;
     }
@@ -353,9 +396,20 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     if (wanted) {
         m_table.setRedraw(false);
         // A second qualifying reply for a listed address adds nothing; its first time stays.
-        const bool duplicate = Pings_per_Node > 1 && m_listedRows.contains(rowKey(address));
-        if (!duplicate)
+        const std::int64_t key = rowKey(address);
+        const bool duplicate = Pings_per_Node > 1 && m_listedRows.contains(key);
+        if (!duplicate) {
             appendRow(address, HostAddress, RoundTripMs, answered);
+            // A failed request proves nothing by itself: only an entry the host confirmed
+            // after this scan's request shows its hardware address.
+            if (answered) {
+                askNeighbour(key, -1);
+            } else if (const std::int64_t since = takeFirstSent(key); since >= 0) {
+                askNeighbour(key, since);
+            }
+        }
+    } else if (m_recordFirstSent) {
+        takeFirstSent(rowKey(address));
     }
     m_view.setNodeCount(m_table.Rows() - 1);
     if (!m_table.Redraw())
@@ -364,7 +418,7 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
 }
 
 void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
-                           std::int16_t roundTripMs, bool answered)
+                           std::int16_t roundTripMs, bool answered, const QString *failure)
 {
     m_table.setRows(m_table.Rows() + 1);
     const qsizetype row = m_table.Rows() - 1;
@@ -378,7 +432,7 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
         m_table.setText(roundTripText(roundTripMs));
     } else {
         m_table.setCellForeColor(QColor(255, 0, 0));
-        m_table.setText(m_echo.EchoErrorText());
+        m_table.setText(failure ? *failure : m_echo.EchoErrorText());
     }
     if (Resolve_DNS) {
         m_table.setCol(2);
@@ -398,6 +452,61 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     }
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
+}
+
+std::int64_t ScanEngine::takeFirstSent(std::int64_t key)
+{
+    const auto found = m_firstSent.constFind(key);
+    if (found == m_firstSent.cend())
+        return -1;
+    const std::int64_t sent = *found;
+    m_firstSent.erase(found);
+    return sent;
+}
+
+void ScanEngine::askNeighbour(std::int64_t key, std::int64_t sinceNs)
+{
+    if (key < 0 || !m_neighbours)
+        return;
+    ++m_neighboursOutstanding;
+    m_neighbours->lookup(std::uint32_t(key),
+                         sinceNs < 0 ? std::numeric_limits<std::int64_t>::min() : sinceNs,
+                         m_state.Scan_Number);
+}
+
+void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t tag)
+{
+    if (tag != m_state.Scan_Number)
+        return;
+    if (m_neighboursOutstanding > 0)
+        --m_neighboursOutstanding;
+    const std::int64_t key = answer.address;
+    qsizetype row = m_listedRows.value(key, -1);
+    if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend()) {
+        const QString hostAddress = *check;
+        m_arpChecks.erase(check);
+        // Listed meanwhile (a late reply) or not confirmed since the request: nothing to add.
+        if (row < 0 && answer.hardware && answer.confirmedSince) {
+            const QString address = Number_To_Address(AddressNumber(answer.address));
+            const QString noEcho = NoEchoReply();
+            appendRow(address, hostAddress, 0, false, &noEcho);
+            m_view.setNodeCount(m_table.Rows() - 1);
+            row = m_table.Rows() - 1;
+        } else {
+            row = -1;
+        }
+    }
+    if (row > 0 && answer.hardware) {
+        const bool failed = m_table.cellKind(row, 1) == ResultGrid::Kind::Failure;
+        if (!failed || answer.confirmedSince) {
+            m_table.setRow(row);
+            m_table.setCol(HardwareColumn);
+            m_table.setText(answer.hardware->text());
+            m_table.setCol(VendorColumn);
+            m_table.setText(m_vendorOf(*answer.hardware));
+        }
+    }
+    completeIfDone();
 }
 
 // Listed rows are indexed by address number, which costs a fraction of the text; a text

@@ -13,6 +13,9 @@
 
 class EchoControl;
 class LookupControl;
+class NeighbourControl;
+struct HardwareAddress;
+struct NeighbourAnswer;
 class ResultGrid;
 class ScanView;
 
@@ -32,6 +35,16 @@ public:
     std::int16_t Pings_per_Node = 2;
     bool Resolve_DNS = true;
     bool Reverse_Scan = false;
+    // A normal scan also lists hosts on a directly connected network that answered ARP for
+    // this scan's request but not the echo ("No echo reply"). Needs the neighbour table.
+    bool listArpOnly = false;
+
+    // Hardware addresses and their makers for listed hosts, written into columns 3 and 4
+    // of tables that have them. `vendorOf` names the maker (by default the IEEE
+    // registries). Without a neighbour control (the default) those columns stay empty.
+    using VendorOf = std::function<QString(const HardwareAddress &)>;
+    void setNeighbours(NeighbourControl *neighbours, VendorOf vendorOf = {});
+    static QString NoEchoReply();
 
     QTimer &PING_Timer() { return m_pingTimer; }
     int Inter_Ping_Delay() const { return m_delayMs; }
@@ -81,6 +94,7 @@ public:
                         std::int16_t ReplyStatus, const QString &Tag);
     void DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress, int Status,
                           const QString &Tag, int ElapsedMs);
+    void neighbourAnswered(const NeighbourAnswer &answer, std::int64_t tag);
 
     static QString requestTag(std::int64_t scanNumber, const QString &address,
                               std::int64_t attempt);
@@ -114,7 +128,13 @@ private:
     void handOutNextAddress();
     void restartPacing();
     void appendRow(const QString &address, const QString &hostAddress, std::int16_t roundTripMs,
-                   bool answered);
+                   bool answered, const QString *failure = nullptr);
+    // Asks for the hardware address of a listed or ARP-checked host; `sinceNs` below 0: any
+    // entry will do (the host answered echo).
+    void askNeighbour(std::int64_t key, std::int64_t sinceNs);
+    // When this scan first sent to the address, for the neighbour table's confirmation
+    // time; none when not recorded.
+    std::int64_t takeFirstSent(std::int64_t key);
     void updateDnsPercent();
     const QString &roundTripText(std::int16_t milliseconds);
     static std::int64_t rowKey(QStringView address);
@@ -166,4 +186,15 @@ private:
     std::deque<HeldLookup> m_heldLookups;
     QTimer m_heldLookupTimer;
     std::vector<QString> m_roundTripTexts; // by milliseconds
+
+    NeighbourControl *m_neighbours = nullptr;
+    VendorOf m_vendorOf;
+    // Neighbour answers of this scan still to come; the scan completes after them.
+    std::int64_t m_neighboursOutstanding = 0;
+    // Kept only where a failed request may list a host (inverted scans, ARP-only hosts):
+    // address -> steady-clock time of its first request. Erased at its last outcome.
+    bool m_recordFirstSent = false;
+    QHash<std::int64_t, std::int64_t> m_firstSent;
+    // Addresses whose every request failed, waiting for the neighbour table's word.
+    QHash<std::int64_t, QString> m_arpChecks; // -> host address as replied
 };

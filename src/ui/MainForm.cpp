@@ -10,6 +10,7 @@
 #include "scan/ScanEngine.h"
 #include "scan/components/EchoControl.h"
 #include "scan/components/LookupControl.h"
+#include "scan/components/NeighbourControl.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/CompareForm.h"
 #include "ui/ExportAction.h"
@@ -136,6 +137,12 @@ QIcon newAddressIcon()
 }
 
 } // namespace
+
+void MainForm::setNeighbours(std::unique_ptr<NeighbourControl> neighbours)
+{
+    m_engine->setNeighbours(neighbours.get());
+    m_neighbours = std::move(neighbours);
+}
 
 bool MainForm::openHistory(const QString &path)
 {
@@ -419,16 +426,20 @@ void MainForm::Form_Load()
     Window_Grown = false;
     ResultGrid &table = *m_grid;
     table.setRows(1);
-    table.setCols(3);
+    // The hardware address and its maker follow the three columns of the first design.
+    table.setCols(5);
     table.setColWidth(0, textWidthTwips(QStringLiteral("XXX.XXX.XXX.XXX   ")));
     table.setColWidth(1, textWidthTwips(QStringLiteral("Response Time        ")));
     table.setColWidth(2, textWidthTwips(QStringLiteral("XXXXXXXXXXXXXXXXXXXXXX")));
+    table.setColWidth(3, textWidthTwips(QStringLiteral("00:00:00:00:00:00    ")));
+    table.setColWidth(4, textWidthTwips(QStringLiteral("XXXXXXXXXXXXXXXXXX")));
     table.setRow(0);
     table.setCol(0);
     table.setColAlignment(0, 1);
     const QString captions[] = {QStringLiteral("IP Address"), QStringLiteral("Response Time"),
-                                QStringLiteral("DNS Lookup")};
-    for (int col = 0; col < 3; ++col) {
+                                QStringLiteral("DNS Lookup"), QStringLiteral("MAC Address"),
+                                QStringLiteral("Vendor")};
+    for (int col = 0; col < 5; ++col) {
         table.setCol(col);
         table.setText(captions[col]);
     }
@@ -442,6 +453,7 @@ void MainForm::applySettings(const ScanSettings &settings)
     m_engine->setInter_Ping_Delay(settings.Inter_Ping_Delay);
     m_engine->Resolve_DNS = settings.Resolve_DNS;
     m_engine->Reverse_Scan = settings.Reverse_Scan;
+    m_engine->listArpOnly = settings.listArpOnly;
 }
 
 ScanSettings MainForm::settings() const
@@ -453,6 +465,7 @@ ScanSettings MainForm::settings() const
     s.Inter_Ping_Delay = m_engine->Inter_Ping_Delay();
     s.Resolve_DNS = m_engine->Resolve_DNS;
     s.Reverse_Scan = m_engine->Reverse_Scan;
+    s.listArpOnly = m_engine->listArpOnly;
     return s;
 }
 
@@ -590,10 +603,14 @@ void MainForm::fitLastColumn()
     // The rest of what the table shows, so a vertical scroll bar never brings a horizontal
     // one with it.
     ResultGrid &table = *m_grid;
-    const int rest =
-        pixelsToTwips(TableView->viewport()->width()) - (table.ColWidth(0) + table.ColWidth(1));
-    if (rest > 0)
-        table.setColWidth(2, rest);
+    const int last = table.Cols() - 1;
+    int used = 0;
+    for (int col = 0; col < last; ++col)
+        used += table.ColWidth(col);
+    const int rest = pixelsToTwips(TableView->viewport()->width()) - used;
+    // Never narrower than its design width: a narrow window scrolls instead.
+    if (last >= 0 && rest > textWidthTwips(QStringLiteral("XXXXXXXXXXXXXXXXXX")))
+        table.setColWidth(last, rest);
 }
 
 void MainForm::ExportSelection_Click()
@@ -691,6 +708,8 @@ bool MainForm::Form_QueryUnload()
     m_engine->PING_Timer().stop();
     m_echo->CancelEchoes();
     m_lookup->CancelLookups();
+    if (m_neighbours)
+        m_neighbours->cancelAll();
     if (m_echo->EchoesPending() > 0 || m_lookup->LookupsPending() > 0) {
         hide();
         m_exitTicks = 0;

@@ -11,6 +11,7 @@
 class CompareForm;
 class EchoControl;
 class LookupControl;
+class NeighbourControl;
 class PercentPanel;
 class QAction;
 class QFrame;
@@ -41,6 +42,8 @@ public:
     ScanSettings settings() const;
 
     ScanEngine &engine() { return *m_engine; }
+    // Hardware addresses and makers of listed hosts, from `neighbours`; none without it.
+    void setNeighbours(std::unique_ptr<NeighbourControl> neighbours);
     // Keeps every scan in the history at `path` (by default the user's), marks addresses
     // the earlier scan of a range did not list, and offers the comparison in the File menu.
     // A history that cannot be used is reported once and the scans go on without it.
@@ -154,6 +157,7 @@ private:
 
     std::unique_ptr<EchoControl> m_echo;
     std::unique_ptr<LookupControl> m_lookup;
+    std::unique_ptr<NeighbourControl> m_neighbours;
     std::unique_ptr<ResultGrid> m_grid;
     std::unique_ptr<ScanEngine> m_engine;
     std::unique_ptr<ScanRecorder> m_history;

@@ -23,7 +23,10 @@ namespace {
 
 // Design lengths, in twips.
 constexpr int ClientWidth = 5685;
-constexpr int ClientHeight = 3405;
+// The check box for hosts that answer only ARP sits below the option buttons; everything
+// under it moves down by its line.
+constexpr int ArpLine = 285;
+constexpr int ClientHeight = 3405 + ArpLine;
 constexpr int ScreenLeft = 1770;
 constexpr int ScreenTop = 2400;
 constexpr int ControlLeft = 240;
@@ -75,22 +78,26 @@ void OptionsForm::createControls()
     Twips::place(*this, Forward_Scan, ControlLeft, 60, 3855, 240);
     Reverse_Scan = new QRadioButton(u"Scan for non-responding IP addresses"_s, this);
     Twips::place(*this, Reverse_Scan, ControlLeft, 300, 3855, 240);
+    ARP_Check = new QCheckBox(u"Also list hosts that answer only ARP"_s, this);
+    Twips::place(*this, ARP_Check, ControlLeft, 780, 3855, 255);
+    ARP_Check->setToolTip(u"Hosts on the local network that drop echo requests but answer "
+                          "ARP are listed with \"No echo reply\"."_s);
     DNS_Check = new QCheckBox(u"Reverse lookup addresses via DNS"_s, this);
-    Twips::place(*this, DNS_Check, ControlLeft, 780, 3735, 255);
+    Twips::place(*this, DNS_Check, ControlLeft, 780 + ArpLine, 3735, 255);
 
-    Label4 = addCaption(u"Delay between PINGs"_s, ControlLeft, 1245, 1590);
+    Label4 = addCaption(u"Delay between PINGs"_s, ControlLeft, 1245 + ArpLine, 1590);
     // The delay slider reads one less than the delay it stands for.
     constexpr ScanSettings::Range Delay = ScanSettings::Delay_Range;
-    InterPING_Delay_Slider = addSlider(1470, {Delay.minimum - 1, Delay.maximum - 1}, 50);
+    InterPING_Delay_Slider = addSlider(1470 + ArpLine, {Delay.minimum - 1, Delay.maximum - 1}, 50);
     InterPING_Delay = addValueLabel(InterPING_Delay_Slider, u" milliseconds"_s, Label4, 4080);
-    Label2 = addCaption(u"PING Timeout"_s, ControlLeft, 1785, 1005);
-    Timeout_Slider = addSlider(2010, ScanSettings::Timeout_Range, 50);
+    Label2 = addCaption(u"PING Timeout"_s, ControlLeft, 1785 + ArpLine, 1005);
+    Timeout_Slider = addSlider(2010 + ArpLine, ScanSettings::Timeout_Range, 50);
     Timeout = addValueLabel(Timeout_Slider, u" milliseconds"_s, Label2, 4065);
-    Label1 = addCaption(u"PINGs transmitted per node"_s, ControlLeft, 2325, 2205);
-    PINGs_Slider = addSlider(2550, ScanSettings::Pings_Range, 2);
+    Label1 = addCaption(u"PINGs transmitted per node"_s, ControlLeft, 2325 + ArpLine, 2205);
+    PINGs_Slider = addSlider(2550 + ArpLine, ScanSettings::Pings_Range, 2);
     Pings = addValueLabel(PINGs_Slider, u" PINGs"_s, Label1, 4065);
-    Label5 = addCaption(u"Packet Time-To-Live"_s, ControlLeft, 2865, 1515);
-    TTL_Slider = addSlider(3090, ScanSettings::TTL_Range, 10);
+    Label5 = addCaption(u"Packet Time-To-Live"_s, ControlLeft, 2865 + ArpLine, 1515);
+    TTL_Slider = addSlider(3090 + ArpLine, ScanSettings::TTL_Range, 10);
     TTL = addValueLabel(TTL_Slider, QString(), Label5, 4065);
 
     OK_Button = new QPushButton(u"OK"_s, this);
@@ -150,6 +157,7 @@ void OptionsForm::Form_Load()
     Reverse_Scan->setChecked(current.Reverse_Scan);
     Forward_Scan->setChecked(!current.Reverse_Scan);
     DNS_Check->setChecked(current.Resolve_DNS);
+    ARP_Check->setChecked(current.listArpOnly);
     for (const auto &showValue : m_showValues)
         showValue();
 }
@@ -163,6 +171,7 @@ void OptionsForm::OK_Button_Click()
     edited.Ping_TTL = TTL_Slider->value();
     edited.Reverse_Scan = Reverse_Scan->isChecked();
     edited.Resolve_DNS = DNS_Check->isChecked();
+    edited.listArpOnly = ARP_Check->isChecked();
     const ScanSettings inForce = m_apply(edited);
     // Read back from the homes, so the store holds what the scan really uses. A store that
     // cannot be written leaves the applied settings in force for this run, and says so.
@@ -183,6 +192,7 @@ void OptionsForm::nameControls()
         {Forward_Scan, "Forward_Scan"},
         {Reverse_Scan, "Reverse_Scan"},
         {DNS_Check, "DNS_Check"},
+        {ARP_Check, "ARP_Check"},
         {Label4, "Label4"},
         {InterPING_Delay, "InterPING_Delay"},
         {InterPING_Delay_Slider, "InterPING_Delay_Slider"},

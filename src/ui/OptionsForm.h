@@ -13,9 +13,9 @@ class QPushButton;
 class QRadioButton;
 class QSlider;
 
-// The "Scan Options" dialog: the six scan settings on four sliders, two option buttons and
-// a check box. It opens with the settings in force; OK applies them at once (a running scan
-// picks them up on its next tick) and writes all six to the settings store; Cancel, Esc and
+// The "Scan Options" dialog: the scan settings on four sliders, two option buttons and two
+// check boxes. It opens with the settings in force; OK applies them at once (a running scan
+// picks them up on its next tick) and writes them all to the settings store; Cancel, Esc and
 // the close box discard the edits.
 class OptionsForm : public QDialog
 {
@@ -35,6 +35,7 @@ private:
     QRadioButton *Forward_Scan = nullptr;
     QRadioButton *Reverse_Scan = nullptr;
     QCheckBox *DNS_Check = nullptr;
+    QCheckBox *ARP_Check = nullptr;
     QLabel *Label4 = nullptr;
     QLabel *InterPING_Delay = nullptr;
     QSlider *InterPING_Delay_Slider = nullptr;

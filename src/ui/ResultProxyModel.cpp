@@ -95,6 +95,11 @@ int compareCells(const ResultGrid &grid, qsizetype a, qsizetype b, int column, b
         break;
     }
     default:
+        // Hardware addresses and makers: rows without one after the others.
+        if (ta.isEmpty() != tb.isEmpty()) {
+            fixed = true;
+            return ta.isEmpty() ? 1 : -1;
+        }
         break;
     }
     if (order != 0 || fixed)

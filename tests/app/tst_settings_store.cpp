@@ -9,8 +9,8 @@
 
 using CommandLine::Action;
 
-// Indexes into the six settings in store order.
-constexpr int Pings = 0, Ttl = 2, Delay = 3, Dns = 4, Reverse = 5;
+// Indexes into the settings in store order.
+constexpr int Pings = 0, Ttl = 2, Delay = 3, Dns = 4, Reverse = 5, ArpOnly = 6;
 
 // What the window program reads before its first window: the settings store and the
 // command line.
@@ -23,8 +23,8 @@ class TestSettingsStore : public QObject
 
     static QList<int> values(const ScanSettings &s)
     {
-        return {s.Pings_per_Node,   s.Ping_Timeout, s.Ping_TTL,
-                s.Inter_Ping_Delay, s.Resolve_DNS,  s.Reverse_Scan};
+        return {s.Pings_per_Node, s.Ping_Timeout, s.Ping_TTL,   s.Inter_Ping_Delay,
+                s.Resolve_DNS,    s.Reverse_Scan, s.listArpOnly};
     }
 
 private Q_SLOTS:
@@ -57,6 +57,8 @@ private Q_SLOTS:
         row("ttl 0 falls back", "[ICMP]\nTTL=0", Ttl, 32);
         row("active false", "[DNS]\nActive=false", Dns, 0);
         row("reverse 1abc falls back", "[Scan]\nReverse=1abc", Reverse, 0);
+        row("hosts answering only ARP", "[Scan]\nARP Only=true", ArpOnly, 1);
+        row("ARP only yes falls back", "[Scan]\nARP Only=yes", ArpOnly, 0);
     }
     void handEditedEntry()
     {

@@ -1,7 +1,9 @@
 #include "fakes/FakeEcho.h"
 #include "fakes/FakeLookup.h"
+#include "fakes/FakeNeighbours.h"
 #include "fakes/FakeScanView.h"
 #include "scan/ScanEngine.h"
+#include "scan/components/DottedQuad.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QTest>
@@ -229,6 +231,82 @@ private Q_SLOTS:
         if (listed)
             QCOMPARE(grid->cellText(1, 1), inverted ? echo->errorText : u"42 ms"_s);
         QCOMPARE(view->nodeCount, listed ? 1 : -1);
+    }
+
+    // A listed host gets its hardware address and maker from the neighbour table: any entry
+    // for a host that answered echo; for one whose requests all failed, only an entry the
+    // host confirmed after this scan's first request (an inverted scan's row, or, when asked
+    // for, a host listed with "No echo reply"). The scan completes after those answers.
+    void hardwareAddresses_data()
+    {
+        QTest::addColumn<int>("answeredAttempt"); // of two; 0: both fail
+        QTest::addColumn<bool>("inverted");
+        QTest::addColumn<bool>("arpOnly");
+        QTest::addColumn<QString>("entry");  // the table's entry; empty: none
+        QTest::addColumn<bool>("confirmed"); // by the host after the first request
+        QTest::addColumn<QString>("listed"); // response cell, hardware cell; empty: no row
+        const QString mac = u"00:11:32:aa:bb:04"_s;
+        QTest::newRow("answered: any entry")
+            << 2 << false << false << mac << false << u"1 ms|"_s + mac;
+        QTest::newRow("answered, off-link")
+            << 1 << false << false << QString() << false << u"1 ms|"_s;
+        QTest::newRow("silent, ARP listing off") << 0 << false << false << mac << true << QString();
+        QTest::newRow("silent, answered ARP")
+            << 0 << false << true << mac << true << u"No echo reply|"_s + mac;
+        QTest::newRow("silent, entry from before")
+            << 0 << false << true << mac << false << QString();
+        QTest::newRow("silent, no entry") << 0 << false << true << QString() << false << QString();
+        QTest::newRow("inverted, answered ARP")
+            << 0 << true << false << mac << true << u"Request timed out|"_s + mac;
+        QTest::newRow("inverted, entry from before")
+            << 0 << true << false << mac << false << u"Request timed out|"_s;
+    }
+    void hardwareAddresses()
+    {
+        QFETCH(int, answeredAttempt);
+        QFETCH(bool, inverted);
+        QFETCH(bool, arpOnly);
+        QFETCH(QString, entry);
+        QFETCH(bool, confirmed);
+        QFETCH(QString, listed);
+        FakeNeighbours neighbours;
+        grid->setCols(5);
+        std::int64_t nowNs = 1000;
+        engine->setPacingClock([&] { return nowNs; });
+        engine->setNeighbours(&neighbours, [](const HardwareAddress &address) {
+            return u"maker of "_s + address.text().left(8);
+        });
+        engine->Pings_per_Node = 2;
+        engine->Reverse_Scan = inverted;
+        engine->listArpOnly = arpOnly;
+        QStringList ends;
+        connect(engine.get(), &ScanEngine::scanEnded, this,
+                [&](bool completed) { ends << (completed ? u"completed"_s : u"stopped"_s); });
+        start(u"10.0.0.7"_s, u"10.0.0.7"_s);
+        tickOut();
+        nowNs = 5000;
+        for (int attempt = 1; !echo->sent.isEmpty(); ++attempt)
+            echo->answerAll(attempt == answeredAttempt ? 0 : EchoControl::TimedOut);
+        const bool asked = answeredAttempt > 0 || inverted || arpOnly;
+        QCOMPARE(neighbours.asked.size(), asked ? 1 : 0);
+        QCOMPARE(ends, asked ? QStringList() : QStringList{u"completed"_s});
+        if (asked) {
+            QCOMPARE(neighbours.asked[0].tag, engine->state().Scan_Number);
+            neighbours.answer(entry, confirmed ? 2000 : 500);
+        }
+        QCOMPARE(ends, QStringList{u"completed"_s});
+        QCOMPARE(grid->Rows(), listed.isEmpty() ? 1 : 2);
+        if (!listed.isEmpty()) {
+            QCOMPARE(grid->cellText(1, 1) + u'|' + grid->cellText(1, 3), listed);
+            QCOMPARE(grid->cellText(1, 4),
+                     grid->cellText(1, 3).isEmpty() ? QString() : u"maker of 00:11:32"_s);
+            QCOMPARE(view->nodeCount, 1);
+        }
+        // An answer of an earlier scan writes nothing.
+        start(u"10.0.0.7"_s, u"10.0.0.7"_s);
+        Q_EMIT neighbours.answered({*parseDottedQuad(u"10.0.0.7"_s), HardwareAddress{}, true}, 1);
+        QCOMPARE(grid->Rows(), 1);
+        engine->setNeighbours(nullptr);
     }
 
     // After a restart, a failed reply of the scan before and one abandoned at close are

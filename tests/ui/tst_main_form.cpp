@@ -509,7 +509,7 @@ private Q_SLOTS:
             << 1 << QKeyCombination(Qt::Key_Delete) << 0 << "10.0.0.1";
         QTest::newRow("copy key, two rows")
             << 1 << QKeyCombination(Qt::ControlModifier, Qt::Key_C) << 0
-            << "10.0.0.2\t12 ms\t resolving ...\n10.0.0.3\t13 ms\t resolving ...\n";
+            << "10.0.0.2\t12 ms\t resolving ...\t\t\n10.0.0.3\t13 ms\t resolving ...\t\t\n";
     }
     void keyboardReachesTheRows()
     {
@@ -621,7 +621,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("outcome");
         QTest::newRow("copy")
             << "CopyPopup"
-            << "10.0.0.1\t11 ms\t resolving ...\n10.0.0.3\t13 ms\t resolving ...\n";
+            << "10.0.0.1\t11 ms\t resolving ...\t\t\n10.0.0.3\t13 ms\t resolving ...\t\t\n";
         QTest::newRow("delete") << "DeletePopup"
                                 << "10.0.0.2";
         QTest::newRow("ping") << "PingPopup"

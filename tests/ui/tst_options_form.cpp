@@ -30,8 +30,8 @@ class TestOptionsForm : public QObject
     static QString storePath() { return SettingsStore::fileName("Vantrel"); }
     static QList<int> values(const ScanSettings &s)
     {
-        return {s.Pings_per_Node,   s.Ping_Timeout, s.Ping_TTL,
-                s.Inter_Ping_Delay, s.Resolve_DNS,  s.Reverse_Scan};
+        return {s.Pings_per_Node, s.Ping_Timeout, s.Ping_TTL,   s.Inter_Ping_Delay,
+                s.Resolve_DNS,    s.Reverse_Scan, s.listArpOnly};
     }
 
 private Q_SLOTS:
@@ -93,12 +93,14 @@ private Q_SLOTS:
                 labels += control<QLabel>(dialog, name)->text() + u'|';
             labels += control<QRadioButton>(dialog, "Reverse_Scan")->isChecked() ? "R" : "F";
             labels += control<QCheckBox>(dialog, "DNS_Check")->isChecked() ? "N" : "-";
+            labels += control<QCheckBox>(dialog, "ARP_Check")->isChecked() ? "A" : "-";
             QSlider *ttl = control<QSlider>(dialog, "TTL_Slider");
             ttl->setValue(200);
             control<QSlider>(dialog, "PINGs_Slider")->setValue(4);
             control<QSlider>(dialog, "Timeout_Slider")->setValue(3000);
             control<QSlider>(dialog, "InterPING_Delay_Slider")->setValue(slider);
             control<QCheckBox>(dialog, "DNS_Check")->setChecked(true);
+            control<QCheckBox>(dialog, "ARP_Check")->setChecked(true);
             control<QRadioButton>(dialog, "Forward_Scan")->setChecked(true);
             QWidget *button = control<QPushButton>(dialog, applied ? "OK_Button" : "Cancel_Button");
             if (key)
@@ -108,14 +110,14 @@ private Q_SLOTS:
         });
         control<QAction>(&form, "ScanOptionsSelection")->trigger();
         QVERIFY(scanWentOn);
-        QCOMPARE(labels, "100 milliseconds|0 milliseconds|1 PINGs|1|R-");
+        QCOMPARE(labels, "100 milliseconds|0 milliseconds|1 PINGs|1|R--");
         QVERIFY(!form.findChild<OptionsForm *>());
         const QList<int> expected =
-            applied ? QList<int>{4, 3000, 200, slider + 1, 1, 0} : values(minimums);
+            applied ? QList<int>{4, 3000, 200, slider + 1, 1, 0, 1} : values(minimums);
         QCOMPARE(values(form.settings()), expected);
         QCOMPARE(form.PING_Timer().interval(), expected[3]);
         QVERIFY(form.PING_Timer().isActive()); // the running scan goes on with them
-        // All six are written, unchanged ones too; nothing at all without OK.
+        // All are written, unchanged ones too; nothing at all without OK.
         const bool saved = applied && writable;
         QCOMPARE(values(SettingsStore::loadScanSettings()), saved ? expected : values({}));
         const auto shown = MessageBox::takeShown();
