@@ -8,8 +8,6 @@
 #include "scan/components/ResultGrid.h"
 #include "scan/components/VendorRegistry.h"
 
-#include <QColor>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -428,15 +426,15 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     m_listedRows.insert(rowKey(address), row);
     m_table.setCol(1);
     if (answered) {
-        m_table.setCellForeColor(QColor(0, 0, 0));
+        m_table.setCellKind(ResultGrid::Kind::Time);
         m_table.setText(roundTripText(roundTripMs));
     } else {
-        m_table.setCellForeColor(QColor(255, 0, 0));
+        m_table.setCellKind(ResultGrid::Kind::Failure);
         m_table.setText(failure ? *failure : m_echo.EchoErrorText());
     }
     if (Resolve_DNS) {
         m_table.setCol(2);
-        m_table.setCellForeColor(QColor(0, 0, 255));
+        m_table.setCellKind(ResultGrid::Kind::Resolving);
         m_table.setText(QStringLiteral(" resolving ..."));
         ++m_state.Lookups_Started;
         ++m_lookupsOutstanding;
@@ -556,7 +554,7 @@ void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &Ho
     if (row > 0) {
         m_table.setRow(row);
         m_table.setCol(2);
-        m_table.setCellForeColor(QColor(0, 0, 0));
+        m_table.setCellKind(ResultGrid::Kind::Name);
         m_table.setText(LookupResult);
     }
     if (!m_heldLookups.empty())

@@ -10,8 +10,8 @@
 #include "fakes/FakeLookup.h"
 #include "history/ScanRecorder.h"
 #include "output/CsvExport.h"
-#include "output/ReportLayout.h"
 #include "output/print/PrintEngine.h"
+#include "output/print/ReportLayout.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/Controls.h"
@@ -154,10 +154,12 @@ class TestMainForm : public QObject
             table.setCol(col);
             const bool failed = col == 1 && !time.endsWith(u" ms");
             const bool resolving = col == 2 && name == u" resolving ...";
-            table.setCellForeColor(failed      ? QColor(255, 0, 0)
-                                   : resolving ? QColor(0, 0, 255)
-                                   : col > 0   ? QColor(0, 0, 0)
-                                               : QColor());
+            using Kind = ResultGrid::Kind;
+            table.setCellKind(failed      ? Kind::Failure
+                              : resolving ? Kind::Resolving
+                              : col == 1  ? Kind::Time
+                              : col == 2  ? Kind::Name
+                                          : Kind::Plain);
             table.setText(texts[col]);
         }
     }
