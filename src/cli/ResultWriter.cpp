@@ -56,26 +56,32 @@ private:
 bool writeText(ChunkedOut &out, const ResultGrid &table,
                const std::optional<ResultWriter::Comparison> &comparison)
 {
-    const std::array<QString, 3> header{u"IP Address"_s, u"Response Time"_s, u"DNS Lookup"_s};
-    std::array<qsizetype, 3> width{};
-    for (int col = 0; col < 3; ++col) {
+    const QStringList header{u"IP Address"_s, u"Response Time"_s, u"DNS Lookup"_s, u"MAC Address"_s,
+                             u"Vendor"_s};
+    // The hardware columns only where the table has them.
+    const int cols = int(std::min<qsizetype>(header.size(), std::max(3, table.Cols())));
+    std::array<qsizetype, 5> width{};
+    for (int col = 0; col < cols; ++col) {
         width[col] = header[col].size();
         for (qsizetype row = 1; row < table.Rows(); ++row)
             width[col] = std::max(width[col], table.cellText(row, col).size());
     }
-    const auto line = [&](const std::array<QString, 3> &cells) {
-        QString text = cells[0].leftJustified(width[0]) + u"  "_s +
-                       cells[1].leftJustified(width[1]) + u"  "_s + cells[2];
-        // A name ends the line; trailing blanks of an empty last column are dropped.
+    const auto line = [&](const auto &cellOf) {
+        QString text;
+        for (int col = 0; col < cols; ++col) {
+            if (col > 0)
+                text += u"  "_s;
+            text += col + 1 < cols ? cellOf(col).leftJustified(width[col]) : cellOf(col);
+        }
+        // Trailing blanks of empty last columns are dropped.
         while (text.endsWith(u' '))
             text.chop(1);
         return (text + u'\n').toUtf8();
     };
-    if (!out.add(line(header)))
+    if (!out.add(line([&](int col) { return header[col]; })))
         return false;
     for (qsizetype row = 1; row < table.Rows(); ++row) {
-        if (!out.add(
-                line({table.cellText(row, 0), table.cellText(row, 1), table.cellText(row, 2)})))
+        if (!out.add(line([&](int col) { return table.cellText(row, col); })))
             return false;
     }
     if (comparison) {
@@ -111,6 +117,11 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
             object.insert(u"error"_s, outcome);
         object.insert(u"name"_s, o.settings.Resolve_DNS ? QJsonValue(table.cellText(row, 2))
                                                         : QJsonValue(QJsonValue::Null));
+        const auto textOrNull = [](const QString &text) {
+            return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+        };
+        object.insert(u"mac"_s, textOrNull(table.cellText(row, 3)));
+        object.insert(u"vendor"_s, textOrNull(table.cellText(row, 4)));
         if (!out.add(jsonLine(object)))
             return false;
     }
@@ -130,6 +141,7 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
         {u"rate"_s, o.rate > 0 ? QJsonValue(o.rate) : QJsonValue(QJsonValue::Null)},
         {u"dns"_s, s.Resolve_DNS},
         {u"inverted"_s, s.Reverse_Scan},
+        {u"arp"_s, s.listArpOnly},
     };
     QJsonObject summaryObject{
         {u"range"_s, QJsonObject{{u"first"_s, o.range.firstText()},

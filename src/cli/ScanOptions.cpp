@@ -45,6 +45,7 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
     const QCommandLineOption rate(u"rate"_s, {}, u"N"_s);
     const QCommandLineOption noDns(QStringList{u"n"_s, u"no-dns"_s});
     const QCommandLineOption inverted(u"inverted"_s);
+    const QCommandLineOption arp(u"arp"_s);
     const QCommandLineOption output({u"o"_s, u"output"_s}, {}, u"FILE"_s);
     const QCommandLineOption format(u"format"_s, {}, u"FORMAT"_s);
     const QCommandLineOption quiet(QStringList{u"q"_s, u"quiet"_s});
@@ -53,8 +54,8 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
     const QCommandLineOption noHistory(u"no-history"_s);
     const QCommandLineOption help(QStringList{u"h"_s, u"help"_s});
     const QCommandLineOption version(QStringList{u"V"_s, u"version"_s});
-    parser.addOptions({pings, timeout, ttl, delay, rate, noDns, inverted, output, format, quiet,
-                       compare, failOnChange, noHistory, help, version});
+    parser.addOptions({pings, timeout, ttl, delay, rate, noDns, inverted, arp, output, format,
+                       quiet, compare, failOnChange, noHistory, help, version});
 
     if (!parser.parse(QStringList{u"vantrel-scan"_s} + arguments)) {
         parsed.error = parser.errorText();
@@ -90,6 +91,8 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
         o.settings.Resolve_DNS = false;
     if (parser.isSet(inverted))
         o.settings.Reverse_Scan = true;
+    if (parser.isSet(arp))
+        o.settings.listArpOnly = true;
     o.quiet = parser.isSet(quiet);
     o.compare = parser.isSet(compare);
     o.failOnChange = parser.isSet(failOnChange);
@@ -151,16 +154,19 @@ these options override them for this run and nothing is saved.
       --rate N        addresses per second, 1-100000, handed out evenly; overrides --delay
   -n, --no-dns        no reverse name lookups
       --inverted      list the addresses that do not answer, with the reason, instead
+      --arp           also list hosts on a directly connected network that drop echo
+                        requests but answer ARP, with "No echo reply"
 
 Output, on standard output unless -o is given:
   -o, --output FILE   write FILE; an existing FILE is replaced only once the new one is
                       complete, and stays intact if it cannot be; a pipe or device
                       (a FIFO, /dev/stdout) is written to directly
       --format FORMAT csv (default): the file the window's export writes (four "# "
-                        comment lines, then address,time,name per row, CR LF);
+                        comment lines, then address,time,name,mac,vendor per row, CR LF);
                       text: aligned columns for a terminal;
                       jsonl: one JSON object per row: "address", "time_ms" (answered) or
-                        "error" (inverted listing), "name" (null without lookups); then
+                        "error" (inverted listing, "No echo reply"), "name" (null without
+                        lookups), "mac" and "vendor" (null where unknown); then
                         one {"summary": {...}} with the range, the counts, start and end
                         time (UTC) and the settings used
   -q, --quiet         no progress line (it shows only when standard error is a terminal)
@@ -179,6 +185,11 @@ scans are kept). A history that cannot be used is reported once; the scan goes o
                         "address", "then", "now", and "compared_with" in the summary
       --fail-on-change  exit 5 when anything changed since that scan (listed only with
                         --compare); without an earlier scan nothing has changed
+
+Hosts on a directly connected network show their hardware (MAC) address, from the kernel's
+neighbour table, and its maker from the IEEE registries of the ieee-data package (a
+locally administered address is a "Private address"); hosts behind a router show none.
+When reverse DNS has no name for a host, the host itself is asked (mDNS, then NetBIOS).
 
 Rows come in the order the replies arrive. Messages and progress go to standard error.
 Ctrl-C (SIGINT) or SIGTERM stops the scan, waits at most the echo time-out for replies

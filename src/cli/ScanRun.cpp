@@ -12,6 +12,7 @@
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
 #include "scan/components/IcmpEcho.h"
+#include "scan/components/NeighbourTable.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QEventLoop>
@@ -47,9 +48,12 @@ int ScanRun::exec()
     // Declared so that the engine goes before the controls whose signals it hears.
     AresLookup lookup;
     QObject::connect(&lookup, &LookupControl::problem, &ScanRun::message);
+    NeighbourTable neighbours;
     ResultGrid table;
+    table.setCols(5); // address, time, name, hardware address, maker
     HeadlessScanView view(o.range.firstText(), o.range.lastText());
     ScanEngine engine(echo, lookup, table, view);
+    engine.setNeighbours(&neighbours);
     echo.setEchoData(Version::fileDescription() + u" Version "_s + Version::text() +
                      u" (vantrel-scan)"_s);
     echo.setEchoTimeout(o.settings.Ping_Timeout);
@@ -58,6 +62,7 @@ int ScanRun::exec()
     engine.setInter_Ping_Delay(o.settings.Inter_Ping_Delay);
     engine.Resolve_DNS = o.settings.Resolve_DNS;
     engine.Reverse_Scan = o.settings.Reverse_Scan;
+    engine.listArpOnly = o.settings.listArpOnly;
     if (o.rate > 0)
         engine.setAddressRate(o.rate);
 

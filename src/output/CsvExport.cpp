@@ -7,6 +7,8 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -95,15 +97,18 @@ CsvExport::Result CsvExport::write(QIODevice &device, const ResultGrid &table,
     chunk += u"# \r\n"_s;
 
     const qsizetype rows = table.Rows();
+    const int cols = table.Cols();
     // An order that does not cover the table (it changed since) is not used.
     const bool ordered = qsizetype(order.size()) == rows - 1;
     for (qsizetype at = 1; at < rows; ++at) {
         const qsizetype row = ordered ? order[std::size_t(at - 1)] : at;
+        // Address, time and name, then whatever the table holds after them (the hardware
+        // address and its maker).
         appendField(chunk, table.cellText(row, 0));
-        chunk += u',';
-        appendField(chunk, table.cellText(row, 1));
-        chunk += u',';
-        appendField(chunk, table.cellText(row, 2));
+        for (int col = 1; col < std::max(3, cols); ++col) {
+            chunk += u',';
+            appendField(chunk, table.cellText(row, col));
+        }
         chunk += u"\r\n";
         ++result.records;
         if (chunk.size() >= ChunkChars && !flush())

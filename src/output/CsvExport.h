@@ -9,8 +9,9 @@
 class QIODevice;
 
 // The result table as a comma-separated text file: four "# " comment lines (range, program
-// version, time stamp, an empty comment), then one line per data row. Lines end in CR LF and
-// the text is UTF-8 without a byte-order mark. The writer takes any device, so the caller
+// version, time stamp, an empty comment), then one line per data row: address, time and
+// name, and after them the table's further columns (hardware address, maker). Lines end in CR LF
+// and the text is UTF-8 without a byte-order mark. The writer takes any device, so the caller
 // chooses how a file is replaced and tests can hand it a buffer or a failing device.
 namespace CsvExport {
 

@@ -8,6 +8,8 @@
 #include "scan/components/AresLookup.h"
 #include "scan/components/HostsIndex.h"
 #include "scan/components/IcmpEcho.h"
+#include "scan/components/NeighbourTable.h"
+#include "scan/components/ResultGrid.h"
 #include "ui/CompareForm.h"
 #include "ui/Controls.h"
 #include "ui/MainForm.h"
@@ -124,6 +126,85 @@ private Q_SLOTS:
         QVERIFY(errors.first().isString() && errors.first() != errors.last());
         QCOMPARE(summary[u"counts"_s].toObject(),
                  QJsonObject({{u"listed"_s, 2}, {u"answered"_s, 0}, {u"failed"_s, 2}}));
+    }
+
+    // On the on-link segment every listed host shows its hardware address and maker, in the
+    // scanner and the window alike, from the first scan (the neighbour table starts empty);
+    // the host behind the router shows none. The peer that drops echo but answers ARP is
+    // listed only when asked for.
+    void onLinkHosts_data()
+    {
+        QTest::addColumn<bool>("window");
+        QTest::addColumn<bool>("arpOnly");
+        QTest::newRow("scanner") << false << false;
+        QTest::newRow("scanner, --arp") << false << true;
+        QTest::newRow("window") << true << false;
+        QTest::newRow("window, hosts answering only ARP") << true << true;
+    }
+    void onLinkHosts()
+    {
+        QFETCH(bool, window);
+        QFETCH(bool, arpOnly);
+        if (qgetenv("VANTREL_TESTNET_ONLINK") != "1")
+            QSKIP("needs the on-link segment of the private test network");
+        QVERIFY(run(u"ip neigh flush all"_s));
+        QStringList rows; // address|response|hardware|maker, in address order
+        const QString range = u"127.3.0.2-127.3.0.6"_s;
+        if (window) {
+            MainForm form(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+            form.setNeighbours(std::make_unique<NeighbourTable>());
+            form.applySettings({.Ping_Timeout = 400,
+                                .Inter_Ping_Delay = 5,
+                                .Resolve_DNS = false,
+                                .listArpOnly = arpOnly});
+            control<QLineEdit>(&form, "Ending_IP")->clear();
+            control<QLineEdit>(&form, "Starting_IP")->setText(range);
+            form.Scan_Button_Click();
+            QTRY_VERIFY_WITH_TIMEOUT(!form.engine().isRunning(), 20000);
+            for (qsizetype row = 1; row < form.Table().Rows(); ++row) {
+                QStringList cells;
+                for (int col : {0, 1, 3, 4})
+                    cells << form.Table().cellText(row, col);
+                rows << cells.join(u'|');
+            }
+            QCOMPARE(form.Table().Cols(), 5);
+            QCOMPARE(form.Table().cellText(0, 3) + u'|' + form.Table().cellText(0, 4),
+                     u"MAC Address|Vendor"_s);
+        } else {
+            const ScanProgram cli =
+                ScanProgram::run(u"--format jsonl -n -t 400 -i 5 --no-history %1 %2"_s.arg(
+                    arpOnly ? u"--arp"_s : u"--ttl 32"_s, range));
+            QVERIFY2(cli.exitCode == 0, cli.err.constData());
+            for (const QByteArray &line : cli.out.trimmed().split('\n')) {
+                const QJsonObject o = QJsonDocument::fromJson(line).object();
+                if (o.contains(u"summary"_s))
+                    continue;
+                rows << QStringList{o[u"address"_s].toString(),
+                                    o.contains(u"error"_s)
+                                        ? o[u"error"_s].toString()
+                                        : QString::number(o[u"time_ms"_s].toInt()) + u" ms"_s,
+                                    o[u"mac"_s].toString(), o[u"vendor"_s].toString()}
+                            .join(u'|');
+            }
+        }
+        rows.sort();
+        rows.replaceInStrings(QRegularExpression(u"\\|\\d+ ms\\|"_s), u"|N ms|"_s);
+        QStringList expected{u"127.3.0.2|N ms|00:11:32:00:00:01|Synology Incorporated"_s,
+                             u"127.3.0.3|N ms|02:00:00:00:00:02|Private address"_s,
+                             u"127.3.0.5|N ms|08:00:27:00:00:05|PCS Systemtechnik GmbH"_s};
+        if (arpOnly)
+            expected.insert(2, u"127.3.0.4|No echo reply|70:b3:d5:f2:f0:04|TELEPLATFORMS"_s);
+        if (QFile::exists(u"/usr/share/ieee-data/oui.csv"_s))
+            QCOMPARE(rows, expected);
+        else
+            QCOMPARE(rows, expected.replaceInStrings(QRegularExpression(u"\\|[^|]*$"_s), u"|"_s));
+
+        // Behind the router: an answer, and no hardware address (not the router's).
+        const ScanProgram routed =
+            ScanProgram::run(u"-n -t 400 --no-history --format csv 127.6.0.1"_s);
+        QVERIFY2(routed.exitCode == 0, routed.err.constData());
+        QCOMPARE(routed.out.split('\n').value(4).replace('\r', "").split(',').mid(2),
+                 QList<QByteArray>({"", "", ""}));
     }
 
     // Every address handed out before the signal answers, so the rows written are exactly
