@@ -86,11 +86,13 @@ bool writeText(ChunkedOut &out, const ResultGrid &table,
     }
     if (comparison) {
         const ScanComparison::Counts counts = ScanComparison::count(comparison->changes);
-        const QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed\n"_s;
-        if (!out.add(heading
-                         .arg(generalDate(comparison->then.started), QString::number(counts.added),
-                              QString::number(counts.gone), QString::number(counts.renamed))
-                         .toUtf8()))
+        QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed"_s.arg(
+            generalDate(comparison->then.started), QString::number(counts.added),
+            QString::number(counts.gone), QString::number(counts.renamed));
+        // Devices are told apart only where hardware addresses were recorded.
+        if (counts.moved + counts.changed > 0)
+            heading += u", %1 moved, %2 changed"_s.arg(counts.moved).arg(counts.changed);
+        if (!out.add((heading + u'\n').toUtf8()))
             return false;
         for (const ScanComparison::Change &change : comparison->changes) {
             if (!out.add((ScanComparison::textLine(change) + u'\n').toUtf8()))
@@ -168,7 +170,9 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
                 {u"end"_s, c->then.ended.toUTC().toString(Qt::ISODateWithMs)},
                 {u"counts"_s, QJsonObject{{u"new"_s, changed.added},
                                           {u"gone"_s, changed.gone},
-                                          {u"renamed"_s, changed.renamed}}},
+                                          {u"renamed"_s, changed.renamed},
+                                          {u"moved"_s, changed.moved},
+                                          {u"changed"_s, changed.changed}}},
             };
         }
         summaryObject.insert(u"compared_with"_s, compared);

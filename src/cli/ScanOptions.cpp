@@ -179,10 +179,14 @@ scans are kept). A history that cannot be used is reported once; the scan goes o
       --no-history    do not record this scan (--compare still reads the history)
       --compare       after the rows, what changed since the most recent earlier scan of
                         the same range and mode: new and gone addresses and changed
-                        names, with the values then and now. csv: the window's
+                        names, with the values then and now; where hardware addresses
+                        were recorded also devices that moved to another address (then
+                        and now: the addresses) and addresses whose device changed (then
+                        and now: the hardware addresses). csv: the window's
                         comparison list ("# " lines, then change,address,then,now);
                         text: one line each; jsonl: one object each with "change",
-                        "address", "then", "now", and "compared_with" in the summary
+                        "address", "then", "now" (and "mac"), and "compared_with" in the
+                        summary
       --fail-on-change  exit 5 when anything changed since that scan (listed only with
                         --compare); without an earlier scan nothing has changed
 

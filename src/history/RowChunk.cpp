@@ -1,6 +1,7 @@
 #include "history/RowChunk.h"
 
 #include "scan/components/DottedQuad.h"
+#include "scan/components/HardwareAddress.h"
 
 #include <QHash>
 
@@ -11,12 +12,19 @@
 //            the first row); odd: a text follows (a cell that is no dotted quad)
 //   response even: twice the milliseconds of a "N ms" text; odd: a text follows
 //   name     0: no name known; otherwise a text follows
+// and from format 2 on two more:
+//   hardware 0: none; otherwise the 48-bit hardware address plus one, or (1 << 48) + 1
+//            followed by a text for a cell that is no hardware address
+//   vendor   0: none; otherwise a text follows
 // A text is a number t: below the chunk's count of texts so far, the t-th of them; equal to
 // it, a new text follows as its UTF-8 length and bytes.
 
 namespace {
 
-constexpr char Format = 1;
+// Format 1 rows end after the name; format 2 adds the hardware address and its maker.
+constexpr char Format = 2;
+constexpr char FormatWithoutHardware = 1;
+constexpr std::uint64_t HardwareText = (std::uint64_t(1) << 48) + 1;
 constexpr std::uint64_t MaxMilliseconds = 32767;
 
 void putNumber(QByteArray &out, std::uint64_t value)
@@ -148,14 +156,31 @@ QByteArray RowChunk::encode(std::span<const HistoryRow> rows)
         } else {
             putNumber(w.out, 0);
         }
+        if (row.hardware.isEmpty()) {
+            putNumber(w.out, 0);
+        } else if (const auto hardware = HardwareAddress::fromText(row.hardware);
+                   hardware && hardware->text() == row.hardware) {
+            putNumber(w.out, hardware->value() + 1);
+        } else {
+            putNumber(w.out, HardwareText);
+            w.text(row.hardware);
+        }
+        if (row.vendor.isEmpty()) {
+            putNumber(w.out, 0);
+        } else {
+            putNumber(w.out, 1);
+            w.text(row.vendor);
+        }
     }
     return w.out;
 }
 
 std::optional<QList<HistoryRow>> RowChunk::decode(QByteArrayView bytes, qint64 count)
 {
-    if (bytes.isEmpty() || bytes[0] != Format || count < 0 || count > bytes.size())
+    if (bytes.isEmpty() || (bytes[0] != Format && bytes[0] != FormatWithoutHardware) || count < 0 ||
+        count > bytes.size())
         return std::nullopt;
+    const bool withHardware = bytes[0] == Format;
     Reader r(bytes.sliced(1));
     QList<HistoryRow> rows;
     rows.reserve(count);
@@ -202,6 +227,31 @@ std::optional<QList<HistoryRow>> RowChunk::decode(QByteArrayView bytes, qint64 c
             if (!text)
                 return std::nullopt;
             row.name = *text;
+        }
+        if (withHardware) {
+            const auto hardware = r.number();
+            if (!hardware || *hardware > HardwareText)
+                return std::nullopt;
+            if (*hardware == HardwareText) {
+                const auto text = r.text();
+                if (!text)
+                    return std::nullopt;
+                row.hardware = *text;
+            } else if (*hardware > 0) {
+                HardwareAddress device;
+                for (int at = 0; at < 6; ++at)
+                    device.bytes[std::size_t(at)] = std::uint8_t((*hardware - 1) >> (40 - 8 * at));
+                row.hardware = device.text();
+            }
+            const auto vendor = r.number();
+            if (!vendor || *vendor > 1)
+                return std::nullopt;
+            if (*vendor == 1) {
+                const auto text = r.text();
+                if (!text)
+                    return std::nullopt;
+                row.vendor = *text;
+            }
         }
         rows.append(std::move(row));
     }

@@ -6,6 +6,7 @@
 
 #include <QIODevice>
 #include <QJsonObject>
+#include <QMultiHash>
 
 #include <algorithm>
 #include <vector>
@@ -73,6 +74,7 @@ QList<ScanComparison::Change> ScanComparison::compare(const QList<HistoryRow> &t
     QList<Change> added;
     QList<Change> gone;
     QList<Change> renamed;
+    QList<Change> changed;
     auto b = before.cbegin();
     auto a = after.cbegin();
     while (b != before.cend() || a != after.cend()) {
@@ -85,24 +87,56 @@ QList<ScanComparison::Change> ScanComparison::compare(const QList<HistoryRow> &t
             (a != after.cend() &&
              (a->key != b->key ? a->key < b->key : a->row->address < b->row->address));
         if (beforeFirst) {
-            gone.append({Kind::Gone, b->row->address, b->row->name, {}});
+            gone.append({Kind::Gone, b->row->address, b->row->name, {}, b->row->hardware});
             ++b;
         } else if (afterFirst) {
-            added.append({Kind::New, a->row->address, {}, a->row->name});
+            added.append({Kind::New, a->row->address, {}, a->row->name, a->row->hardware});
             ++a;
         } else {
             const HistoryRow &was = *b->row;
             const HistoryRow &is = *a->row;
             if (was.nameKnown && is.nameKnown && was.name != is.name)
-                renamed.append({Kind::Renamed, is.address, was.name, is.name});
+                renamed.append({Kind::Renamed, is.address, was.name, is.name, is.hardware});
+            if (!was.hardware.isEmpty() && !is.hardware.isEmpty() && was.hardware != is.hardware)
+                changed.append({Kind::Changed, is.address, was.hardware, is.hardware, is.hardware});
             ++a;
             ++b;
         }
     }
-    added.reserve(added.size() + gone.size() + renamed.size());
-    added.append(std::move(gone));
-    added.append(std::move(renamed));
-    return added;
+    // A device gone from one address and new at another is one that moved. Each gone
+    // address pairs with at most one new one, the lowest first.
+    QMultiHash<QString, qsizetype> goneByHardware;
+    for (qsizetype i = gone.size() - 1; i >= 0; --i) {
+        if (!gone[i].hardware.isEmpty())
+            goneByHardware.insert(gone[i].hardware, i);
+    }
+    QList<Change> moved;
+    std::vector<bool> goneMoved(std::size_t(gone.size()), false);
+    QList<Change> stillNew;
+    for (Change &change : added) {
+        const auto from =
+            change.hardware.isEmpty() ? goneByHardware.end() : goneByHardware.find(change.hardware);
+        if (from == goneByHardware.end()) {
+            stillNew.append(std::move(change));
+            continue;
+        }
+        goneMoved[std::size_t(*from)] = true;
+        moved.append(
+            {Kind::Moved, change.address, gone[*from].address, change.address, change.hardware});
+        goneByHardware.erase(from);
+    }
+    QList<Change> stillGone;
+    for (qsizetype i = 0; i < gone.size(); ++i) {
+        if (!goneMoved[std::size_t(i)])
+            stillGone.append(std::move(gone[i]));
+    }
+    stillNew.reserve(stillNew.size() + stillGone.size() + renamed.size() + moved.size() +
+                     changed.size());
+    stillNew.append(std::move(stillGone));
+    stillNew.append(std::move(renamed));
+    stillNew.append(std::move(moved));
+    stillNew.append(std::move(changed));
+    return stillNew;
 }
 
 ScanComparison::Counts ScanComparison::count(const QList<Change> &changes)
@@ -119,6 +153,12 @@ ScanComparison::Counts ScanComparison::count(const QList<Change> &changes)
         case Kind::Renamed:
             ++counts.renamed;
             break;
+        case Kind::Moved:
+            ++counts.moved;
+            break;
+        case Kind::Changed:
+            ++counts.changed;
+            break;
         }
     }
     return counts;
@@ -133,16 +173,23 @@ QString ScanComparison::kindName(Kind kind)
         return u"gone"_s;
     case Kind::Renamed:
         return u"renamed"_s;
+    case Kind::Moved:
+        return u"moved"_s;
+    case Kind::Changed:
+        return u"changed"_s;
     }
     return {};
 }
 
 QJsonObject ScanComparison::toJson(const Change &change)
 {
-    return {{u"change"_s, kindName(change.kind)},
-            {u"address"_s, change.address},
-            {u"then"_s, change.then},
-            {u"now"_s, change.now}};
+    QJsonObject object{{u"change"_s, kindName(change.kind)},
+                       {u"address"_s, change.address},
+                       {u"then"_s, change.then},
+                       {u"now"_s, change.now}};
+    if (!change.hardware.isEmpty())
+        object.insert(u"mac"_s, change.hardware);
+    return object;
 }
 
 QString ScanComparison::textLine(const Change &change)
@@ -156,6 +203,8 @@ QString ScanComparison::textLine(const Change &change)
         line += change.then;
         break;
     case Kind::Renamed:
+    case Kind::Moved:
+    case Kind::Changed:
         line += change.then + u" -> "_s + change.now;
         break;
     }

@@ -10,7 +10,9 @@ class QIODevice;
 class QJsonObject;
 
 // What changed between two scans of the same range: addresses listed now and not then
-// (new), listed then and not now (gone), and listed in both with a different name (renamed).
+// (new), listed then and not now (gone), listed in both with a different name (renamed);
+// and where hardware addresses are known, a device found at another address (moved, instead
+// of a gone and a new address) and an address now held by another device (changed).
 // Pure functions over two row sets, shared by the window and the command-line scanner.
 namespace ScanComparison {
 
@@ -18,15 +20,18 @@ enum class Kind
 {
     New,
     Gone,
-    Renamed
+    Renamed,
+    Moved,  // then: the address it had; now: the address it has
+    Changed // then: the hardware address it had; now: the one it has
 };
 
 struct Change
 {
     Kind kind = Kind::New;
     QString address;
-    QString then; // the name in the earlier scan; empty for a new address
-    QString now;  // the name in the later scan; empty for a gone address
+    QString then;     // the name in the earlier scan; empty for a new address
+    QString now;      // the name in the later scan; empty for a gone address
+    QString hardware; // the device's hardware address, where known
 
     friend bool operator==(const Change &, const Change &) = default;
 };
@@ -36,19 +41,21 @@ struct Counts
     qsizetype added = 0;
     qsizetype gone = 0;
     qsizetype renamed = 0;
-    qsizetype total() const { return added + gone + renamed; }
+    qsizetype moved = 0;
+    qsizetype changed = 0;
+    qsizetype total() const { return added + gone + renamed + moved + changed; }
 };
 
-// New first, then gone, then renamed; within each group by address value. An address
+// New first, then gone, renamed, moved and changed; within each group by address value. An address
 // listed twice counts once, with its first row. Names are compared only where both scans
 // knew one.
 QList<Change> compare(const QList<HistoryRow> &then, const QList<HistoryRow> &now);
 Counts count(const QList<Change> &changes);
 
-// "new", "gone" or "renamed": the change field of every output.
+// "new", "gone", "renamed", "moved" or "changed": the change field of every output.
 QString kindName(Kind kind);
 
-// One change as a JSON object: change, address, then, now.
+// One change as a JSON object: change, address, then, now, and "mac" where known.
 QJsonObject toJson(const Change &change);
 
 // One line of the plain-text report: change, address, then, now, in aligned columns.

@@ -464,8 +464,12 @@ std::optional<QList<HistoryRow>> ScanHistory::readRows(qint64 id) const
     }
     while (legacy.next()) {
         const QVariant name = legacy.value(2);
-        rows.append({legacy.value(0).toString(), legacy.value(1).toString(), name.toString(),
-                     !name.isNull()});
+        rows.append({legacy.value(0).toString(),
+                     legacy.value(1).toString(),
+                     name.toString(),
+                     !name.isNull(),
+                     {},
+                     {}});
     }
     QSqlQuery chunks(db);
     chunks.setForwardOnly(true);
@@ -503,8 +507,8 @@ std::optional<QList<HistoryRow>> ScanHistory::readRows(qint64 id) const
     return rows;
 }
 
-std::optional<ScanRecord> ScanHistory::readScan(const QString &where,
-                                                const QList<QVariant> &values, bool withRows) const
+std::optional<ScanRecord> ScanHistory::readScan(const QString &where, const QList<QVariant> &values,
+                                                bool withRows) const
 {
     if (!m_open)
         return std::nullopt;

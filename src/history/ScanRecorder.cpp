@@ -207,7 +207,9 @@ ScanRecord ScanRecorder::currentScan() const
 
 HistoryRow ScanRecorder::rowAt(qsizetype row) const
 {
-    HistoryRow out{m_table.cellText(row, 0), m_table.cellText(row, 1), m_table.cellText(row, 2)};
+    HistoryRow out{m_table.cellText(row, 0), m_table.cellText(row, 1),
+                   m_table.cellText(row, 2), true,
+                   m_table.cellText(row, 3), m_table.cellText(row, 4)};
     out.nameKnown = m_current.settings.Resolve_DNS && out.name != Resolving;
     if (!out.nameKnown)
         out.name.clear();

@@ -123,10 +123,13 @@ void CompareForm::showChanges(const ScanRecord &then, const ScanRecord &now)
     };
     Header->setText(scanLine(u"Previous"_s, then) + u'\n' + scanLine(u"This"_s, now));
     const ScanComparison::Counts counts = ScanComparison::count(m_changes);
-    Counts->setText(counts.total() == 0 ? u"No changes."_s
-                                        : u"New: %1    Gone: %2    Renamed: %3"_s.arg(counts.added)
-                                              .arg(counts.gone)
-                                              .arg(counts.renamed));
+    QString countsText = u"New: %1    Gone: %2    Renamed: %3"_s.arg(counts.added)
+                             .arg(counts.gone)
+                             .arg(counts.renamed);
+    // Devices are told apart only where hardware addresses were recorded.
+    if (counts.moved + counts.changed > 0)
+        countsText += u"    Moved: %1    Changed: %2"_s.arg(counts.moved).arg(counts.changed);
+    Counts->setText(counts.total() == 0 ? u"No changes."_s : countsText);
     Export_Button->setEnabled(!m_changes.isEmpty());
     ChangeList->resizeColumnToContents(0);
     ChangeList->setColumnWidth(1, fontMetrics().horizontalAdvance(u"XXX.XXX.XXX.XXX   "_s));

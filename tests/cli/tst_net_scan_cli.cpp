@@ -72,7 +72,7 @@ bool windowScan(MainForm &form, const QString &range)
 // The changes a comparison lists, in any of its forms; jsonl objects as csv lines.
 QStringList changeLines(const QByteArray &output)
 {
-    static const QRegularExpression changeLine(u"^(new|gone|renamed)[ ,]"_s);
+    static const QRegularExpression changeLine(u"^(new|gone|renamed|moved|changed)[ ,]"_s);
     QStringList changes;
     for (const QByteArray &line : output.split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
@@ -205,6 +205,52 @@ private Q_SLOTS:
         QVERIFY2(routed.exitCode == 0, routed.err.constData());
         QCOMPARE(routed.out.split('\n').value(4).replace('\r', "").split(',').mid(2),
                  QList<QByteArray>({"", "", ""}));
+    }
+
+    // With hardware addresses recorded, a peer that took another address is a device that
+    // moved, and an address now answered by another device is one whose device changed;
+    // the window's comparison counts them too.
+    void devicesInTheComparison()
+    {
+        if (qgetenv("VANTREL_TESTNET_ONLINK") != "1")
+            QSKIP("needs the on-link segment of the private test network");
+        const QString range = u"127.3.0.2-127.3.0.8"_s;
+        const auto restore = qScopeGuard([] {
+            run(u"ip netns exec p2 ip addr del 127.3.0.7/24 dev v2p"_s);
+            run(u"ip netns exec p2 ip addr add 127.3.0.3/24 dev v2p"_s);
+            run(u"ip netns exec p1 ip link set v1p address 00:11:32:00:00:01"_s);
+            run(u"ip neigh flush all"_s);
+        });
+        QVERIFY(run(u"ip neigh flush all"_s));
+        const ScanProgram first = ScanProgram::run(u"-n -c 1 -t 400 -i 5 "_s + range);
+        QVERIFY2(first.exitCode == 0, first.err.constData());
+        QVERIFY(run(u"ip netns exec p2 ip addr del 127.3.0.3/24 dev v2p"_s));
+        QVERIFY(run(u"ip netns exec p2 ip addr add 127.3.0.7/24 dev v2p"_s));
+        QVERIFY(run(u"ip netns exec p1 ip link set v1p address 00:11:32:00:00:09"_s));
+        QVERIFY(run(u"ip neigh flush all"_s));
+        const ScanProgram again =
+            ScanProgram::run(u"--compare --format csv -n -c 1 -t 400 -i 5 "_s + range);
+        QVERIFY2(again.exitCode == 0, again.err.constData());
+        QCOMPARE(changeLines(again.out),
+                 QStringList({u"moved,127.3.0.7,127.3.0.3,127.3.0.7"_s,
+                              u"changed,127.3.0.2,00:11:32:00:00:01,00:11:32:00:00:09"_s}));
+
+        MainForm form(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+        form.setNeighbours(std::make_unique<NeighbourTable>());
+        const bool opened = form.openHistory({});
+        QVERIFY2(opened, qPrintable(MessageBox::takeShown().value(0).text));
+        form.applySettings({.Pings_per_Node = 1, .Ping_Timeout = 400, .Resolve_DNS = false});
+        QVERIFY(run(u"ip netns exec p2 ip addr del 127.3.0.7/24 dev v2p"_s));
+        QVERIFY(run(u"ip netns exec p2 ip addr add 127.3.0.3/24 dev v2p"_s));
+        QVERIFY(run(u"ip neigh flush all"_s));
+        control<QLineEdit>(&form, "Ending_IP")->clear();
+        control<QLineEdit>(&form, "Starting_IP")->setText(range);
+        form.Scan_Button_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.engine().isRunning(), 20000);
+        control<QAction>(&form, "CompareSelection")->trigger();
+        QVERIFY(form.compareForm());
+        QCOMPARE(form.compareForm()->Counts->text(),
+                 u"New: 0    Gone: 0    Renamed: 0    Moved: 1    Changed: 0"_s);
     }
 
     // Every address handed out before the signal answers, so the rows written are exactly

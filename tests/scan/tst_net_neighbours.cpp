@@ -79,7 +79,7 @@ private Q_SLOTS:
         QSignalSpy answers(&table, &NeighbourControl::answered);
         const std::int64_t beforePing = steadyNs();
         pingAll(echo, {address});
-        const std::int64_t afterPing = steadyNs() + 50'000'000;
+        const std::int64_t afterPing = steadyNs() + 100'000'000;
         const std::uint32_t number = *parseDottedQuad(address);
         table.lookup(number, beforePing, 1);
         table.lookup(number, afterPing, 2);

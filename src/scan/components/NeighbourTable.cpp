@@ -277,7 +277,9 @@ void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
             if (confirmedTicks && !(neighbour.ndm_state & NUD_PERMANENT)) {
                 const std::int64_t confirmedAt =
                     steadyNs() - std::int64_t(*confirmedTicks) * m_nsPerTick;
-                result.confirmedSince = confirmedAt >= question.sinceNs;
+                // The age comes in whole ticks counted from kernel jiffies, so it may read up
+                // to a tick too old: an answer to the request itself must still count.
+                result.confirmedSince = confirmedAt + m_nsPerTick >= question.sinceNs;
             }
         }
     }
