@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "scan/components/AresLookup.h"
+#include "scan/components/DeviceNameLookup.h"
 #include "scan/components/IcmpEcho.h"
 #include "scan/components/NeighbourTable.h"
 #include "startup/Startup.h"
@@ -24,7 +25,10 @@ int main(int argc, char *argv[])
     }
     QApplication::setWindowIcon(SplashForm::programIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("vantrel"));
-    const auto form = Globals::Main(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
+    // Hosts without a DNS name are asked for their own (mDNS, then NetBIOS).
+    const auto form =
+        Globals::Main(std::make_unique<IcmpEcho>(),
+                      std::make_unique<DeviceNameLookup>(std::make_unique<AresLookup>()));
     form->setNeighbours(std::make_unique<NeighbourTable>());
     return app.exec();
 }

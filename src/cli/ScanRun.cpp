@@ -11,6 +11,7 @@
 #include "scan/IP_Functions.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/AresLookup.h"
+#include "scan/components/DeviceNameLookup.h"
 #include "scan/components/IcmpEcho.h"
 #include "scan/components/NeighbourTable.h"
 #include "scan/components/ResultGrid.h"
@@ -46,7 +47,7 @@ int ScanRun::exec()
     }
 
     // Declared so that the engine goes before the controls whose signals it hears.
-    AresLookup lookup;
+    DeviceNameLookup lookup(std::make_unique<AresLookup>());
     QObject::connect(&lookup, &LookupControl::problem, &ScanRun::message);
     NeighbourTable neighbours;
     ResultGrid table;

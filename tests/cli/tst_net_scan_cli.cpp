@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -205,6 +206,24 @@ private Q_SLOTS:
         QVERIFY2(routed.exitCode == 0, routed.err.constData());
         QCOMPARE(routed.out.split('\n').value(4).replace('\r', "").split(',').mid(2),
                  QList<QByteArray>({"", "", ""}));
+    }
+
+    // A host without a DNS name gives its own: the peer running a real mDNS responder
+    // answers the reverse query sent to it; the others keep DNS's word.
+    void deviceOwnName()
+    {
+        if (qgetenv("VANTREL_TESTNET_ONLINK") != "1")
+            QSKIP("needs the on-link segment of the private test network");
+        if (QStandardPaths::findExecutable(u"avahi-daemon"_s, {u"/usr/sbin"_s}).isEmpty())
+            QSKIP("avahi-daemon is not installed");
+        const ScanProgram cli =
+            ScanProgram::run(u"--format text -c 1 -t 400 -i 5 --no-history 127.3.0.2-127.3.0.3"_s);
+        QVERIFY2(cli.exitCode == 0, cli.err.constData());
+        const QList<QByteArray> lines = cli.out.split('\n');
+        QVERIFY2(lines.value(1).startsWith("127.3.0.2 ") &&
+                     lines.value(1).contains(" vantrel-peer.local ") &&
+                     lines.value(2).contains(" No name found "),
+                 cli.out.constData());
     }
 
     // With hardware addresses recorded, a peer that took another address is a device that

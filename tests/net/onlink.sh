@@ -94,6 +94,15 @@ onlink_build() {
             ip netns exec p5 ip -batch -
         onlink_avahi p5 v5p vantrel-wide
     fi
+    # The responders answer once they have claimed their names (about a second).
+    local log
+    for log in "$work"/avahi-*.log; do
+        [ -e "$log" ] || continue
+        for _ in $(seq 1 100); do
+            grep -q "Server startup complete" "$log" && break
+            sleep 0.05
+        done
+    done
 }
 
 onlink_stop() {
