@@ -24,6 +24,7 @@ constexpr int TitleGap = 120;         // twips between the title's box and the t
 constexpr int HeaderFooterSize = 285; // 14.25 points
 constexpr int BodySize = 165;         // 8.25 points
 constexpr int LineWidth = 10;         // half a point
+constexpr int MinNameWidth = 2880;    // two inches: the least the names keep beside more columns
 const QColor CaptionFill(224, 224, 224);
 const QColor GridLine(128, 128, 128);
 // Inks on white paper, each at least 4.5:1 against the paper and the caption fill.
@@ -108,9 +109,23 @@ void ReportLayout::addGrid(const ResultGrid &grid, const ResultGrid::RowOrder &o
         }
     }
 
+    const std::vector<int> widths = columnWidths(grid);
+    // Columns left out for want of room go from the copy too.
+    if (int(widths.size()) < cols) {
+        const std::size_t kept = widths.size();
+        for (qsizetype row = 0; row < m_rows; ++row) {
+            for (std::size_t col = 0; col < kept; ++col) {
+                m_cells[std::size_t(row) * kept + col] =
+                    std::move(m_cells[std::size_t(row * cols) + col]);
+                m_kinds[std::size_t(row) * kept + col] = m_kinds[std::size_t(row * cols) + col];
+            }
+        }
+        m_cells.resize(std::size_t(m_rows) * kept);
+        m_kinds.resize(std::size_t(m_rows) * kept);
+    }
     m_columns.clear();
     int left = LeftMargin;
-    for (const int width : columnWidths(grid)) {
+    for (const int width : widths) {
         const int col = int(m_columns.size());
         m_columns.push_back({left, width, ResultGrid::alignmentFlags(grid.ColAlignment(col))});
         left += width;
@@ -153,18 +168,34 @@ std::vector<int> ReportLayout::columnWidths(const ResultGrid &grid) const
     if (total <= available)
         return widths;
 
-    // Too wide for the paper: every column but the last keeps room for its widest text, so
-    // addresses and times print whole, and the last column, the names, takes what is left
-    // and elides.
-    qint64 used = 0;
-    for (int col = 0; col + 1 < cols; ++col) {
-        const int scaled = int(widths[std::size_t(col)] * available / total);
-        widths[std::size_t(col)] = std::max(scaled, needed[std::size_t(col)]);
-        used += widths[std::size_t(col)];
+    // Too wide for the paper: every column but the names keeps room for its widest text, so
+    // addresses, times and hardware addresses print whole, and the name column takes what is
+    // left and elides. The columns after the names (hardware address, maker) are printed
+    // only where they leave the names a useful width; otherwise the first three alone.
+    const int nameCol = std::min(2, cols - 1);
+    const auto layOut = [&](int count) {
+        std::vector<int> out(widths.begin(), widths.begin() + count);
+        qint64 sum = 0;
+        for (int col = 0; col < count; ++col)
+            sum += out[std::size_t(col)];
+        qint64 used = 0;
+        for (int col = 0; col < count; ++col) {
+            if (col == nameCol)
+                continue;
+            const int scaled = int(out[std::size_t(col)] * available / std::max<qint64>(1, sum));
+            out[std::size_t(col)] = std::max(scaled, needed[std::size_t(col)]);
+            used += out[std::size_t(col)];
+        }
+        if (nameCol >= 0)
+            out[std::size_t(nameCol)] = int(std::max<qint64>(0, available - used));
+        return out;
+    };
+    if (cols > 3) {
+        std::vector<int> all = layOut(cols);
+        if (all[std::size_t(nameCol)] >= std::min(needed[std::size_t(nameCol)], MinNameWidth))
+            return all;
     }
-    if (cols > 0)
-        widths.back() = int(std::max<qint64>(0, available - used));
-    return widths;
+    return layOut(std::min(cols, 3));
 }
 
 void ReportLayout::end()

@@ -1,8 +1,8 @@
 #include "app/BuildVersion.h"
 #include "app/GeneralDate.h"
 #include "output/CsvExport.h"
-#include "output/print/ReportLayout.h"
 #include "output/RtfFooter.h"
+#include "output/print/ReportLayout.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QBuffer>
@@ -22,13 +22,14 @@ class TestReadBack : public QObject
 {
     Q_OBJECT
 
-    // The table as the window keeps it: three columns, filled row by row from the captions.
-    static void fill(ResultGrid &grid, const QStringList &cells)
+    // The table as the window keeps it, filled row by row from the captions.
+    static void fill(ResultGrid &grid, const QStringList &cells, int cols = 3)
     {
-        grid.setRows(cells.size() / 3);
+        grid.setCols(cols);
+        grid.setRows(cells.size() / cols);
         for (qsizetype at = 0; at < cells.size(); ++at) {
-            grid.setRow(at / 3);
-            grid.setCol(int(at % 3));
+            grid.setRow(at / cols);
+            grid.setCol(int(at % cols));
             grid.setText(cells[at]);
         }
     }
@@ -118,33 +119,53 @@ private Q_SLOTS:
     // Every row once, in table order, across the page breaks, with title, captions and footer
     // on every page. Host names read as typed (no ligature glyphs), and a grid wider
     // than the paper keeps its addresses and times whole while the name column gives way.
-    // A column narrower on screen than its text is widened where the paper has room.
+    // A column narrower on screen than its text is widened where the paper has room. The
+    // hardware address and maker print after the names when they leave the names room;
+    // beside names too long for that, the first three columns print alone.
     void report_data()
     {
         QTest::addColumn<int>("rows");
         QTest::addColumn<int>("nameWidth");
         QTest::addColumn<QString>("response"); // "": each row's own time
-        QTest::newRow("caption row only") << 0 << 3000 << "";
-        QTest::newRow("several pages") << 300 << 3000 << "";
-        QTest::newRow("grid wider than the paper") << 2 << 30000 << "";
-        QTest::newRow("failures wider than their column") << 3 << 1440 << "Request timed out";
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<bool>("hardware");    // the table has the two further columns
+        QTest::addColumn<bool>("printed");     // and they print
+        const QString lab = "Synology Incorporated";
+        QTest::newRow("caption row only") << 0 << 3000 << "" << lab << false << false;
+        QTest::newRow("several pages") << 300 << 3000 << "" << lab << false << false;
+        QTest::newRow("grid wider than the paper") << 2 << 30000 << "" << lab << false << false;
+        QTest::newRow("failures wider than their column")
+            << 3 << 1440 << "Request timed out" << lab << false << false;
+        QTest::newRow("hardware and maker beside the names")
+            << 3 << 30000 << "" << lab << true << true;
+        QTest::newRow("makers too long to leave the names room")
+            << 3 << 3000 << "" << QString("Very Long Maker Name Incorporated ").repeated(3) << true
+            << false;
     }
     void report()
     {
         QFETCH(int, rows);
         QFETCH(int, nameWidth);
         QFETCH(QString, response);
+        QFETCH(QString, vendor);
+        QFETCH(bool, hardware);
+        QFETCH(bool, printed);
         const QString title = "Vantrel from 10.0.0.1 to 10.0.1.44";
         const QDateTime moment(QDate(2026, 12, 5), QTime(14, 3, 7));
         QStringList cells = {"IP Address", "Response Time", "DNS Lookup"}, addresses;
+        if (hardware)
+            cells << "MAC Address"
+                  << "Vendor";
         for (int row = 1; row <= rows; ++row) {
             addresses << "10.0." + QString::number(row / 256) + '.' + QString::number(row % 256);
             cells << addresses.last()
                   << (response.isEmpty() ? QString::number(row * 617) + " ms" : response)
                   << "office" + QString::number(row) + ".filer.lab";
+            if (hardware)
+                cells << "00:11:32:00:00:0" + QString::number(row) << vendor.trimmed();
         }
         ResultGrid grid;
-        fill(grid, cells);
+        fill(grid, cells, hardware ? 5 : 3);
         grid.setColWidth(2, nameWidth);
         ReportLayout layout;
         layout.begin(title, RtfFooter::footerTemplate(moment));
@@ -152,8 +173,9 @@ private Q_SLOTS:
         layout.end();
         grid.setRows(1); // the report is a snapshot: later changes of the table never reach it
         QCOMPARE(layout.pageCount() == 1, rows < 100); // and never no page at all
-        const auto &names = layout.columns()[2];
-        QVERIFY(names.left + names.width <= layout.pageSize().width() - ReportLayout::RightMargin);
+        QCOMPARE(layout.columns().size(), printed ? 5u : 3u);
+        const auto &last = layout.columns().back();
+        QVERIFY(last.left + last.width <= layout.pageSize().width() - ReportLayout::RightMargin);
         QTemporaryDir dir;
         const QString file = dir.filePath("report.pdf");
         {
@@ -174,8 +196,12 @@ private Q_SLOTS:
                 QVERIFY2(text.contains(part), qPrintable(part + " not in: " + text));
         }
         const QString all = pages.join('\n');
-        for (const QString &text : cells)
-            QVERIFY2(all.contains(text), qPrintable(text + " not in: " + all));
+        for (qsizetype at = 0; at < cells.size(); ++at) {
+            const int col = int(at % (hardware ? 5 : 3));
+            // The columns after the names print whole or not at all.
+            QVERIFY2(all.contains(cells[at]) == (col < 3 || printed),
+                     qPrintable(cells[at] + " in: " + all));
+        }
         QStringList found;
         for (const auto &match :
              QRegularExpression(R"(\b10\.0\.\d+\.\d+\b)").globalMatch(QString(all).remove(title)))
