@@ -27,6 +27,10 @@ constexpr std::int64_t NsPerSecond = 1'000'000'000;
 // Columns of the hardware address and its maker, after address, time and name.
 constexpr int HardwareColumn = 3;
 constexpr int VendorColumn = 4;
+// An entry the kernel found stale is confirmed by its own probe a few seconds after the
+// request (delay_first_probe_time 5 s, then probes a second apart): asked again until then.
+constexpr std::int64_t ArpVerifyNs = 9 * NsPerSecond;
+constexpr int ArpRecheckMs = 500;
 
 // A percentage bar holds a whole number 0..100; halves go to the even neighbour.
 int wholePercent(double value)
@@ -60,6 +64,9 @@ ScanEngine::ScanEngine(EchoControl &echo, LookupControl &lookup, ResultGrid &tab
     connect(&m_table, &ResultGrid::rowsRemovedFromTable, this, &ScanEngine::forgetRows);
     // Held lookups start after the answer that made room has been delivered: the control
     // still counts that one while its handler runs.
+    m_arpRecheckTimer.setSingleShot(true);
+    m_arpRecheckTimer.setInterval(ArpRecheckMs);
+    connect(&m_arpRecheckTimer, &QTimer::timeout, this, &ScanEngine::askAgain);
     m_heldLookupTimer.setSingleShot(true);
     m_heldLookupTimer.setInterval(0);
     connect(&m_heldLookupTimer, &QTimer::timeout, this, &ScanEngine::startHeldLookups);
@@ -166,6 +173,8 @@ void ScanEngine::scanStart()
     m_neighboursOutstanding = 0;
     m_firstSent.clear();
     m_arpChecks.clear();
+    m_arpRechecks.clear();
+    m_arpRecheckTimer.stop();
     m_recordFirstSent = m_neighbours && (Reverse_Scan || listArpOnly);
     m_slotWaits = {};
     m_walkWaitingSince = -1;
@@ -251,7 +260,8 @@ void ScanEngine::completeIfDone()
     if (!m_allHandedOut)
         return;
     const bool echoesToCome = m_echoesOutstanding > 0 || !m_heldRequests.empty();
-    if (echoesToCome || m_lookupsOutstanding > 0 || m_neighboursOutstanding > 0) {
+    if (echoesToCome || m_lookupsOutstanding > 0 || m_neighboursOutstanding > 0 ||
+        !m_arpRechecks.empty()) {
         if (m_running)
             m_view.setIpStatus(echoesToCome ? WaitingOnReplies : WaitingOnDns);
         return;
@@ -382,7 +392,7 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
             const std::int64_t since = takeFirstSent(key);
             if (listArpOnly && since >= 0 && !m_listedRows.contains(key) &&
                 !m_arpChecks.contains(key)) {
-                m_arpChecks.insert(key, HostAddress);
+                m_arpChecks.insert(key, {HostAddress, since});
                 askNeighbour(key, since);
             }
         }
@@ -481,13 +491,20 @@ void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t t
     const std::int64_t key = answer.address;
     qsizetype row = m_listedRows.value(key, -1);
     if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend()) {
-        const QString hostAddress = *check;
+        const ArpCheck asked = *check;
+        const bool confirmed = answer.hardware && answer.confirmedSince;
+        if (row < 0 && !confirmed && answer.verifying && m_clock() - asked.sinceNs < ArpVerifyNs) {
+            m_arpRechecks.push_back(key);
+            if (!m_arpRecheckTimer.isActive())
+                m_arpRecheckTimer.start();
+            return;
+        }
         m_arpChecks.erase(check);
         // Listed meanwhile (a late reply) or not confirmed since the request: nothing to add.
-        if (row < 0 && answer.hardware && answer.confirmedSince) {
+        if (row < 0 && confirmed) {
             const QString address = Number_To_Address(AddressNumber(answer.address));
             const QString noEcho = NoEchoReply();
-            appendRow(address, hostAddress, 0, false, &noEcho);
+            appendRow(address, asked.hostAddress, 0, false, &noEcho);
             m_view.setNodeCount(m_table.Rows() - 1);
             row = m_table.Rows() - 1;
         } else {
@@ -503,6 +520,15 @@ void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t t
             m_table.setCol(VendorColumn);
             m_table.setText(m_vendorOf(*answer.hardware));
         }
+    }
+    completeIfDone();
+}
+
+void ScanEngine::askAgain()
+{
+    for (const std::int64_t key : std::exchange(m_arpRechecks, {})) {
+        if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend())
+            askNeighbour(key, check->sinceNs);
     }
     completeIfDone();
 }

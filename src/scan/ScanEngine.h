@@ -196,5 +196,14 @@ private:
     bool m_recordFirstSent = false;
     QHash<std::int64_t, std::int64_t> m_firstSent;
     // Addresses whose every request failed, waiting for the neighbour table's word.
-    QHash<std::int64_t, QString> m_arpChecks; // -> host address as replied
+    struct ArpCheck
+    {
+        QString hostAddress; // as replied
+        std::int64_t sinceNs = 0;
+    };
+    QHash<std::int64_t, ArpCheck> m_arpChecks;
+    // Checks asked again shortly, while the kernel is still asking the host itself.
+    std::vector<std::int64_t> m_arpRechecks;
+    QTimer m_arpRecheckTimer;
+    void askAgain();
 };

@@ -26,13 +26,14 @@ public:
 
     // Answers the oldest question: `hardware` empty for none; confirmed when the entry is
     // newer than `confirmedAt` says (none: a static entry).
-    void answer(const QString &hardware, std::int64_t confirmedAtNs = 0)
+    void answer(const QString &hardware, std::int64_t confirmedAtNs = 0, bool verifying = false)
     {
         const Asked a = asked.takeFirst();
         NeighbourAnswer out;
         out.address = a.address;
         out.hardware = HardwareAddress::fromText(hardware);
         out.confirmedSince = out.hardware && confirmedAtNs >= a.sinceNs;
+        out.verifying = verifying;
         Q_EMIT answered(out, a.tag);
     }
 };

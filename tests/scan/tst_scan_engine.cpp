@@ -243,23 +243,24 @@ private Q_SLOTS:
         QTest::addColumn<bool>("inverted");
         QTest::addColumn<bool>("arpOnly");
         QTest::addColumn<QString>("entry");  // the table's entry; empty: none
-        QTest::addColumn<bool>("confirmed"); // by the host after the first request
+        QTest::addColumn<int>("confirmed");  // by the host after the first request; 2: after
+                                             // the kernel was still asking it
         QTest::addColumn<QString>("listed"); // response cell, hardware cell; empty: no row
         const QString mac = u"00:11:32:aa:bb:04"_s;
-        QTest::newRow("answered: any entry")
-            << 2 << false << false << mac << false << u"1 ms|"_s + mac;
-        QTest::newRow("answered, off-link")
-            << 1 << false << false << QString() << false << u"1 ms|"_s;
-        QTest::newRow("silent, ARP listing off") << 0 << false << false << mac << true << QString();
+        const QString none;
+        QTest::newRow("answered: any entry") << 2 << false << false << mac << 0 << u"1 ms|"_s + mac;
+        QTest::newRow("answered, off-link") << 1 << false << false << none << 0 << u"1 ms|"_s;
+        QTest::newRow("silent, ARP listing off") << 0 << false << false << mac << 1 << none;
         QTest::newRow("silent, answered ARP")
-            << 0 << false << true << mac << true << u"No echo reply|"_s + mac;
-        QTest::newRow("silent, entry from before")
-            << 0 << false << true << mac << false << QString();
-        QTest::newRow("silent, no entry") << 0 << false << true << QString() << false << QString();
+            << 0 << false << true << mac << 1 << u"No echo reply|"_s + mac;
+        QTest::newRow("silent, answered the kernel's later probe")
+            << 0 << false << true << mac << 2 << u"No echo reply|"_s + mac;
+        QTest::newRow("silent, entry from before") << 0 << false << true << mac << 0 << none;
+        QTest::newRow("silent, no entry") << 0 << false << true << none << 0 << none;
         QTest::newRow("inverted, answered ARP")
-            << 0 << true << false << mac << true << u"Request timed out|"_s + mac;
+            << 0 << true << false << mac << 1 << u"Request timed out|"_s + mac;
         QTest::newRow("inverted, entry from before")
-            << 0 << true << false << mac << false << u"Request timed out|"_s;
+            << 0 << true << false << mac << 0 << u"Request timed out|"_s;
     }
     void hardwareAddresses()
     {
@@ -267,7 +268,7 @@ private Q_SLOTS:
         QFETCH(bool, inverted);
         QFETCH(bool, arpOnly);
         QFETCH(QString, entry);
-        QFETCH(bool, confirmed);
+        QFETCH(int, confirmed);
         QFETCH(QString, listed);
         FakeNeighbours neighbours;
         grid->setCols(5);
@@ -292,6 +293,11 @@ private Q_SLOTS:
         QCOMPARE(ends, asked ? QStringList() : QStringList{u"completed"_s});
         if (asked) {
             QCOMPARE(neighbours.asked[0].tag, engine->state().Scan_Number);
+            if (confirmed == 2) {
+                neighbours.answer(entry, 500, true);
+                QVERIFY(ends.isEmpty());
+                QTRY_COMPARE(neighbours.asked.size(), 1);
+            }
             neighbours.answer(entry, confirmed ? 2000 : 500);
         }
         QCOMPARE(ends, QStringList{u"completed"_s});

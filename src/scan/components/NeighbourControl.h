@@ -18,6 +18,9 @@ struct NeighbourAnswer
     // The host itself confirmed the entry at or after the moment asked about (not a static
     // entry, not one learnt only from the host's own requests).
     bool confirmedSince = false;
+    // The kernel is asking the host right now (its entry was stale when the request went
+    // out, or had none): a confirmation may follow within seconds.
+    bool verifying = false;
 };
 
 // The neighbour-table component: asks the kernel, asynchronously, for the hardware address

@@ -268,6 +268,7 @@ void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
                                  confirmedTicks = info.ndm_confirmed;
                              }
                          });
+        result.verifying = neighbour.ndm_state & (NUD_INCOMPLETE | NUD_DELAY | NUD_PROBE);
         const bool usable = !(neighbour.ndm_state & (NUD_INCOMPLETE | NUD_FAILED | NUD_NOARP)) &&
                             neighbour.ndm_state != NUD_NONE;
         if (usable && hardware && !hardware->isZero()) {
