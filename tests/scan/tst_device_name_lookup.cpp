@@ -139,6 +139,11 @@ private Q_SLOTS:
         QTest::newRow("mdns, pointer loop")
             << false << reply(5, 0x8400, {}, record("\x01x", '\x0c', QByteArray("\xc0\x27", 2)))
             << QString();
+        QTest::newRow("mdns, another question repeated")
+            << false
+            << reply(5, 0x8400, DeviceNameLookup::mdnsQuery(5, 0x7f030009).mid(12),
+                     record("\x01x", '\x0c', PeerName))
+            << QString();
         QTest::newRow("mdns, wrong id")
             << false << reply(6, 0x8400, {}, record("\x01x", '\x0c', PeerName)) << QString();
         QTest::newRow("mdns, a query, not a reply")
@@ -165,7 +170,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, name);
         QCOMPARE(netbios ? DeviceNameLookup::netbiosName(bytes, 5)
-                         : DeviceNameLookup::mdnsName(bytes, 5),
+                         : DeviceNameLookup::mdnsName(bytes, 5, 0x7f030002),
                  name);
     }
 

@@ -118,7 +118,7 @@ private:
 
 // The answer section of a reply to `id`: the reader stands at the first answer, and the
 // count of answers; none for anything else.
-std::optional<int> answers(Reader &r, std::uint16_t id)
+std::optional<int> answers(Reader &r, std::uint16_t id, const QByteArray &question = {})
 {
     const std::uint16_t replyId = r.u16();
     const std::uint16_t flags = r.u16();
@@ -129,7 +129,9 @@ std::optional<int> answers(Reader &r, std::uint16_t id)
     if (!r.ok() || replyId != id || !(flags & 0x8000) || (flags & 0x000f) != 0)
         return std::nullopt;
     for (int i = 0; i < questions && r.ok(); ++i) {
-        r.name();
+        // A reply that repeats a question must repeat the one asked.
+        if (r.name().compare(question, Qt::CaseInsensitive) != 0 && !question.isEmpty())
+            return std::nullopt;
         r.skip(4);
     }
     return r.ok() ? std::optional<int>(count) : std::nullopt;
@@ -192,10 +194,14 @@ QByteArray DeviceNameLookup::netbiosQuery(std::uint16_t id)
     return out;
 }
 
-QString DeviceNameLookup::mdnsName(QByteArrayView reply, std::uint16_t id)
+QString DeviceNameLookup::mdnsName(QByteArrayView reply, std::uint16_t id, std::uint32_t address)
 {
     Reader r(reply);
-    const auto count = answers(r, id);
+    const QByteArray asked = QByteArray::number(address & 0xff) + '.' +
+                             QByteArray::number(address >> 8 & 0xff) + '.' +
+                             QByteArray::number(address >> 16 & 0xff) + '.' +
+                             QByteArray::number(address >> 24) + ".in-addr.arpa";
+    const auto count = answers(r, id, asked);
     for (int i = 0; count && i < *count && r.ok(); ++i) {
         r.name();
         const std::uint16_t type = r.u16();
@@ -300,16 +306,20 @@ void DeviceNameLookup::readReplies()
         const QByteArrayView reply(buffer, received);
         const auto id = std::uint16_t(std::uint8_t(buffer[0]) << 8 | std::uint8_t(buffer[1]));
         const auto probe = m_probes.find(id);
-        // Only the host asked, from the port asked, for the step under way.
-        if (probe == m_probes.end() || ntohl(from.sin_addr.s_addr) != probe->address ||
-            ntohs(from.sin_port) != (probe->netbios ? m_netbiosPort : m_mdnsPort))
+        // Only from a port asked, with the query's id; a busy responder's mDNS answer may
+        // still come while NetBIOS is asked. A host with several addresses answers from the
+        // one its kernel picks, so the source address is not required to be the one asked;
+        // an mDNS reply repeats the question instead.
+        const int port = ntohs(from.sin_port);
+        const bool mdns = port == m_mdnsPort;
+        if (probe == m_probes.end() || !(mdns || (probe->netbios && port == m_netbiosPort)))
             continue;
-        const QString name = probe->netbios ? netbiosName(reply, id) : mdnsName(reply, id);
+        const QString name = mdns ? mdnsName(reply, id, probe->address) : netbiosName(reply, id);
         if (!name.isEmpty()) {
             finish(id, name);
             if (!self)
                 return;
-        } else if (!probe->netbios) {
+        } else if (mdns && !probe->netbios) {
             probe->netbios = true; // mDNS has no name for it: on to NetBIOS at once
             send(id, *probe);
         }

@@ -16,8 +16,8 @@ class QSocketNotifier;
 // node-status query to its port 137. The first name found answers the lookup; without one
 // the DNS answer stands. Each host is given at most a second in all, so the answer is never
 // later than that after DNS gave up. Packets go only to the address looked up, from one UDP
-// socket watched on the event loop; a reply counts only from that address and port, with
-// the query's id.
+// socket watched on the event loop; a reply counts only from the port asked, with the
+// query's id (and for mDNS the question asked, where it repeats it).
 class DeviceNameLookup : public LookupControl
 {
     Q_OBJECT
@@ -49,7 +49,7 @@ public:
     // that is not an answer to `id` or holds no name.
     static QByteArray mdnsQuery(std::uint16_t id, std::uint32_t address);
     static QByteArray netbiosQuery(std::uint16_t id);
-    static QString mdnsName(QByteArrayView reply, std::uint16_t id);
+    static QString mdnsName(QByteArrayView reply, std::uint16_t id, std::uint32_t address);
     static QString netbiosName(QByteArrayView reply, std::uint16_t id);
 
 private:

@@ -12,7 +12,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // One record's first three fields, read from RFC 4180 text: fields may be quoted, quoted
-// fields may hold commas, doubled quotes and line breaks (the addresses do).
+// fields may hold commas, doubled quotes and line breaks (the addresses do). Unquoted fields
+// (nearly all) are views into the text; a quoted one is copied only where it must be.
 class CsvReader
 {
 public:
@@ -22,16 +23,15 @@ public:
 
     bool atEnd() const { return m_at >= m_text.size(); }
 
-    // Reads one record; keeps its first `wanted` fields.
-    void next(QByteArray *fields, int wanted)
+    // Reads one record; keeps its first Wanted fields (empty where it has fewer).
+    static constexpr int Wanted = 3;
+    void next(QByteArrayView (&fields)[Wanted])
     {
-        for (int i = 0; i < wanted; ++i)
-            fields[i].clear();
-        int field = 0;
-        for (;;) {
-            QByteArray *out = field < wanted ? &fields[field] : nullptr;
-            const bool lineEnded = readField(out);
-            ++field;
+        for (QByteArrayView &field : fields)
+            field = {};
+        for (int field = 0;; ++field) {
+            const bool lineEnded = readField(field < Wanted ? &fields[field] : nullptr,
+                                             m_scratch[std::min(field, Wanted - 1)]);
             if (lineEnded || atEnd())
                 return;
         }
@@ -39,31 +39,39 @@ public:
 
 private:
     // True when the record ends after this field.
-    bool readField(QByteArray *out)
+    bool readField(QByteArrayView *out, QByteArray &scratch)
     {
         const qsizetype size = m_text.size();
         if (m_at < size && m_text[m_at] == '"') {
-            ++m_at;
+            scratch.clear();
+            qsizetype start = ++m_at;
             while (m_at < size) {
-                const char c = m_text[m_at++];
-                if (c != '"') {
-                    if (out)
-                        out->append(c);
-                } else if (m_at < size && m_text[m_at] == '"') {
-                    if (out)
-                        out->append('"');
+                if (m_text[m_at] != '"') {
                     ++m_at;
-                } else {
-                    break;
+                    continue;
                 }
+                scratch.append(m_text.sliced(start, m_at - start));
+                if (m_at + 1 < size && m_text[m_at + 1] == '"') {
+                    scratch.append('"');
+                    m_at += 2;
+                    start = m_at;
+                    continue;
+                }
+                ++m_at;
+                start = -1;
+                break;
             }
+            if (start >= 0) // no closing quote: the rest of the text
+                scratch.append(m_text.sliced(start, m_at - start));
+            if (out)
+                *out = scratch;
         }
         // The rest up to the separator (for a quoted field, normally nothing).
         const qsizetype start = m_at;
         while (m_at < size && m_text[m_at] != ',' && m_text[m_at] != '\n')
             ++m_at;
-        if (out)
-            out->append(m_text.sliced(start, m_at - start));
+        if (out && out->isNull())
+            *out = m_text.sliced(start, m_at - start);
         if (m_at >= size)
             return true;
         return m_text[m_at++] == '\n';
@@ -71,6 +79,7 @@ private:
 
     QByteArrayView m_text;
     qsizetype m_at = 0;
+    QByteArray m_scratch[Wanted];
 };
 
 std::optional<std::uint64_t> hexNumber(QByteArrayView text)
@@ -131,21 +140,23 @@ void VendorRegistry::addCsv(QByteArrayView text)
 {
     QHash<QByteArray, std::uint32_t> known;
     CsvReader reader(text);
-    QByteArray fields[3];
+    QByteArrayView fields[CsvReader::Wanted];
     while (!reader.atEnd()) {
-        reader.next(fields, 3);
+        reader.next(fields);
         // The assignment's length gives the prefix: 6, 7 or 9 hex digits. The heading line
         // and anything malformed fail here.
-        const QByteArray assignment = fields[1].trimmed();
+        const QByteArrayView assignment = fields[1].trimmed();
         const int bits = int(assignment.size()) * 4;
         const auto table = std::find(std::begin(Lengths), std::end(Lengths), bits);
         const auto prefix = hexNumber(assignment);
-        const QByteArray name = fields[2].trimmed();
+        const QByteArrayView name = fields[2].trimmed();
         if (table == std::end(Lengths) || !prefix || name.isEmpty())
             continue;
-        auto index = known.constFind(name);
+        // Looked up without a copy; stored with one.
+        const QByteArray key = QByteArray::fromRawData(name.data(), name.size());
+        auto index = known.constFind(key);
         if (index == known.cend()) {
-            index = known.insert(name, std::uint32_t(m_names.size()));
+            index = known.insert(name.toByteArray(), std::uint32_t(m_names.size()));
             m_names.push_back(QString::fromUtf8(name));
         }
         m_entries[table - std::begin(Lengths)].push_back({*prefix, *index});
