@@ -13,7 +13,7 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config git
     qt6-base-dev libqt6opengl6-dev libgl-dev libc-ares-dev libqt6sql6-sqlite
     fonts-dejavu-core fontconfig
-    dnsmasq-base iproute2 util-linux poppler-utils python3 fping
+    dnsmasq-base iproute2 util-linux poppler-utils python3 fping ieee-data avahi-daemon
     dpkg-dev file desktop-file-utils appstream lintian man-db
 )
 

@@ -10,7 +10,7 @@ struct ScanSettings;
 
 namespace Globals {
 
-// The program's start-up: the splash window while the six scan settings are read from the
+// The program's start-up: the splash window while the scan settings are read from the
 // user's store (or by loadSettings, when given) into their homes, then the main window,
 // shown, with the given controls.
 std::unique_ptr<MainForm> Main(std::unique_ptr<EchoControl> echo,
