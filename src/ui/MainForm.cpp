@@ -35,6 +35,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -94,7 +95,23 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
     // Every scan lists in arrival order until the user sorts again.
     connect(m_engine.get(), &ScanEngine::scanStarting, TableView, &ResultTableView::resetOrder);
     Form_Load();
+    fitColumns();
     restorePlacement();
+}
+
+void MainForm::fitColumns()
+{
+    // Wide enough to show every column (the hardware address and maker after the first
+    // three) where the screen has room; never narrower than the design.
+    int columns = 0;
+    for (int col = 0; col < m_grid->Cols(); ++col)
+        columns += twipsToPixels(m_grid->ColWidth(col));
+    const int frame = 2 * TableView->frameWidth() +
+                      style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, TableView);
+    const int wanted = columns + frame + 2 * TableView->x();
+    const int room = WindowPlacement::largestInnerSize(this).width();
+    if (wanted > width())
+        resize(std::min(wanted, std::max(width(), room)), height());
 }
 
 // The history writes what came late, or a scan cut short by closing, while the table is
@@ -432,7 +449,7 @@ void MainForm::Form_Load()
     table.setColWidth(1, textWidthTwips(QStringLiteral("Response Time        ")));
     table.setColWidth(2, textWidthTwips(QStringLiteral("XXXXXXXXXXXXXXXXXXXXXX")));
     table.setColWidth(3, textWidthTwips(QStringLiteral("00:00:00:00:00:00    ")));
-    table.setColWidth(4, textWidthTwips(QStringLiteral("XXXXXXXXXXXXXXXXXX")));
+    table.setColWidth(4, textWidthTwips(QStringLiteral("XXXXXXXXXXXXXXXXXXXXXX")));
     table.setRow(0);
     table.setCol(0);
     table.setColAlignment(0, 1);

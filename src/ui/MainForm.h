@@ -108,6 +108,7 @@ private:
     void Form_Load();
     void Form_Resize();
     void fitLastColumn();
+    void fitColumns();
     bool Form_QueryUnload();
     void Exit_Timer_Timer();
     bool Starting_IP_KeyPress(int key, const QString &text);
