@@ -123,6 +123,14 @@ void ScanEngine::scanStart()
     m_state.Start_Address = start;
     m_state.End_Address = end;
     m_state.Address_Span = span;
+    m_piece = 0;
+    if (!m_pieces.empty()) {
+        m_state.Start_Address = m_pieces.front().first;
+        m_state.End_Address = m_pieces.back().second;
+        m_state.Address_Span = -1;
+        for (const Piece &piece : m_pieces)
+            m_state.Address_Span += Address_Span_Of(piece.first, piece.second) + 1;
+    }
     Q_EMIT scanStarting();
     m_table.setRows(1); // the grid's removal signal empties the index of listed rows
     m_view.showScanLayout();
@@ -136,6 +144,7 @@ void ScanEngine::scanStart()
     m_allHandedOut = false;
     m_heldRequests.clear();
     m_heldLookups.clear();
+    m_requestsSent = 0;
     m_slotWaits = {};
     m_walkWaitingSince = -1;
     m_state.Sent_Count = 0;
@@ -169,6 +178,7 @@ void ScanEngine::sendRequest(const QString &address, std::int64_t attempt)
     m_echo.setEchoAsync(true);
     m_echo.setEchoTag(requestTag(m_state.Scan_Number, address, attempt));
     ++m_echoesOutstanding;
+    ++m_requestsSent;
     m_echo.SendEcho(address);
 }
 
@@ -286,7 +296,10 @@ void ScanEngine::restartPacing()
 
 void ScanEngine::handOutNextAddress()
 {
-    m_state.Current_Address = Next_Address(m_state.Current_Address);
+    if (m_piece + 1 < m_pieces.size() && m_state.Current_Address == m_pieces[m_piece].second)
+        m_state.Current_Address = m_pieces[++m_piece].first;
+    else
+        m_state.Current_Address = Next_Address(m_state.Current_Address);
     ++m_state.Sent_Count;
     if (m_state.Sent_Count <= m_state.Address_Span) {
         const QString address = Number_To_Address(m_state.Current_Address);
@@ -396,6 +409,7 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     }
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
+    Q_EMIT rowListed(row, answered ? m_echo.EchoRoundTripNs() : -1);
 }
 
 // Listed rows are indexed by address number, which costs a fraction of the text; a text
@@ -433,7 +447,7 @@ void ScanEngine::updateDnsPercent()
 }
 
 void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
-                                  int /*Status*/, const QString &Tag, int /*ElapsedMs*/)
+                                  int Status, const QString &Tag, int /*ElapsedMs*/)
 {
     if (Leading_Number(Tag) != m_state.Scan_Number)
         return;
@@ -447,6 +461,7 @@ void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &Ho
         m_table.setCol(2);
         m_table.setCellKind(ResultGrid::Kind::Name);
         m_table.setText(LookupResult);
+        Q_EMIT nameAnswered(row, Status);
     }
     if (!m_heldLookups.empty())
         m_heldLookupTimer.start();
