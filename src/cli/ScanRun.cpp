@@ -129,20 +129,24 @@ int ScanRun::exec()
         }
         facts[std::size_t(row)].written = true;
     };
-    QObject::connect(&engine, &ScanEngine::rowListed, &watcher,
-                     [&](qsizetype row, std::int64_t roundTripNs) {
-                         if (std::size_t(row) >= facts.size())
-                             facts.resize(std::size_t(row) + 1);
-                         facts[std::size_t(row)].roundTripNs = roundTripNs;
-                         if (!o.settings.Resolve_DNS)
+    // Only text and jsonl use what the cells do not say; csv needs nothing per row here.
+    if (o.format != ScanOptions::Format::Csv) {
+        QObject::connect(&engine, &ScanEngine::rowListed, &watcher,
+                         [&](qsizetype row, std::int64_t roundTripNs) {
+                             if (std::size_t(row) >= facts.size())
+                                 facts.resize(std::size_t(row) + 1);
+                             facts[std::size_t(row)].roundTripNs = roundTripNs;
+                             if (!o.settings.Resolve_DNS)
+                                 rowComplete(row);
+                         });
+        QObject::connect(&engine, &ScanEngine::nameAnswered, &watcher,
+                         [&](qsizetype row, int status) {
+                             if (std::size_t(row) >= facts.size())
+                                 return;
+                             facts[std::size_t(row)].lookup = status;
                              rowComplete(row);
-                     });
-    QObject::connect(&engine, &ScanEngine::nameAnswered, &watcher, [&](qsizetype row, int status) {
-        if (std::size_t(row) >= facts.size())
-            return;
-        facts[std::size_t(row)].lookup = status;
-        rowComplete(row);
-    });
+                         });
+    }
     QEventLoop loop;
     QObject::connect(&watcher, &ScanEndWatcher::ended, &loop, &QEventLoop::quit);
 
