@@ -111,7 +111,7 @@ package)
     package
     ;;
 *)
-    sed -n '2,7p' "$0" >&2
+    sed -n '2,8p' "$0" >&2
     exit 2
     ;;
 esac
