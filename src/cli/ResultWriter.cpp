@@ -2,20 +2,25 @@
 
 #include "app/GeneralDate.h"
 #include "output/CsvExport.h"
+#include "scan/components/LookupControl.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
-#include <array>
-
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr qsizetype ChunkBytes = 64 * 1024;
+// Text columns: the widest address, and the widest of the usual times and error texts;
+// fixed, so that a row can be written the moment it is complete.
+constexpr qsizetype AddressWidth = 15;
+constexpr qsizetype ResponseWidth = 17;
+// Names vary: a longer one pushes the hardware address and maker right on its line.
+constexpr qsizetype NameWidth = 30;
+constexpr qsizetype HardwareWidth = 17;
 
 bool isAnswered(const ResultGrid &table, qsizetype row)
 {
@@ -53,53 +58,32 @@ private:
     QByteArray m_chunk;
 };
 
-bool writeText(ChunkedOut &out, const ResultGrid &table,
-               const std::optional<ResultWriter::Comparison> &comparison)
+QByteArray textLine(const QString &address, const QString &response, const QString &name,
+                    const QString &hardware, const QString &vendor)
 {
-    const QStringList header{u"IP Address"_s, u"Response Time"_s, u"DNS Lookup"_s, u"MAC Address"_s,
-                             u"Vendor"_s};
-    // The hardware columns only where the table has them.
-    const int cols = int(std::min<qsizetype>(header.size(), std::max(3, table.Cols())));
-    std::array<qsizetype, 5> width{};
-    for (int col = 0; col < cols; ++col) {
-        width[col] = header[col].size();
-        for (qsizetype row = 1; row < table.Rows(); ++row)
-            width[col] = std::max(width[col], table.cellText(row, col).size());
+    QString text = address.leftJustified(AddressWidth) + u"  "_s +
+                   response.leftJustified(ResponseWidth) + u"  "_s + name.leftJustified(NameWidth) +
+                   u"  "_s + hardware.leftJustified(HardwareWidth) + u"  "_s + vendor;
+    // Trailing blanks of empty last columns are dropped.
+    while (text.endsWith(u' '))
+        text.chop(1);
+    return (text + u'\n').toUtf8();
+}
+
+QString lookupText(int status)
+{
+    switch (status) {
+    case LookupControl::Found:
+        return u"found"_s;
+    case LookupControl::NoName:
+        return u"none"_s;
+    case LookupControl::ServerFailure:
+        return u"server failure"_s;
+    case LookupControl::NoAnswer:
+        return u"no answer"_s;
+    default:
+        return u"not done"_s;
     }
-    const auto line = [&](const auto &cellOf) {
-        QString text;
-        for (int col = 0; col < cols; ++col) {
-            if (col > 0)
-                text += u"  "_s;
-            text += col + 1 < cols ? cellOf(col).leftJustified(width[col]) : cellOf(col);
-        }
-        // Trailing blanks of empty last columns are dropped.
-        while (text.endsWith(u' '))
-            text.chop(1);
-        return (text + u'\n').toUtf8();
-    };
-    if (!out.add(line([&](int col) { return header[col]; })))
-        return false;
-    for (qsizetype row = 1; row < table.Rows(); ++row) {
-        if (!out.add(line([&](int col) { return table.cellText(row, col); })))
-            return false;
-    }
-    if (comparison) {
-        const ScanComparison::Counts counts = ScanComparison::count(comparison->changes);
-        QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed"_s.arg(
-            generalDate(comparison->then.started), QString::number(counts.added),
-            QString::number(counts.gone), QString::number(counts.renamed));
-        // Devices are told apart only where hardware addresses were recorded.
-        if (counts.moved + counts.changed > 0)
-            heading += u", %1 moved, %2 changed"_s.arg(counts.moved).arg(counts.changed);
-        if (!out.add((heading + u'\n').toUtf8()))
-            return false;
-        for (const ScanComparison::Change &change : comparison->changes) {
-            if (!out.add((ScanComparison::textLine(change) + u'\n').toUtf8()))
-                return false;
-        }
-    }
-    return out.flush();
 }
 
 QByteArray jsonLine(const QJsonObject &object)
@@ -107,51 +91,54 @@ QByteArray jsonLine(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary &summary)
+bool writeComparisonText(ChunkedOut &out, const ResultWriter::Comparison &comparison)
 {
-    const ScanOptions &o = summary.options;
-    for (qsizetype row = 1; row < table.Rows(); ++row) {
-        QJsonObject object{{u"address"_s, table.cellText(row, 0)}};
-        const QString outcome = table.cellText(row, 1);
-        if (isAnswered(table, row))
-            object.insert(u"time_ms"_s, outcome.section(u' ', 0, 0).toInt());
-        else
-            object.insert(u"error"_s, outcome);
-        object.insert(u"name"_s, o.settings.Resolve_DNS ? QJsonValue(table.cellText(row, 2))
-                                                        : QJsonValue(QJsonValue::Null));
-        const auto textOrNull = [](const QString &text) {
-            return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
-        };
-        object.insert(u"mac"_s, textOrNull(table.cellText(row, 3)));
-        object.insert(u"vendor"_s, textOrNull(table.cellText(row, 4)));
-        if (!out.add(jsonLine(object)))
+    const ScanComparison::Counts counts = ScanComparison::count(comparison.changes);
+    QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed"_s.arg(
+        generalDate(comparison.then.started), QString::number(counts.added),
+        QString::number(counts.gone), QString::number(counts.renamed));
+    // Devices are told apart only where hardware addresses were recorded.
+    if (counts.moved + counts.changed > 0)
+        heading += u", %1 moved, %2 changed"_s.arg(counts.moved).arg(counts.changed);
+    if (!out.add((heading + u'\n').toUtf8()))
+        return false;
+    for (const ScanComparison::Change &change : comparison.changes) {
+        if (!out.add((ScanComparison::textLine(change) + u'\n').toUtf8()))
             return false;
     }
-    if (summary.comparison) {
-        for (const ScanComparison::Change &change : summary.comparison->changes) {
-            if (!out.add(jsonLine(ScanComparison::toJson(change))))
-                return false;
-        }
-    }
+    return true;
+}
+
+QJsonObject summaryObject(const ResultGrid &table, const ResultWriter::Summary &summary)
+{
+    const ScanOptions &o = summary.options;
     const ResultWriter::Counts counts = ResultWriter::count(table);
     const ScanSettings &s = o.settings;
     const QJsonObject settings{
-        {u"pings"_s, s.Pings_per_Node},
+        // An inverted scan sends one request an address, whatever -c says.
+        {u"pings"_s, s.Reverse_Scan ? 1 : int(s.Pings_per_Node)},
         {u"timeout_ms"_s, s.Ping_Timeout},
         {u"ttl"_s, s.Ping_TTL},
-        {u"delay_ms"_s, s.Inter_Ping_Delay},
+        {u"delay_ms"_s, o.rate > 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(s.Inter_Ping_Delay)},
         {u"rate"_s, o.rate > 0 ? QJsonValue(o.rate) : QJsonValue(QJsonValue::Null)},
         {u"dns"_s, s.Resolve_DNS},
         {u"inverted"_s, s.Reverse_Scan},
         {u"arp"_s, s.listArpOnly},
     };
-    QJsonObject summaryObject{
+    QJsonObject object{
         {u"range"_s, QJsonObject{{u"first"_s, o.range.firstText()},
                                  {u"last"_s, o.range.lastText()},
-                                 {u"addresses"_s, qint64(o.range.size())}}},
+                                 {u"ranges"_s, qint64(o.ranges.size())},
+                                 {u"addresses"_s, qint64([&] {
+                                      std::int64_t total = 0;
+                                      for (const AddressRange &r : o.ranges)
+                                          total += r.size();
+                                      return total;
+                                  }())}}},
         {u"counts"_s, QJsonObject{{u"listed"_s, counts.listed},
                                   {u"answered"_s, counts.answered},
-                                  {u"failed"_s, counts.listed - counts.answered}}},
+                                  {u"failed"_s, counts.listed - counts.answered},
+                                  {u"requests"_s, qint64(summary.requestsSent)}}},
         {u"start"_s, summary.started.toString(Qt::ISODateWithMs)},
         {u"end"_s, summary.ended.toString(Qt::ISODateWithMs)},
         {u"interrupted"_s, summary.interrupted},
@@ -175,14 +162,14 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
                                           {u"changed"_s, changed.changed}}},
             };
         }
-        summaryObject.insert(u"compared_with"_s, compared);
+        object.insert(u"compared_with"_s, compared);
     }
-    return out.add(jsonLine(QJsonObject{{u"summary"_s, summaryObject}})) && out.flush();
+    return object;
 }
 
 } // namespace
 
-ResultWriter::Counts ResultWriter::count(ResultGrid &grid)
+ResultWriter::Counts ResultWriter::count(const ResultGrid &grid)
 {
     Counts counts;
     counts.listed = grid.Rows() - 1;
@@ -191,8 +178,49 @@ ResultWriter::Counts ResultWriter::count(ResultGrid &grid)
     return counts;
 }
 
+QByteArray ResultWriter::header(ScanOptions::Format format)
+{
+    if (format != ScanOptions::Format::Text)
+        return {};
+    return textLine(u"IP Address"_s, u"Response Time"_s, u"DNS Lookup"_s, u"MAC Address"_s,
+                    u"Vendor"_s);
+}
+
+QByteArray ResultWriter::rowLine(const ResultGrid &table, qsizetype row, const RowFacts &facts,
+                                 const ScanOptions &options)
+{
+    const QString address = table.cellText(row, 0);
+    const QString response = table.cellText(row, 1);
+    const bool found = facts.lookup == LookupControl::Found;
+    if (options.format == ScanOptions::Format::Text) {
+        // People read the table's own texts, failures of the lookup included.
+        return textLine(address, response,
+                        options.settings.Resolve_DNS ? table.cellText(row, 2) : QString(),
+                        table.cellText(row, 3), table.cellText(row, 4));
+    }
+    QJsonObject object{{u"address"_s, address}};
+    if (isAnswered(table, row)) {
+        object.insert(u"time_ms"_s, response.section(u' ', 0, 0).toInt());
+        // Microseconds, from the kernel's time stamps.
+        if (facts.roundTripNs >= 0)
+            object.insert(u"rtt_ms"_s, double(facts.roundTripNs / 1000) / 1000.0);
+    } else {
+        object.insert(u"error"_s, response);
+    }
+    // A name is data: a failure to find one is said in "lookup", never in "name".
+    object.insert(u"name"_s, found ? QJsonValue(table.cellText(row, 2)) : QJsonValue());
+    object.insert(u"lookup"_s, lookupText(options.settings.Resolve_DNS ? facts.lookup : -1));
+    // Only hosts on a directly connected network have them; null elsewhere.
+    const auto textOrNull = [](const QString &text) {
+        return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+    };
+    object.insert(u"mac"_s, textOrNull(table.cellText(row, 3)));
+    object.insert(u"vendor"_s, textOrNull(table.cellText(row, 4)));
+    return jsonLine(object);
+}
+
 bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &summary,
-                         QString &error)
+                         const Facts &facts, bool headerWritten, QString &error)
 {
     const ScanOptions &o = summary.options;
     if (o.format == ScanOptions::Format::Csv) {
@@ -208,9 +236,26 @@ bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &su
         return written.ok;
     }
     ChunkedOut out(device);
-    const bool ok = o.format == ScanOptions::Format::Text
-                        ? writeText(out, table, summary.comparison)
-                        : writeJsonl(out, table, summary);
+    bool ok = headerWritten || out.add(header(o.format));
+    static const RowFacts none;
+    for (qsizetype row = 1; ok && row < table.Rows(); ++row) {
+        const RowFacts &rowFacts = std::size_t(row) < facts.size() ? facts[std::size_t(row)] : none;
+        if (!rowFacts.written)
+            ok = out.add(rowLine(table, row, rowFacts, o));
+    }
+    if (ok && summary.comparison) {
+        if (o.format == ScanOptions::Format::Text) {
+            ok = writeComparisonText(out, *summary.comparison);
+        } else {
+            for (const ScanComparison::Change &change : summary.comparison->changes) {
+                if (!(ok = out.add(jsonLine(ScanComparison::toJson(change)))))
+                    break;
+            }
+        }
+    }
+    if (ok && o.format == ScanOptions::Format::Jsonl)
+        ok = out.add(jsonLine(QJsonObject{{u"summary"_s, summaryObject(table, summary)}}));
+    ok = ok && out.flush();
     error = out.error;
     return ok;
 }

@@ -83,6 +83,8 @@ void ScanRecorder::scanStarting(const QString &firstAddress, const QString &last
     // Its rows are read when the marks or a comparison first ask for them: a sweep from a
     // script that asks for neither pays nothing for them.
     m_previous = m_history->previous(firstAddress, lastAddress, settings.Reverse_Scan, 0, false);
+    if (!m_recording)
+        return;
 
     m_recordedId = m_history->beginScan(m_current);
     if (m_recordedId == 0) {

@@ -32,6 +32,8 @@ public:
     bool open(const QString &path = ScanHistory::defaultPath(),
               int keep = ScanHistory::DefaultKeep);
     bool isOn() const { return m_history != nullptr; }
+    // Off: the history is only read (the earlier scan, for a comparison); nothing is written.
+    void setRecording(bool on) { m_recording = on; }
 
     // Before the table is cleared for a new scan: what the last scan listed late is written,
     // the earlier scan of this range and mode becomes the one to compare with, and the new
@@ -84,6 +86,7 @@ private:
     mutable std::vector<std::uint32_t> m_previousAddresses; // sorted
     ScanRecord m_current;
     bool m_running = false;
+    bool m_recording = true;
     bool m_endWritten = true;
     qint64 m_recordedId = 0;
     // Table rows 1..m_recordedRows are in the record; rows after them are not yet.

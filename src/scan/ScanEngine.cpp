@@ -157,6 +157,14 @@ void ScanEngine::scanStart()
     m_state.Start_Address = start;
     m_state.End_Address = end;
     m_state.Address_Span = span;
+    m_piece = 0;
+    if (!m_pieces.empty()) {
+        m_state.Start_Address = m_pieces.front().first;
+        m_state.End_Address = m_pieces.back().second;
+        m_state.Address_Span = -1;
+        for (const Piece &piece : m_pieces)
+            m_state.Address_Span += Address_Span_Of(piece.first, piece.second) + 1;
+    }
     Q_EMIT scanStarting();
     m_table.setRows(1); // the grid's removal signal empties the index of listed rows
     m_view.showScanLayout();
@@ -176,6 +184,7 @@ void ScanEngine::scanStart()
     m_arpRechecks.clear();
     m_arpRecheckTimer.stop();
     m_recordFirstSent = m_neighbours && (Reverse_Scan || listArpOnly);
+    m_requestsSent = 0;
     m_slotWaits = {};
     m_walkWaitingSince = -1;
     m_state.Sent_Count = 0;
@@ -211,6 +220,7 @@ void ScanEngine::sendRequest(const QString &address, std::int64_t attempt)
     ++m_echoesOutstanding;
     if (m_recordFirstSent && attempt == 1)
         m_firstSent.emplace(rowKey(address), m_clock());
+    ++m_requestsSent;
     m_echo.SendEcho(address);
 }
 
@@ -329,7 +339,10 @@ void ScanEngine::restartPacing()
 
 void ScanEngine::handOutNextAddress()
 {
-    m_state.Current_Address = Next_Address(m_state.Current_Address);
+    if (m_piece + 1 < m_pieces.size() && m_state.Current_Address == m_pieces[m_piece].second)
+        m_state.Current_Address = m_pieces[++m_piece].first;
+    else
+        m_state.Current_Address = Next_Address(m_state.Current_Address);
     ++m_state.Sent_Count;
     if (m_state.Sent_Count <= m_state.Address_Span) {
         const QString address = Number_To_Address(m_state.Current_Address);
@@ -410,11 +423,9 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
             appendRow(address, HostAddress, RoundTripMs, answered);
             // A failed request proves nothing by itself: only an entry the host confirmed
             // after this scan's request shows its hardware address.
-            if (answered) {
-                askNeighbour(key, -1);
-            } else if (const std::int64_t since = takeFirstSent(key); since >= 0) {
-                askNeighbour(key, since);
-            }
+            const std::int64_t since = answered ? -1 : takeFirstSent(key);
+            if (!((answered || since >= 0) && askNeighbour(key, since)))
+                Q_EMIT hardwareAnswered(m_table.Rows() - 1);
         }
     } else if (m_recordFirstSent) {
         takeFirstSent(rowKey(address));
@@ -460,6 +471,7 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     }
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
+    Q_EMIT rowListed(row, answered ? m_echo.EchoRoundTripNs() : -1);
 }
 
 std::int64_t ScanEngine::takeFirstSent(std::int64_t key)
@@ -472,14 +484,15 @@ std::int64_t ScanEngine::takeFirstSent(std::int64_t key)
     return sent;
 }
 
-void ScanEngine::askNeighbour(std::int64_t key, std::int64_t sinceNs)
+bool ScanEngine::askNeighbour(std::int64_t key, std::int64_t sinceNs)
 {
     if (key < 0 || !m_neighbours)
-        return;
+        return false;
     ++m_neighboursOutstanding;
     m_neighbours->lookup(std::uint32_t(key),
                          sinceNs < 0 ? std::numeric_limits<std::int64_t>::min() : sinceNs,
                          m_state.Scan_Number);
+    return true;
 }
 
 void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t tag)
@@ -521,6 +534,8 @@ void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t t
             m_table.setText(m_vendorOf(*answer.hardware));
         }
     }
+    if (row > 0)
+        Q_EMIT hardwareAnswered(row);
     completeIfDone();
 }
 
@@ -568,7 +583,7 @@ void ScanEngine::updateDnsPercent()
 }
 
 void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
-                                  int /*Status*/, const QString &Tag, int /*ElapsedMs*/)
+                                  int Status, const QString &Tag, int /*ElapsedMs*/)
 {
     if (Leading_Number(Tag) != m_state.Scan_Number)
         return;
@@ -582,6 +597,7 @@ void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &Ho
         m_table.setCol(2);
         m_table.setCellKind(ResultGrid::Kind::Name);
         m_table.setText(LookupResult);
+        Q_EMIT nameAnswered(row, Status);
     }
     if (!m_heldLookups.empty())
         m_heldLookupTimer.start();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class EchoControl;
@@ -57,6 +58,12 @@ public:
     void setAddressRate(int perSecond);
     int addressRate() const { return m_addressRate; }
 
+    // Several ranges swept as one scan, in this order (ascending, apart); empty: the range
+    // of the two boxes, which then hold the first and the last address of them all. For
+    // the scanner without a window; the window has one range.
+    using Piece = std::pair<IP_Functions::AddressNumber, IP_Functions::AddressNumber>;
+    void setPieces(std::vector<Piece> pieces) { m_pieces = std::move(pieces); }
+
     // The monotonic clock the pacing reads, in nanoseconds; tests hand in their own.
     using Clock = std::function<std::int64_t()>;
     void setPacingClock(Clock clock) { m_clock = std::move(clock); }
@@ -86,6 +93,8 @@ public:
         std::int64_t walkPausedNs = 0;
     };
     SlotWaits slotWaits() const { return m_slotWaits; }
+    // Echo requests this scan has sent, retries included.
+    std::int64_t requestsSent() const { return m_requestsSent; }
 
     // Start when idle, stop when running.
     void Scan_Button_Click();
@@ -110,6 +119,14 @@ Q_SIGNALS:
     // or failed, every lookup answered) or stopped by the user. Late replies of a stopped
     // scan may still add rows afterwards.
     void scanEnded(bool completed);
+    // A row was listed: its table row and, for an answer, the round trip in nanoseconds as
+    // the echo control measured it (-1 for a failure of an inverted scan).
+    void rowListed(qsizetype row, std::int64_t roundTripNs);
+    // The name lookup of a listed row answered, with the lookup control's status.
+    void nameAnswered(qsizetype row, int status);
+    // A listed row's hardware address and maker are final: the neighbour table answered, or
+    // there was nothing to ask (no neighbour table, or a failure this scan cannot vouch for).
+    void hardwareAnswered(qsizetype row);
 
 private:
     void scanStart();
@@ -131,7 +148,7 @@ private:
                    bool answered, const QString *failure = nullptr);
     // Asks for the hardware address of a listed or ARP-checked host; `sinceNs` below 0: any
     // entry will do (the host answered echo).
-    void askNeighbour(std::int64_t key, std::int64_t sinceNs);
+    bool askNeighbour(std::int64_t key, std::int64_t sinceNs);
     // When this scan first sent to the address, for the neighbour table's confirmation
     // time; none when not recorded.
     std::int64_t takeFirstSent(std::int64_t key);
@@ -186,6 +203,9 @@ private:
     std::deque<HeldLookup> m_heldLookups;
     QTimer m_heldLookupTimer;
     std::vector<QString> m_roundTripTexts; // by milliseconds
+    std::vector<Piece> m_pieces;
+    std::size_t m_piece = 0;
+    std::int64_t m_requestsSent = 0;
 
     NeighbourControl *m_neighbours = nullptr;
     VendorOf m_vendorOf;
