@@ -423,7 +423,8 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
             appendRow(address, HostAddress, RoundTripMs, answered);
             // A failed request proves nothing by itself: only an entry the host confirmed
             // after this scan's request shows its hardware address.
-            const std::int64_t since = answered ? -1 : takeFirstSent(key);
+            const std::int64_t sent = m_recordFirstSent ? takeFirstSent(key) : -1;
+            const std::int64_t since = answered ? -1 : sent;
             if (!((answered || since >= 0) && askNeighbour(key, since)))
                 Q_EMIT hardwareAnswered(m_table.Rows() - 1);
         }

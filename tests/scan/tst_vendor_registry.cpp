@@ -20,7 +20,7 @@ const QByteArray Sample = "Registry,Assignment,Organization Name,Organization Ad
                           "MA-L,70B3D5,IEEE Registration Authority,445 Hoes Lane\r\n"
                           "MA-S,70B3D5F2F,TELEPLATFORMS,\"Polbina st., 3/1 Moscow\"\r\n"
                           "MA-M,741AE09,Private,\r\n"
-                          "MA-L,3C5AB4,\"Google, Inc.\",1600 Amphitheatre\r\n"
+                          "MA-L,3C5AB4,\"Google, Inc.\",\"1600 Amphitheatre, Mountain View\"\r\n"
                           "MA-L,A4CDEF,\"Quoted \"\"Name\"\" Ltd\",x\r\n"
                           "MA-L,GGGGGG,Not hex,x\r\n"
                           "MA-L,12345,Five digits,x\r\n"

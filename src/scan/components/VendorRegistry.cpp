@@ -31,7 +31,7 @@ public:
             field = {};
         for (int field = 0;; ++field) {
             const bool lineEnded = readField(field < Wanted ? &fields[field] : nullptr,
-                                             m_scratch[std::min(field, Wanted - 1)]);
+                                             m_scratch[std::min(field, Wanted)]);
             if (lineEnded || atEnd())
                 return;
         }
@@ -79,7 +79,8 @@ private:
 
     QByteArrayView m_text;
     qsizetype m_at = 0;
-    QByteArray m_scratch[Wanted];
+    // One per kept field, and one for the fields after them.
+    QByteArray m_scratch[Wanted + 1];
 };
 
 std::optional<std::uint64_t> hexNumber(QByteArrayView text)
