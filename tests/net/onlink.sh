@@ -48,7 +48,8 @@ use-ipv4=yes
 use-ipv6=no
 allow-interfaces=$veth
 enable-dbus=no
-ratelimit-interval-usec=0
+ratelimit-interval-usec=1000000
+ratelimit-burst=1000000
 [publish]
 publish-addresses=yes
 publish-hinfo=no

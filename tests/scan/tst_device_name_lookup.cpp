@@ -174,9 +174,10 @@ private Q_SLOTS:
                  name);
     }
 
-    // DNS's answer stands where it named the host; otherwise mDNS is asked first, NetBIOS
-    // after it (at once when mDNS said it has no name), and without either the DNS answer
-    // comes after the second. Lookups count as pending until then.
+    // DNS's answer stands where it named the host; otherwise mDNS is asked first (twice when
+    // silent), NetBIOS after it (at once when mDNS said it has no name or its port is
+    // closed), and without either the DNS answer comes after the second. Lookups count as
+    // pending until then.
     void steps_data()
     {
         QTest::addColumn<QString>("mdns");    // name, "" silent, "-" a reply without a name
@@ -187,6 +188,10 @@ private Q_SLOTS:
         QTest::newRow("mdns without a name, netbios at once")
             << u"-"_s << u"PRINTER-7"_s << u"PRINTER-7"_s;
         QTest::newRow("both silent") << QString() << QString() << u"No name found"_s;
+        // Nobody listens: the host's "port unreachable" ends each step, not its time-out.
+        QTest::newRow("mdns port closed, netbios")
+            << u"closed"_s << u"PRINTER-7"_s << u"PRINTER-7"_s;
+        QTest::newRow("both ports closed") << u"closed"_s << u"closed"_s << u"No name found"_s;
     }
     void steps()
     {
@@ -207,7 +212,12 @@ private Q_SLOTS:
         });
         auto *dns = new FakeLookup;
         DeviceNameLookup lookup{std::unique_ptr<LookupControl>(dns)};
-        lookup.setPorts(mdnsResponder.port, netbiosResponder.port);
+        const auto closedPort = [] {
+            Responder gone([](const QByteArray &) { return QByteArray(); });
+            return gone.port;
+        };
+        lookup.setPorts(mdns == u"closed" ? closedPort() : mdnsResponder.port,
+                        netbios == u"closed" ? closedPort() : netbiosResponder.port);
         QSignalSpy answers(&lookup, &LookupControl::LookupAnswer);
         lookup.setLookupTag(u"1:5"_s);
         lookup.StartLookup(u"127.0.0.1"_s);
@@ -227,7 +237,12 @@ private Q_SLOTS:
                                                                    : int(LookupControl::Found));
         QCOMPARE(answers[1][3].toString(), u"1:5"_s);
         QCOMPARE(lookup.LookupsPending(), 0);
-        QCOMPARE(mdnsResponder.queries, 1);
+        if (mdns == u"closed") {
+            QVERIFY2(answers[1][4].toInt() < 3 + DeviceNameLookup::MdnsWaitMs / 2,
+                     qPrintable(answers[1][4].toString()));
+            return;
+        }
+        QCOMPARE(mdnsResponder.queries, mdns.isEmpty() ? 2 : 1); // a silent one is asked again
         QCOMPARE(netbiosResponder.queries, answer == mdns ? 0 : 1);
     }
 };

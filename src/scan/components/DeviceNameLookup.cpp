@@ -11,8 +11,10 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -147,6 +149,10 @@ DeviceNameLookup::DeviceNameLookup(std::unique_ptr<LookupControl> dns, QObject *
     connect(m_dns.get(), &LookupControl::problem, this, &LookupControl::problem);
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_fd >= 0) {
+        // A host where nobody listens on the port says so at once ("port unreachable"):
+        // the step ends then instead of at its time-out.
+        const int on = 1;
+        ::setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
         m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
         connect(m_notifier.get(), &QSocketNotifier::activated, this,
                 &DeviceNameLookup::readReplies);
@@ -269,7 +275,7 @@ void DeviceNameLookup::dnsAnswered(const QString &result, const QString &hostAdd
     }
     const std::uint16_t id = freeId();
     Probe &probe = m_probes[id];
-    probe = {*address, result, hostAddress, status, tag, elapsedMs, nowMs(), false};
+    probe = {*address, result, hostAddress, status, tag, elapsedMs, nowMs(), false, false};
     send(id, probe);
     if (!m_timer.isActive())
         m_timer.start();
@@ -282,14 +288,71 @@ void DeviceNameLookup::send(std::uint16_t id, const Probe &probe)
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(probe.address);
     to.sin_port = htons(std::uint16_t(probe.netbios ? m_netbiosPort : m_mdnsPort));
-    // A query that cannot go out (no route, a full buffer) simply finds no name.
-    ::sendto(m_fd, query.constData(), std::size_t(query.size()), 0,
-             reinterpret_cast<sockaddr *>(&to), sizeof to);
+    // A query that cannot go out (no route, a full buffer) simply finds no name. An error
+    // reported for an earlier query fails the next send once without sending it: again.
+    for (int tries = 0; tries < 2; ++tries) {
+        if (::sendto(m_fd, query.constData(), std::size_t(query.size()), 0,
+                     reinterpret_cast<sockaddr *>(&to), sizeof to) >= 0 ||
+            errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+    }
+}
+
+bool DeviceNameLookup::drainErrors()
+{
+    // Every pending error is read, or the socket would stay readable and the loop spin.
+    QPointer<DeviceNameLookup> self(this);
+    for (;;) {
+        char payload[512];
+        char control[512];
+        sockaddr_in to{};
+        iovec data{payload, sizeof payload};
+        msghdr message{};
+        message.msg_name = &to;
+        message.msg_namelen = sizeof to;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t length = ::recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            return true;
+        }
+        bool unreachable = false;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR ||
+                c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
+                continue;
+            sock_extended_err error;
+            std::memcpy(&error, CMSG_DATA(c), sizeof error);
+            unreachable = error.ee_origin == SO_EE_ORIGIN_ICMP && error.ee_type == 3;
+        }
+        // The error quotes the query itself: its id, and where it went.
+        if (!unreachable || length < 2)
+            continue;
+        const auto id = std::uint16_t(std::uint8_t(payload[0]) << 8 | std::uint8_t(payload[1]));
+        const auto probe = m_probes.find(id);
+        if (probe == m_probes.end() || ntohl(to.sin_addr.s_addr) != probe->address)
+            continue;
+        const int port = ntohs(to.sin_port);
+        if (port == m_mdnsPort && !probe->netbios) {
+            probe->netbios = true;
+            send(id, *probe);
+        } else if (port == m_netbiosPort && probe->netbios) {
+            finish(id, {});
+            if (!self)
+                return false;
+        }
+    }
 }
 
 void DeviceNameLookup::readReplies()
 {
     QPointer<DeviceNameLookup> self(this);
+    if (!drainErrors())
+        return;
     char buffer[2048];
     for (;;) {
         sockaddr_in from{};
@@ -335,6 +398,9 @@ void DeviceNameLookup::expire()
         const std::int64_t age = now - it->startedMs;
         if (!it->netbios && age >= MdnsWaitMs) {
             it->netbios = true;
+            send(it.key(), *it);
+        } else if (!it->netbios && !it->mdnsRepeated && age >= MdnsWaitMs / 2) {
+            it->mdnsRepeated = true;
             send(it.key(), *it);
         } else if (it->netbios && age >= TotalWaitMs) {
             done.append(it.key());

@@ -14,10 +14,12 @@ class QSocketNotifier;
 // Reverse lookups that, where DNS finds no name, ask the host itself: first a unicast mDNS
 // query for the PTR record of its in-addr.arpa name, sent to its port 5353, then a NetBIOS
 // node-status query to its port 137. The first name found answers the lookup; without one
-// the DNS answer stands. Each host is given at most a second in all, so the answer is never
-// later than that after DNS gave up. Packets go only to the address looked up, from one UDP
-// socket watched on the event loop; a reply counts only from the port asked, with the
-// query's id (and for mDNS the question asked, where it repeats it).
+// the DNS answer stands. A host that refuses a port ("port unreachable") ends that step at
+// once. An unanswered mDNS query is sent once more halfway, as a lost
+// packet or a busy responder would otherwise cost the name. Each host is given at most a second in
+// all, so the answer is never later than that after DNS gave up. Packets go only to the address
+// looked up, from one UDP socket watched on the event loop; a reply counts only from the port
+// asked, with the query's id (and for mDNS the question asked, where it repeats it).
 class DeviceNameLookup : public LookupControl
 {
     Q_OBJECT
@@ -63,12 +65,15 @@ private:
         int elapsedMs = 0;
         std::int64_t startedMs = 0;
         bool netbios = false; // the second step
+        bool mdnsRepeated = false;
     };
 
     void dnsAnswered(const QString &result, const QString &hostAddress, int status,
                      const QString &tag, int elapsedMs);
     void send(std::uint16_t id, const Probe &probe);
     void readReplies();
+    // Reads the errors the kernel queued for the queries; false when this went away.
+    bool drainErrors();
     void expire();
     void finish(std::uint16_t id, const QString &name);
     std::uint16_t freeId();
