@@ -142,6 +142,8 @@ void ScanEngine::scanStart()
     m_walkWaitingSince = -1;
     m_state.Sent_Count = 0;
     m_state.Current_Address = m_state.Start_Address;
+    m_settled.assign(1, false);
+    m_settledCount = 0;
     sendRequest(Number_To_Address(m_state.Current_Address), 1);
 
     m_running = true;
@@ -292,6 +294,7 @@ void ScanEngine::handOutNextAddress()
     ++m_state.Sent_Count;
     if (m_state.Sent_Count <= m_state.Address_Span) {
         const QString address = Number_To_Address(m_state.Current_Address);
+        m_settled.push_back(false);
         sendRequest(address, 1);
         m_view.setIpStatus(address);
         const float percent = static_cast<float>(m_state.Sent_Count) /
@@ -345,9 +348,12 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
     if (!answered && !Reverse_Scan) {
         if (attempt < Pings_per_Node && attemptAt >= 0)
             sendOrHold(address, attempt + 1);
+        else
+            settle(address);
         completeIfDone();
         return;
     }
+    settle(address);
 
     const bool wanted = answered != Reverse_Scan;
     if (wanted) {
@@ -400,6 +406,24 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
         m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
 }
 
+void ScanEngine::settle(QStringView address)
+{
+    const auto number = parseDottedQuad(address);
+    if (!number)
+        return;
+    // Addresses go out in order, so those settled from the start on are a count; the ones
+    // after the first still open wait in a window that is as long as the replies in flight.
+    const std::int64_t index = std::int64_t(*number) - std::int64_t(m_state.Start_Address);
+    const std::int64_t at = index - m_settledCount;
+    if (at < 0 || at >= std::int64_t(m_settled.size()))
+        return;
+    m_settled[std::size_t(at)] = true;
+    while (!m_settled.empty() && m_settled.front()) {
+        m_settled.pop_front();
+        ++m_settledCount;
+    }
+}
+
 // Listed rows are indexed by address number, which costs a fraction of the text; a text
 // that is no address (never from the echo control) keeps a key no address has.
 std::int64_t ScanEngine::rowKey(QStringView address)
@@ -435,7 +459,7 @@ void ScanEngine::updateDnsPercent()
 }
 
 void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
-                                  int /*Status*/, const QString &Tag, int /*ElapsedMs*/)
+                                  int Status, const QString &Tag, int /*ElapsedMs*/)
 {
     if (Leading_Number(Tag) != m_state.Scan_Number)
         return;
@@ -449,6 +473,10 @@ void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &Ho
         m_table.setCol(2);
         m_table.setCellForeColor(QColor(0, 0, 0));
         m_table.setText(LookupResult);
+        // Shown alike, but a reader of the table must not take the text for a name: the
+        // host may well still have the one it had.
+        if (Status != LookupControl::Found && Status != LookupControl::NoName)
+            m_table.setCellKind(ResultGrid::Kind::LookupFailure);
     }
     if (!m_heldLookups.empty())
         m_heldLookupTimer.start();

@@ -64,6 +64,11 @@ public:
 
     bool isRunning() const { return m_running; }
 
+    // How many addresses from the start of the range have their outcome, listed or not: each
+    // answered, failed its last attempt or was listed as failing. The rest are in flight or
+    // not sent yet; after a stop some never will be. A completed scan has them all.
+    std::int64_t settledCount() const { return m_settledCount; }
+
     // How often this scan found the echo control's request table full and waited for a
     // free place (the walk paused, or a retry was held back), and how long the walk stood.
     // A request that waits is not an attempt: it is sent, as it was, once there is room.
@@ -119,6 +124,7 @@ private:
     const QString &roundTripText(std::int16_t milliseconds);
     static std::int64_t rowKey(QStringView address);
     void forgetRows(qsizetype firstRow, qsizetype count);
+    void settle(QStringView address);
     qsizetype rowOfLookup(const QString &tag, const QString &hostAddress) const;
 
     EchoControl &m_echo;
@@ -166,4 +172,7 @@ private:
     std::deque<HeldLookup> m_heldLookups;
     QTimer m_heldLookupTimer;
     std::vector<QString> m_roundTripTexts; // by milliseconds
+    // Addresses after the first m_settledCount, in order: whether each has its outcome.
+    std::deque<bool> m_settled;
+    std::int64_t m_settledCount = 0;
 };

@@ -224,6 +224,7 @@ void ResultTableView::applyInks()
     m_proxy->setInk(Kind::Plain, text);
     m_proxy->setInk(Kind::Time, text);
     m_proxy->setInk(Kind::Name, text);
+    m_proxy->setInk(Kind::LookupFailure, text);
     m_proxy->setInk(Kind::Failure, Contrast::readable(QColor(255, 0, 0), background));
     m_proxy->setInk(Kind::Resolving, Contrast::readable(QColor(0, 0, 255), background));
 }

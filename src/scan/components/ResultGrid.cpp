@@ -36,6 +36,7 @@ QColor colorOfKind(Kind kind)
         return QColor(0, 0, 255);
     case Kind::Time:
     case Kind::Name:
+    case Kind::LookupFailure:
         return QColor(0, 0, 0);
     case Kind::Plain:
         break;
