@@ -79,15 +79,16 @@ bool writeText(ChunkedOut &out, const ResultGrid &table,
             return false;
     }
     if (comparison) {
-        const ScanComparison::Counts counts = ScanComparison::count(comparison->changes);
-        const QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed\n"_s;
-        if (!out.add(heading
-                         .arg(generalDate(comparison->then.started), QString::number(counts.added),
-                              QString::number(counts.gone), QString::number(counts.renamed))
-                         .toUtf8()))
+        const bool inverted = comparison->then.inverted;
+        QString heading = u"\nChanges since the completed scan of %1, %2: %3\n"_s.arg(
+            generalDate(comparison->then.started), ScanComparison::modeText(inverted),
+            ScanComparison::countsText(ScanComparison::count(comparison->changes), inverted));
+        for (const QString &note : ScanComparison::notes(*comparison))
+            heading += note + u'\n';
+        if (!out.add(heading.toUtf8()))
             return false;
         for (const ScanComparison::Change &change : comparison->changes) {
-            if (!out.add((ScanComparison::textLine(change) + u'\n').toUtf8()))
+            if (!out.add((ScanComparison::textLine(change, inverted) + u'\n').toUtf8()))
                 return false;
         }
     }
@@ -116,7 +117,8 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
     }
     if (summary.comparison) {
         for (const ScanComparison::Change &change : summary.comparison->changes) {
-            if (!out.add(jsonLine(ScanComparison::toJson(change))))
+            if (!out.add(
+                    jsonLine(ScanComparison::toJson(change, summary.comparison->then.inverted))))
                 return false;
         }
     }
@@ -150,14 +152,25 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
     if (o.compare) {
         QJsonValue compared(QJsonValue::Null); // no earlier scan of this range and mode
         if (const auto &c = summary.comparison) {
+            using ScanComparison::Kind;
+            const bool inverted = c->then.inverted;
             const ScanComparison::Counts changed = ScanComparison::count(c->changes);
             compared = QJsonObject{
                 {u"start"_s, c->then.started.toUTC().toString(Qt::ISODateWithMs)},
                 {u"end"_s, c->then.ended.toUTC().toString(Qt::ISODateWithMs)},
-                {u"counts"_s, QJsonObject{{u"new"_s, changed.added},
-                                          {u"gone"_s, changed.gone},
-                                          {u"renamed"_s, changed.renamed}}},
+                {u"mode"_s, inverted ? u"inverted"_s : u"normal"_s},
+                {u"counts"_s,
+                 QJsonObject{{ScanComparison::kindName(Kind::New, inverted), changed.added},
+                             {ScanComparison::kindName(Kind::Gone, inverted), changed.gone},
+                             {ScanComparison::kindName(Kind::Renamed, inverted), changed.renamed}}},
+                // Stopped scans after it, which were not compared with.
+                {u"stopped_skipped"_s, c->stoppedSkipped},
+                // Addresses of the range compared, from the first: fewer than the range
+                // after a stop.
+                {u"addresses_compared"_s, c->compared >= 0 ? c->compared : qint64(o.range.size())},
             };
+        } else {
+            summaryObject.insert(u"not_compared"_s, summary.notCompared);
         }
         summaryObject.insert(u"compared_with"_s, compared);
     }
@@ -185,9 +198,8 @@ bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &su
         error = result.error;
         if (!result.ok || !summary.comparison)
             return result.ok;
-        const Comparison &c = *summary.comparison;
         const ScanComparison::Written written =
-            ScanComparison::writeCsv(device, c.then, c.now, c.changes);
+            ScanComparison::writeCsv(device, *summary.comparison);
         error = written.error;
         return written.ok;
     }

@@ -17,12 +17,8 @@ class ResultGrid;
 // the same writer; text and jsonl read the same table.
 namespace ResultWriter {
 
-// This scan against the most recent earlier scan of its range and mode.
-struct Comparison
-{
-    ScanRecord then, now;
-    QList<ScanComparison::Change> changes;
-};
+// This scan against the most recent earlier completed scan of its range and mode.
+using Comparison = ScanComparison::Report;
 
 struct Summary
 {
@@ -30,8 +26,9 @@ struct Summary
     QDateTime started, ended; // UTC
     bool interrupted = false;
     ScanEngine::SlotWaits waits;
-    // Written after the rows when asked for and an earlier scan exists.
+    // Written after the rows when asked for and an earlier scan exists; else why not.
     std::optional<Comparison> comparison;
+    QString notCompared;
 };
 
 struct Counts

@@ -168,17 +168,20 @@ Output, on standard output unless -o is given:
   -V, --version       show the version
 
 History. Every scan that ends is recorded, as the window records its scans, in
-history.sqlite in the user's data folder (~/.local/share/Vantrel/; the 200 most recent
-scans are kept). A history that cannot be used is reported once; the scan goes on.
+history.sqlite in the user's data folder (~/.local/share/Vantrel/; 200 scans are kept,
+the latest of every range and mode among them). A history that cannot be used is
+reported; the scan goes on, and one it could not record exits 7.
       --no-history    do not record this scan (--compare still reads the history)
-      --compare       after the rows, what changed since the most recent earlier scan of
-                        the same range and mode: new and gone addresses and changed
-                        names, with the values then and now. csv: the window's
-                        comparison list ("# " lines, then change,address,then,now);
-                        text: one line each; jsonl: one object each with "change",
-                        "address", "then", "now", and "compared_with" in the summary
+      --compare       after the rows, what changed since the most recent earlier completed
+                        scan of the same range and mode: new and gone addresses and
+                        changed names, with the values then and now (inverted: silent,
+                        answering, renamed); a failed lookup is no rename. csv: the
+                        window's comparison list ("# " lines, then
+                        change,address,then,now); text: one line each; jsonl: one object
+                        each with "change", "address", "then", "now", and
+                        "compared_with" in the summary
       --fail-on-change  exit 5 when anything changed since that scan (listed only with
-                        --compare); without an earlier scan nothing has changed
+                        --compare); 6 when there is nothing to compare with
 
 Rows come in the order the replies arrive. Messages and progress go to standard error.
 Ctrl-C (SIGINT) or SIGTERM stops the scan, waits at most the echo time-out for replies
@@ -197,6 +200,9 @@ Exit status:
   3    no ICMP socket
   4    the output could not be written
   5    --fail-on-change and something changed (the output is written)
+  6    --fail-on-change and nothing to compare with (no history that can be read, or
+       no earlier completed scan of the range and mode)
+  7    the scan could not be recorded in the history
   130  stopped by SIGINT (143: by SIGTERM); the rows listed so far are written
 
 Example:

@@ -61,14 +61,16 @@ int ScanRun::exec()
     if (o.rate > 0)
         engine.setAddressRate(o.rate);
 
-    // Opened after the socket check, so a run that cannot scan leaves the history alone.
+    // Opened after the socket check, so a run that cannot scan leaves the history alone. A
+    // comparison alone only reads it.
     std::unique_ptr<ScanRecorder> recorder;
     const bool comparing = o.compare || o.failOnChange;
-    if (!o.noHistory || comparing) {
+    const bool recording = !o.noHistory;
+    if (recording || comparing) {
         recorder = std::make_unique<ScanRecorder>(table);
         QObject::connect(recorder.get(), &ScanRecorder::problem, &ScanRun::message);
-        if (!recorder->open())
-            recorder.reset();
+        recorder->open(ScanHistory::defaultPath(), ScanHistory::DefaultKeep,
+                       recording ? ScanRecorder::Mode::Record : ScanRecorder::Mode::CompareOnly);
     }
     if (recorder) {
         QObject::connect(&engine, &ScanEngine::scanStarting, recorder.get(), [&] {
@@ -119,21 +121,21 @@ int ScanRun::exec()
                 "places (no address was skipped)."_s.arg(summary.waits.count)
                     .arg(double(summary.waits.walkPausedNs) / 1e9, 0, 'f', 1));
     }
-    if (recorder && !o.noHistory)
-        recorder->flushLate(); // the whole scan, with rows listed after a stop
-    if (recorder && comparing) {
-        if (const std::optional<ScanRecord> &then = recorder->previousScan()) {
-            ScanRecord now = recorder->currentScan();
-            QList<ScanComparison::Change> changes = ScanComparison::compare(then->rows, now.rows);
-            summary.comparison =
-                ResultWriter::Comparison{*then, std::move(now), std::move(changes)};
-        } else {
-            message(u"No earlier scan of %1 to %2 (%3) to compare with."_s.arg(
-                o.range.firstText(), o.range.lastText(),
-                o.settings.Reverse_Scan ? u"inverted"_s : u"normal"_s));
+    // The whole scan, with rows listed after a stop; waits while another program holds the
+    // file.
+    const bool recorded = recording && recorder && recorder->finishRecording();
+    if (comparing) {
+        // After a stop, only the addresses that had their outcome.
+        if (recorder)
+            summary.comparison = recorder->compare(engine.settledCount());
+        if (!summary.comparison) {
+            summary.notCompared =
+                recorder ? recorder->noComparison() : u"The scan history could not be opened."_s;
+            message(summary.notCompared);
         }
     }
-    const bool changed = summary.comparison && !summary.comparison->changes.isEmpty();
+    const bool compared = summary.comparison.has_value();
+    const bool changed = compared && !summary.comparison->changes.isEmpty();
     if (!o.compare)
         summary.comparison.reset();
 
@@ -147,5 +149,9 @@ int ScanRun::exec()
         return SignalBase + stoppedBy;
     if (o.failOnChange && changed)
         return ChangesFound;
+    if (o.failOnChange && !compared)
+        return NotCompared;
+    if (recording && !recorded)
+        return NotRecorded;
     return table.Rows() > 1 ? RowsListed : NothingListed;
 }

@@ -3,6 +3,8 @@
 #include "app/GeneralDate.h"
 #include "app/Version.h"
 #include "output/CsvExport.h"
+#include "scan/IP_Functions.h"
+#include "scan/components/DottedQuad.h"
 
 #include <QIODevice>
 #include <QJsonObject>
@@ -45,14 +47,17 @@ struct Keyed
     const HistoryRow *row;
 };
 
-// The rows by address value, each address once (its first row): sorting numbers is much
-// cheaper than hashing texts, and the walk below then yields every group in order.
-std::vector<Keyed> byAddress(const QList<HistoryRow> &rows)
+// The rows by address value up to `upTo`, each address once (its first row): sorting numbers
+// is much cheaper than hashing texts, and the walk below then yields every group in order.
+std::vector<Keyed> byAddress(const QList<HistoryRow> &rows, qint64 upTo)
 {
     std::vector<Keyed> keyed;
     keyed.reserve(std::size_t(rows.size()));
-    for (const HistoryRow &row : rows)
-        keyed.push_back({sortKey(row.address), &row});
+    for (const HistoryRow &row : rows) {
+        const quint64 key = sortKey(row.address);
+        if (upTo >= 0 && key <= quint64(upTo))
+            keyed.push_back({key, &row});
+    }
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
         return a.key != b.key ? a.key < b.key : a.row->address < b.row->address;
     });
@@ -66,10 +71,10 @@ std::vector<Keyed> byAddress(const QList<HistoryRow> &rows)
 } // namespace
 
 QList<ScanComparison::Change> ScanComparison::compare(const QList<HistoryRow> &then,
-                                                      const QList<HistoryRow> &now)
+                                                      const QList<HistoryRow> &now, qint64 upTo)
 {
-    const std::vector<Keyed> before = byAddress(then);
-    const std::vector<Keyed> after = byAddress(now);
+    const std::vector<Keyed> before = byAddress(then, upTo);
+    const std::vector<Keyed> after = byAddress(now, upTo);
     QList<Change> added;
     QList<Change> gone;
     QList<Change> renamed;
@@ -124,30 +129,87 @@ ScanComparison::Counts ScanComparison::count(const QList<Change> &changes)
     return counts;
 }
 
-QString ScanComparison::kindName(Kind kind)
+QString ScanComparison::kindName(Kind kind, bool inverted)
 {
     switch (kind) {
     case Kind::New:
-        return u"new"_s;
+        return inverted ? u"silent"_s : u"new"_s;
     case Kind::Gone:
-        return u"gone"_s;
+        return inverted ? u"answering"_s : u"gone"_s;
     case Kind::Renamed:
         return u"renamed"_s;
     }
     return {};
 }
 
-QJsonObject ScanComparison::toJson(const Change &change)
+QString ScanComparison::modeText(bool inverted)
 {
-    return {{u"change"_s, kindName(change.kind)},
+    return inverted ? u"inverted scan (the addresses that did not answer)"_s
+                    : u"normal scan (the hosts that answered)"_s;
+}
+
+QString ScanComparison::countsText(const Counts &counts, bool inverted)
+{
+    return u"%1 %2, %3 %4, %5 %6"_s.arg(
+        QString::number(counts.added), kindName(Kind::New, inverted), QString::number(counts.gone),
+        kindName(Kind::Gone, inverted), QString::number(counts.renamed),
+        kindName(Kind::Renamed, inverted));
+}
+
+ScanComparison::Report ScanComparison::report(ScanRecord then, ScanRecord now,
+                                              qint64 stoppedSkipped, qint64 settled, bool running)
+{
+    Report r{std::move(then), std::move(now), {}, stoppedSkipped, running, -1};
+    const auto first = parseDottedQuad(r.now.firstAddress);
+    const auto last = parseDottedQuad(r.now.lastAddress);
+    qint64 upTo = std::numeric_limits<qint64>::max();
+    if (settled >= 0 && first && last && qint64(*first) + settled <= qint64(*last)) {
+        r.compared = settled;
+        upTo = qint64(*first) + settled - 1;
+    }
+    r.changes = compare(r.then.rows, r.now.rows, upTo);
+    return r;
+}
+
+QStringList ScanComparison::notes(const Report &report)
+{
+    QStringList notes;
+    if (report.stoppedSkipped > 0) {
+        notes << (report.stoppedSkipped == 1
+                      ? u"1 stopped scan after the previous one was not compared with."_s
+                      : u"%1 stopped scans after the previous one were not compared with."_s.arg(
+                            report.stoppedSkipped));
+    }
+    const auto first = parseDottedQuad(report.now.firstAddress);
+    const auto last = parseDottedQuad(report.now.lastAddress);
+    if (report.compared >= 0 && first && last) {
+        const qint64 size = qint64(*last) - qint64(*first) + 1;
+        const QString part = report.compared == 0
+                                 ? u"no address has its outcome yet"_s
+                                 : u"compared are the first %1 of %2 addresses, %3 to %4"_s.arg(
+                                       QString::number(report.compared), QString::number(size),
+                                       report.now.firstAddress,
+                                       IP_Functions::Number_To_Address(IP_Functions::AddressNumber(
+                                           *first + quint64(report.compared - 1))));
+        notes << (report.running ? u"This scan is still running: %1; the rest follow when it "
+                                   "ends."_s.arg(part)
+                                 : u"This scan was stopped: %1."_s.arg(part));
+    }
+    return notes;
+}
+
+QJsonObject ScanComparison::toJson(const Change &change, bool inverted)
+{
+    return {{u"change"_s, kindName(change.kind, inverted)},
             {u"address"_s, change.address},
             {u"then"_s, change.then},
             {u"now"_s, change.now}};
 }
 
-QString ScanComparison::textLine(const Change &change)
+QString ScanComparison::textLine(const Change &change, bool inverted)
 {
-    QString line = kindName(change.kind).leftJustified(8) + change.address.leftJustified(16);
+    QString line =
+        kindName(change.kind, inverted).leftJustified(10) + change.address.leftJustified(16);
     switch (change.kind) {
     case Kind::New:
         line += change.now;
@@ -162,33 +224,33 @@ QString ScanComparison::textLine(const Change &change)
     return line.trimmed();
 }
 
-QString ScanComparison::csvHeader(const ScanRecord &then, const ScanRecord &now,
-                                  const QLocale &locale)
+QString ScanComparison::csvHeader(const Report &report, const QLocale &locale)
 {
     const auto scanLine = [&](const QString &which, const ScanRecord &scan) -> QString {
         return u"# "_s + which + u" scan from "_s + CsvExport::commentText(scan.firstAddress) +
                u" to "_s + CsvExport::commentText(scan.lastAddress) + u", "_s +
                generalDate(scan.started, locale) + u"\r\n"_s;
     };
-    return scanLine(u"Previous"_s, then) + scanLine(u"This"_s, now) + u"# Compared in "_s +
-           Version::companyName() + u' ' + Version::fileDescription() + u", Version "_s +
-           Version::text() + u"\r\n# \r\n"_s;
+    QString header = scanLine(u"Previous"_s, report.then) + scanLine(u"This"_s, report.now) +
+                     u"# Mode: "_s + modeText(report.then.inverted) + u"\r\n"_s;
+    for (const QString &note : notes(report))
+        header += u"# "_s + CsvExport::commentText(note) + u"\r\n"_s;
+    return header + u"# Compared in "_s + Version::companyName() + u' ' +
+           Version::fileDescription() + u", Version "_s + Version::text() + u"\r\n# \r\n"_s;
 }
 
-QString ScanComparison::csvLine(const Change &change)
+QString ScanComparison::csvLine(const Change &change, bool inverted)
 {
-    return kindName(change.kind) + u',' + CsvExport::field(change.address) + u',' +
+    return kindName(change.kind, inverted) + u',' + CsvExport::field(change.address) + u',' +
            CsvExport::field(change.then) + u',' + CsvExport::field(change.now) + u"\r\n"_s;
 }
 
-ScanComparison::Written ScanComparison::writeCsv(QIODevice &device, const ScanRecord &then,
-                                                 const ScanRecord &now,
-                                                 const QList<Change> &changes,
+ScanComparison::Written ScanComparison::writeCsv(QIODevice &device, const Report &report,
                                                  const QLocale &locale)
 {
-    QString text = csvHeader(then, now, locale);
-    for (const Change &change : changes)
-        text += csvLine(change);
+    QString text = csvHeader(report, locale);
+    for (const Change &change : report.changes)
+        text += csvLine(change, report.then.inverted);
     const QByteArray bytes = text.toUtf8();
     for (qsizetype done = 0; done < bytes.size();) {
         const qint64 n = device.write(bytes.constData() + done, bytes.size() - done);

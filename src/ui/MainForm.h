@@ -102,6 +102,7 @@ private:
     void rememberPlacement();
     void nameControls();
     void historyScanStarting();
+    void refreshComparison();
     void Form_Load();
     void Form_Resize();
     void fitLastColumn();
