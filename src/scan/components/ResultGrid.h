@@ -116,6 +116,7 @@ public:
     // or hovers it; the cell's text and colour never change. An empty function: none.
     using AddressMark = std::function<QVariant(const QString &address, int role)>;
     void setAddressMark(AddressMark mark);
+    bool hasAddressMark() const { return bool(m_addressMark); }
 
     // QAbstractTableModel
     int rowCount(const QModelIndex &parent = {}) const override;
