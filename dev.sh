@@ -4,7 +4,8 @@
 #   ./dev.sh test    install what is missing, build, run every test (under the address and
 #                    undefined-behaviour sanitizers, and without widgets), check the package
 #   ./dev.sh bench   build the release preset and print the benchmark figures
-#   ./dev.sh package build the release preset and the Debian package vantrel_<version>_<arch>.deb
+#   ./dev.sh package build the release preset and the Debian packages vantrel-scan_<version>_<arch>.deb
+#                    (the scanner alone) and vantrel_<version>_<arch>.deb (the window)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -110,7 +111,7 @@ package)
     package
     ;;
 *)
-    sed -n '2,7p' "$0" >&2
+    sed -n '2,8p' "$0" >&2
     exit 2
     ;;
 esac

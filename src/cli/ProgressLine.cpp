@@ -1,17 +1,21 @@
 #include "cli/ProgressLine.h"
 
 #include "cli/HeadlessScanView.h"
+#include "scan/ScanEngine.h"
 #include "scan/components/LookupControl.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
-ProgressLine::ProgressLine(const AddressRange &range, const HeadlessScanView &view,
-                           const LookupControl &lookup, QObject *parent)
+ProgressLine::ProgressLine(std::int64_t total, const ScanEngine &engine,
+                           const HeadlessScanView &view, const LookupControl &lookup,
+                           QObject *parent)
     : QObject(parent)
-    , m_range(range)
+    , m_total(total)
+    , m_engine(engine)
     , m_view(view)
     , m_lookup(lookup)
 {
@@ -38,24 +42,16 @@ void ProgressLine::stop()
     m_shown = false;
 }
 
-// The view keeps the last address handed out; its distance from the first is the count.
+// The first address goes out at the start and is not counted by the walk.
 std::int64_t ProgressLine::sentCount() const
 {
-    const QString status = m_view.ipStatus();
-    if (status == u"Scan Completed"_s)
-        return m_range.size();
-    if (!IP_Functions::Is_Valid_Address(status))
-        return status.isEmpty() ? 1 : -1;
-    QString copy = status;
-    return IP_Functions::Address_Span_Of(m_range.first, IP_Functions::Address_To_Number(copy)) + 1;
+    return std::min(m_total, m_engine.state().Sent_Count + 1);
 }
 
 void ProgressLine::draw()
 {
-    const std::int64_t total = m_range.size();
-    std::int64_t sent = sentCount();
-    if (sent < 0) // waiting on lookups: the share from the percentage instead
-        sent = total * m_view.icmpPercent() / 100;
+    const std::int64_t total = m_total;
+    const std::int64_t sent = sentCount();
     const double seconds = m_clock.elapsed() / 1000.0;
     const double rate = seconds > 0 ? sent / seconds : 0;
     QString left = u"-"_s;

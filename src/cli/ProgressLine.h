@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scan/AddressRange.h"
+#include <cstdint>
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -8,6 +8,7 @@
 
 class HeadlessScanView;
 class LookupControl;
+class ScanEngine;
 
 // One self-updating line on a terminal's standard error: share of the range sent, rows
 // listed, lookups pending, rate and time left. Silent unless standard error is a terminal.
@@ -15,7 +16,7 @@ class ProgressLine : public QObject
 {
     Q_OBJECT
 public:
-    ProgressLine(const AddressRange &range, const HeadlessScanView &view,
+    ProgressLine(std::int64_t total, const ScanEngine &engine, const HeadlessScanView &view,
                  const LookupControl &lookup, QObject *parent = nullptr);
 
     static bool wanted(bool quiet);
@@ -27,7 +28,8 @@ private:
     void draw();
     std::int64_t sentCount() const;
 
-    AddressRange m_range;
+    std::int64_t m_total;
+    const ScanEngine &m_engine;
     const HeadlessScanView &m_view;
     const LookupControl &m_lookup;
     QTimer m_timer;

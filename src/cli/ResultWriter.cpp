@@ -2,20 +2,22 @@
 
 #include "app/GeneralDate.h"
 #include "output/CsvExport.h"
+#include "scan/components/LookupControl.h"
 #include "scan/components/ResultGrid.h"
 
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
-#include <array>
-
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr qsizetype ChunkBytes = 64 * 1024;
+// Text columns: the widest address, and the widest of the usual times and error texts;
+// fixed, so that a row can be written the moment it is complete.
+constexpr qsizetype AddressWidth = 15;
+constexpr qsizetype ResponseWidth = 17;
 
 bool isAnswered(const ResultGrid &table, qsizetype row)
 {
@@ -53,46 +55,30 @@ private:
     QByteArray m_chunk;
 };
 
-bool writeText(ChunkedOut &out, const ResultGrid &table,
-               const std::optional<ResultWriter::Comparison> &comparison)
+QByteArray textLine(const QString &address, const QString &response, const QString &name)
 {
-    const std::array<QString, 3> header{u"IP Address"_s, u"Response Time"_s, u"DNS Lookup"_s};
-    std::array<qsizetype, 3> width{};
-    for (int col = 0; col < 3; ++col) {
-        width[col] = header[col].size();
-        for (qsizetype row = 1; row < table.Rows(); ++row)
-            width[col] = std::max(width[col], table.cellText(row, col).size());
+    QString text = address.leftJustified(AddressWidth) + u"  "_s +
+                   response.leftJustified(ResponseWidth) + u"  "_s + name;
+    // A name ends the line; trailing blanks of an empty last column are dropped.
+    while (text.endsWith(u' '))
+        text.chop(1);
+    return (text + u'\n').toUtf8();
+}
+
+QString lookupText(int status)
+{
+    switch (status) {
+    case LookupControl::Found:
+        return u"found"_s;
+    case LookupControl::NoName:
+        return u"none"_s;
+    case LookupControl::ServerFailure:
+        return u"server failure"_s;
+    case LookupControl::NoAnswer:
+        return u"no answer"_s;
+    default:
+        return u"not done"_s;
     }
-    const auto line = [&](const std::array<QString, 3> &cells) {
-        QString text = cells[0].leftJustified(width[0]) + u"  "_s +
-                       cells[1].leftJustified(width[1]) + u"  "_s + cells[2];
-        // A name ends the line; trailing blanks of an empty last column are dropped.
-        while (text.endsWith(u' '))
-            text.chop(1);
-        return (text + u'\n').toUtf8();
-    };
-    if (!out.add(line(header)))
-        return false;
-    for (qsizetype row = 1; row < table.Rows(); ++row) {
-        if (!out.add(
-                line({table.cellText(row, 0), table.cellText(row, 1), table.cellText(row, 2)})))
-            return false;
-    }
-    if (comparison) {
-        const bool inverted = comparison->then.inverted;
-        QString heading = u"\nChanges since the completed scan of %1, %2: %3\n"_s.arg(
-            generalDate(comparison->then.started), ScanComparison::modeText(inverted),
-            ScanComparison::countsText(ScanComparison::count(comparison->changes), inverted));
-        for (const QString &note : ScanComparison::notes(*comparison))
-            heading += note + u'\n';
-        if (!out.add(heading.toUtf8()))
-            return false;
-        for (const ScanComparison::Change &change : comparison->changes) {
-            if (!out.add((ScanComparison::textLine(change, inverted) + u'\n').toUtf8()))
-                return false;
-        }
-    }
-    return out.flush();
 }
 
 QByteArray jsonLine(const QJsonObject &object)
@@ -100,46 +86,50 @@ QByteArray jsonLine(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary &summary)
+bool writeComparisonText(ChunkedOut &out, const ResultWriter::Comparison &comparison)
 {
-    const ScanOptions &o = summary.options;
-    for (qsizetype row = 1; row < table.Rows(); ++row) {
-        QJsonObject object{{u"address"_s, table.cellText(row, 0)}};
-        const QString outcome = table.cellText(row, 1);
-        if (isAnswered(table, row))
-            object.insert(u"time_ms"_s, outcome.section(u' ', 0, 0).toInt());
-        else
-            object.insert(u"error"_s, outcome);
-        object.insert(u"name"_s, o.settings.Resolve_DNS ? QJsonValue(table.cellText(row, 2))
-                                                        : QJsonValue(QJsonValue::Null));
-        if (!out.add(jsonLine(object)))
+    const bool inverted = comparison.then.inverted;
+    QString heading = u"\nChanges since the completed scan of %1, %2: %3\n"_s.arg(
+        generalDate(comparison.then.started), ScanComparison::modeText(inverted),
+        ScanComparison::countsText(ScanComparison::count(comparison.changes), inverted));
+    for (const QString &note : ScanComparison::notes(comparison))
+        heading += note + u'\n';
+    if (!out.add(heading.toUtf8()))
+        return false;
+    for (const ScanComparison::Change &change : comparison.changes) {
+        if (!out.add((ScanComparison::textLine(change, inverted) + u'\n').toUtf8()))
             return false;
     }
-    if (summary.comparison) {
-        for (const ScanComparison::Change &change : summary.comparison->changes) {
-            if (!out.add(
-                    jsonLine(ScanComparison::toJson(change, summary.comparison->then.inverted))))
-                return false;
-        }
-    }
+    return true;
+}
+
+QJsonObject summaryObject(const ResultGrid &table, const ResultWriter::Summary &summary)
+{
+    const ScanOptions &o = summary.options;
     const ResultWriter::Counts counts = ResultWriter::count(table);
     const ScanSettings &s = o.settings;
     const QJsonObject settings{
-        {u"pings"_s, s.Pings_per_Node},
+        // An inverted scan sends one request an address, whatever -c says.
+        {u"pings"_s, s.Reverse_Scan ? 1 : int(s.Pings_per_Node)},
         {u"timeout_ms"_s, s.Ping_Timeout},
         {u"ttl"_s, s.Ping_TTL},
-        {u"delay_ms"_s, s.Inter_Ping_Delay},
+        {u"delay_ms"_s, o.rate > 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(s.Inter_Ping_Delay)},
         {u"rate"_s, o.rate > 0 ? QJsonValue(o.rate) : QJsonValue(QJsonValue::Null)},
         {u"dns"_s, s.Resolve_DNS},
         {u"inverted"_s, s.Reverse_Scan},
     };
-    QJsonObject summaryObject{
+    std::int64_t addresses = 0;
+    for (const AddressRange &r : o.ranges)
+        addresses += r.size();
+    QJsonObject object{
         {u"range"_s, QJsonObject{{u"first"_s, o.range.firstText()},
                                  {u"last"_s, o.range.lastText()},
-                                 {u"addresses"_s, qint64(o.range.size())}}},
+                                 {u"ranges"_s, qint64(o.ranges.size())},
+                                 {u"addresses"_s, qint64(addresses)}}},
         {u"counts"_s, QJsonObject{{u"listed"_s, counts.listed},
                                   {u"answered"_s, counts.answered},
-                                  {u"failed"_s, counts.listed - counts.answered}}},
+                                  {u"failed"_s, counts.listed - counts.answered},
+                                  {u"requests"_s, qint64(summary.requestsSent)}}},
         {u"start"_s, summary.started.toString(Qt::ISODateWithMs)},
         {u"end"_s, summary.ended.toString(Qt::ISODateWithMs)},
         {u"interrupted"_s, summary.interrupted},
@@ -165,21 +155,21 @@ bool writeJsonl(ChunkedOut &out, ResultGrid &table, const ResultWriter::Summary 
                              {ScanComparison::kindName(Kind::Renamed, inverted), changed.renamed}}},
                 // Stopped scans after it, which were not compared with.
                 {u"stopped_skipped"_s, c->stoppedSkipped},
-                // Addresses of the range compared, from the first: fewer than the range
-                // after a stop.
-                {u"addresses_compared"_s, c->compared >= 0 ? c->compared : qint64(o.range.size())},
+                // Addresses compared, from the first: fewer than all after a stop.
+                {u"addresses_compared"_s,
+                 c->compared.settled >= 0 ? c->compared.settled : qint64(addresses)},
             };
         } else {
-            summaryObject.insert(u"not_compared"_s, summary.notCompared);
+            object.insert(u"not_compared"_s, summary.notCompared);
         }
-        summaryObject.insert(u"compared_with"_s, compared);
+        object.insert(u"compared_with"_s, compared);
     }
-    return out.add(jsonLine(QJsonObject{{u"summary"_s, summaryObject}})) && out.flush();
+    return object;
 }
 
 } // namespace
 
-ResultWriter::Counts ResultWriter::count(ResultGrid &grid)
+ResultWriter::Counts ResultWriter::count(const ResultGrid &grid)
 {
     Counts counts;
     counts.listed = grid.Rows() - 1;
@@ -188,8 +178,41 @@ ResultWriter::Counts ResultWriter::count(ResultGrid &grid)
     return counts;
 }
 
+QByteArray ResultWriter::header(ScanOptions::Format format)
+{
+    if (format != ScanOptions::Format::Text)
+        return {};
+    return textLine(u"IP Address"_s, u"Response Time"_s, u"DNS Lookup"_s);
+}
+
+QByteArray ResultWriter::rowLine(const ResultGrid &table, qsizetype row, const RowFacts &facts,
+                                 const ScanOptions &options)
+{
+    const QString address = table.cellText(row, 0);
+    const QString response = table.cellText(row, 1);
+    const bool found = facts.lookup == LookupControl::Found;
+    if (options.format == ScanOptions::Format::Text) {
+        // People read the table's own texts, failures of the lookup included.
+        return textLine(address, response,
+                        options.settings.Resolve_DNS ? table.cellText(row, 2) : QString());
+    }
+    QJsonObject object{{u"address"_s, address}};
+    if (isAnswered(table, row)) {
+        object.insert(u"time_ms"_s, response.section(u' ', 0, 0).toInt());
+        // Microseconds, from the kernel's time stamps.
+        if (facts.roundTripNs >= 0)
+            object.insert(u"rtt_ms"_s, double(facts.roundTripNs / 1000) / 1000.0);
+    } else {
+        object.insert(u"error"_s, response);
+    }
+    // A name is data: a failure to find one is said in "lookup", never in "name".
+    object.insert(u"name"_s, found ? QJsonValue(table.cellText(row, 2)) : QJsonValue());
+    object.insert(u"lookup"_s, lookupText(options.settings.Resolve_DNS ? facts.lookup : -1));
+    return jsonLine(object);
+}
+
 bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &summary,
-                         QString &error)
+                         const Facts &facts, bool headerWritten, QString &error)
 {
     const ScanOptions &o = summary.options;
     if (o.format == ScanOptions::Format::Csv) {
@@ -204,9 +227,27 @@ bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &su
         return written.ok;
     }
     ChunkedOut out(device);
-    const bool ok = o.format == ScanOptions::Format::Text
-                        ? writeText(out, table, summary.comparison)
-                        : writeJsonl(out, table, summary);
+    bool ok = headerWritten || out.add(header(o.format));
+    static const RowFacts none;
+    for (qsizetype row = 1; ok && row < table.Rows(); ++row) {
+        const RowFacts &rowFacts = std::size_t(row) < facts.size() ? facts[std::size_t(row)] : none;
+        if (!rowFacts.written)
+            ok = out.add(rowLine(table, row, rowFacts, o));
+    }
+    if (ok && summary.comparison) {
+        if (o.format == ScanOptions::Format::Text) {
+            ok = writeComparisonText(out, *summary.comparison);
+        } else {
+            for (const ScanComparison::Change &change : summary.comparison->changes) {
+                if (!(ok = out.add(jsonLine(
+                          ScanComparison::toJson(change, summary.comparison->then.inverted)))))
+                    break;
+            }
+        }
+    }
+    if (ok && o.format == ScanOptions::Format::Jsonl)
+        ok = out.add(jsonLine(QJsonObject{{u"summary"_s, summaryObject(table, summary)}}));
+    ok = ok && out.flush();
     error = out.error;
     return ok;
 }

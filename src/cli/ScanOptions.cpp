@@ -1,6 +1,8 @@
 #include "cli/ScanOptions.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <optional>
@@ -24,16 +26,88 @@ std::optional<int> wholeNumber(const QString &optionName, const QString &text,
     if (ok && digitsOnly && range.contains(value))
         return int(value);
     error = u"%1 takes a whole number from %2 to %3, not \"%4\"."_s.arg(
-        optionName, QString::number(range.minimum), QString::number(range.maximum), text);
+        optionName, QString::number(range.minimum), QString::number(range.maximum),
+        AddressRange::shortened(text));
     return std::nullopt;
+}
+
+// Sorted, with overlapping and adjacent ranges joined: every address is swept once.
+QList<AddressRange> joined(QList<AddressRange> ranges)
+{
+    std::sort(ranges.begin(), ranges.end(), [](const AddressRange &a, const AddressRange &b) {
+        return std::uint32_t(a.first) < std::uint32_t(b.first);
+    });
+    QList<AddressRange> out;
+    for (const AddressRange &range : ranges) {
+        if (!out.isEmpty() && std::uint64_t(std::uint32_t(range.first)) <=
+                                  std::uint64_t(std::uint32_t(out.last().last)) + 1) {
+            if (std::uint32_t(range.last) > std::uint32_t(out.last().last))
+                out.last().last = range.last;
+            continue;
+        }
+        out.append(range);
+    }
+    return out;
+}
+
+// One line of a targets file: a range in any form the command line takes.
+AddressRange::Parsed targetLine(const QStringList &words, const QString &line)
+{
+    if (words.size() == 2)
+        return AddressRange::parse(words[0], words[1]);
+    if (words.size() == 1)
+        return AddressRange::parse(words[0]);
+    return {std::nullopt,
+            u"One range a line, not \"%1\"."_s.arg(AddressRange::shortened(line.trimmed()))};
+}
+
+// The targets of a file or of standard input: one range per line, "#" starts a comment and
+// blank lines are skipped. False with `error` naming the line.
+bool readTargets(QIODevice &device, const QString &name, QList<AddressRange> &ranges,
+                 QString &error)
+{
+    // A generous cap: a list of targets is text, not a stream without end.
+    constexpr qint64 MostBytes = 64 * 1024 * 1024;
+    qint64 read = 0;
+    for (int number = 1;; ++number) {
+        // Blocks on a pipe until a line or its end comes; only the end gives nothing.
+        const QByteArray bytes = device.readLine(MostBytes);
+        if (bytes.isEmpty())
+            break;
+        if ((read += bytes.size()) > MostBytes) {
+            error = u"%1 is larger than 64 MB: give fewer targets."_s.arg(name);
+            return false;
+        }
+        QString line = QString::fromUtf8(bytes);
+        if (const qsizetype hash = line.indexOf(u'#'); hash >= 0)
+            line.truncate(hash);
+        const QStringList words = line.simplified().split(u' ', Qt::SkipEmptyParts);
+        if (words.isEmpty())
+            continue;
+        const AddressRange::Parsed typed = targetLine(words, line);
+        if (!typed.range) {
+            error = u"%1, line %2: %3"_s.arg(name).arg(number).arg(typed.error);
+            return false;
+        }
+        ranges.append(*typed.range);
+    }
+    return true;
 }
 
 } // namespace
 
-ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanSettings &saved)
+QString ScanOptions::rangesText() const
+{
+    QStringList parts;
+    for (const AddressRange &r : ranges)
+        parts << (r.first == r.last ? r.firstText() : r.firstText() + u'-' + r.lastText());
+    return parts.join(u' ');
+}
+
+ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanSettings &saved,
+                                       QIODevice *standardInput)
 {
     Parsed parsed;
-    parsed.options.settings = saved;
     ScanOptions &o = parsed.options;
 
     QCommandLineParser parser;
@@ -44,7 +118,11 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
     const QCommandLineOption delay({u"i"_s, u"delay"_s}, {}, u"MS"_s);
     const QCommandLineOption rate(u"rate"_s, {}, u"N"_s);
     const QCommandLineOption noDns(QStringList{u"n"_s, u"no-dns"_s});
+    const QCommandLineOption dns(u"dns"_s);
     const QCommandLineOption inverted(u"inverted"_s);
+    const QCommandLineOption normal(u"normal"_s);
+    const QCommandLineOption savedSettings(u"saved-settings"_s);
+    const QCommandLineOption targets({u"f"_s, u"file"_s}, {}, u"FILE"_s);
     const QCommandLineOption output({u"o"_s, u"output"_s}, {}, u"FILE"_s);
     const QCommandLineOption format(u"format"_s, {}, u"FORMAT"_s);
     const QCommandLineOption quiet(QStringList{u"q"_s, u"quiet"_s});
@@ -53,11 +131,15 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
     const QCommandLineOption noHistory(u"no-history"_s);
     const QCommandLineOption help(QStringList{u"h"_s, u"help"_s});
     const QCommandLineOption version(QStringList{u"V"_s, u"version"_s});
-    parser.addOptions({pings, timeout, ttl, delay, rate, noDns, inverted, output, format, quiet,
-                       compare, failOnChange, noHistory, help, version});
+    parser.addOptions({pings, timeout, ttl, delay, rate, noDns, dns, inverted, normal,
+                       savedSettings, targets, output, format, quiet, compare, failOnChange,
+                       noHistory, help, version});
 
     if (!parser.parse(QStringList{u"vantrel-scan"_s} + arguments)) {
-        parsed.error = parser.errorText();
+        const QStringList unknown = parser.unknownOptionNames();
+        parsed.error = unknown.isEmpty()
+                           ? parser.errorText()
+                           : u"Unknown option \"%1\"."_s.arg(AddressRange::shortened(unknown[0]));
         return parsed;
     }
     if (parser.isSet(help)) {
@@ -69,6 +151,14 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
         return parsed;
     }
 
+    // The window's settings only when asked for; its delay then paces the walk, as there.
+    o.savedSettings = parser.isSet(savedSettings);
+    if (o.savedSettings) {
+        o.settings = saved;
+        o.rate = 0;
+    }
+    if (parser.isSet(delay))
+        o.rate = 0; // unless --rate is given too, which overrides the delay
     // The last of a repeated option wins, as in most command-line tools.
     const auto number = [&](const QCommandLineOption &option, const QString &name,
                             ScanSettings::Range range, auto &target) {
@@ -86,10 +176,17 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
         !number(delay, u"--delay"_s, ScanSettings::Delay_Range, o.settings.Inter_Ping_Delay) ||
         !number(rate, u"--rate"_s, RateRange, o.rate))
         return parsed;
-    if (parser.isSet(noDns))
-        o.settings.Resolve_DNS = false;
-    if (parser.isSet(inverted))
-        o.settings.Reverse_Scan = true;
+    // Switches that come both ways: the last one given wins.
+    for (const QString &name : parser.optionNames()) {
+        if (name == u"n"_s || name == u"no-dns"_s)
+            o.settings.Resolve_DNS = false;
+        else if (name == u"dns"_s)
+            o.settings.Resolve_DNS = true;
+        else if (name == u"inverted"_s)
+            o.settings.Reverse_Scan = true;
+        else if (name == u"normal"_s)
+            o.settings.Reverse_Scan = false;
+    }
     o.quiet = parser.isSet(quiet);
     o.compare = parser.isSet(compare);
     o.failOnChange = parser.isSet(failOnChange);
@@ -110,83 +207,122 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
         } else if (name == u"jsonl"_s) {
             o.format = Format::Jsonl;
         } else {
-            parsed.error = u"--format takes csv, text or jsonl, not \"%1\"."_s.arg(name);
+            parsed.error = u"--format takes csv, text or jsonl, not \"%1\"."_s.arg(
+                AddressRange::shortened(name));
             return parsed;
         }
     }
 
-    const QStringList range = parser.positionalArguments();
-    if (range.isEmpty() || range.size() > 2) {
-        parsed.error = range.isEmpty() ? u"No address range given."_s
-                                       : u"Too many arguments: give FIRST LAST or one range."_s;
+    // Two single addresses are a range from one to the other, as in the window; otherwise
+    // every argument is a range of its own.
+    QList<AddressRange> ranges;
+    const QStringList words = parser.positionalArguments();
+    const auto single = [](const QString &word) {
+        return !word.contains(u'/') && !word.contains(u'-');
+    };
+    const bool firstToLast = words.size() == 2 && single(words[0]) && single(words[1]);
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const AddressRange::Parsed typed =
+            firstToLast ? AddressRange::parse(words[0], words[1]) : AddressRange::parse(words[i]);
+        if (!typed.range) {
+            parsed.error = typed.error;
+            return parsed;
+        }
+        ranges.append(*typed.range);
+        if (firstToLast)
+            break;
+    }
+    for (const QString &file : parser.values(targets)) {
+        const bool fromInput = file == u"-"_s;
+        const QString name =
+            fromInput ? u"standard input"_s : u"\"%1\""_s.arg(AddressRange::shortened(file));
+        QFile named(file);
+        if (!fromInput && QFileInfo(file).isDir()) {
+            parsed.error = u"Cannot read %1: it is a folder."_s.arg(name);
+            return parsed;
+        }
+        QIODevice *device = fromInput ? standardInput : &named;
+        if (!device || (!fromInput && !named.open(QIODevice::ReadOnly))) {
+            parsed.error = u"Cannot read %1: %2"_s.arg(name, device ? named.errorString()
+                                                                    : u"not available"_s);
+            return parsed;
+        }
+        if (!readTargets(*device, name, ranges, parsed.error))
+            return parsed;
+    }
+    if (ranges.isEmpty()) {
+        parsed.error = parser.isSet(targets) ? u"No address range in the targets given."_s
+                                             : u"No address range given."_s;
         return parsed;
     }
-    const AddressRange::Parsed typed =
-        range.size() == 2 ? AddressRange::parse(range[0], range[1]) : AddressRange::parse(range[0]);
-    if (!typed.range) {
-        parsed.error = typed.error;
-        return parsed;
-    }
-    o.range = *typed.range;
+    o.ranges = joined(ranges);
+    o.range = AddressRange{o.ranges.first().first, o.ranges.last().last};
     parsed.outcome = Outcome::Run;
     return parsed;
 }
 
 QString ScanOptions::helpText()
 {
-    return uR"(Usage: vantrel-scan [options] RANGE
-Sweeps a range of IPv4 addresses with ICMP echo requests, as the Vantrel window does, and
+    return uR"(Usage: vantrel-scan [options] RANGE...
+Sweeps IPv4 addresses with ICMP echo requests, as the Vantrel window does, and
 writes the rows it lists. Needs no display.
 
-RANGE:  FIRST LAST  |  FIRST-LAST  |  ADDRESS/PREFIX  |  ADDRESS
-        10.0.0.1 10.0.0.254   10.0.0.1-10.0.0.254   10.0.0.0/24   10.0.0.7
+RANGE:  FIRST LAST | FIRST-LAST | FIRST-N | ADDRESS/PREFIX | ADDRESS
+        10.0.0.1 10.0.0.254  10.0.0.1-10.0.0.254  10.0.0.1-254  10.0.0.0/24
         A block is its whole prefix: 10.0.0.77/24 is 10.0.0.0 to 10.0.0.255.
+        Several ranges make one scan, in ascending order, each address once.
+  -f, --file FILE     read ranges from FILE, one a line in any form above ("#"
+                      starts a comment); "-f -" reads standard input
 
-Scan settings. By default those saved by the Vantrel window (Options > Scan Options);
-these options override them for this run and nothing is saved.
-  -c, --pings N       echo requests per address, 1-5; above 1 a second answer is not listed
-  -t, --timeout MS    echo time-out in milliseconds, 100-5000
-      --ttl N         time-to-live of the requests, 1-255
-  -i, --delay MS      delay between two addresses in milliseconds, 1-2001
-      --rate N        addresses per second, 1-100000, handed out evenly; overrides --delay
+Scan settings. The scanner's own defaults, whatever the window saved:
+  -c, --pings N       echo requests per address, 1-5 (default 2); the first
+                      answer lists the address; inverted: one request each
+  -t, --timeout MS    echo time-out in milliseconds, 100-5000 (default 1000)
+      --ttl N         time-to-live of the requests, 1-255 (default 64)
+      --rate N        addresses per second, 1-100000 (default 100)
+  -i, --delay MS      milliseconds between two addresses, 1-2001, instead of
+                      --rate (--rate wins when both are given)
+      --dns           reverse name lookups (the default)
   -n, --no-dns        no reverse name lookups
-      --inverted      list the addresses that do not answer, with the reason, instead
+      --normal        list the addresses that answer (the default)
+      --inverted      list the addresses that do not answer, with the reason
+      --saved-settings  start from the window's saved settings (Options > Scan
+                      Options) instead; the options above still override them
+Of --dns/--no-dns and --normal/--inverted the last one given counts.
 
 Output, on standard output unless -o is given:
-  -o, --output FILE   write FILE; an existing FILE is replaced only once the new one is
-                      complete, and stays intact if it cannot be; a pipe or device
+  -o, --output FILE   write FILE, replaced only once the new one is complete
+                      (an old FILE stays intact otherwise); a pipe or device
                       (a FIFO, /dev/stdout) is written to directly
-      --format FORMAT csv (default): the file the window's export writes (four "# "
-                        comment lines, then address,time,name per row, CR LF);
-                      text: aligned columns for a terminal;
-                      jsonl: one JSON object per row: "address", "time_ms" (answered) or
-                        "error" (inverted listing), "name" (null without lookups); then
-                        one {"summary": {...}} with the range, the counts, start and end
-                        time (UTC) and the settings used
-  -q, --quiet         no progress line (it shows only when standard error is a terminal)
+      --format FORMAT csv (default): the window's export file, whole at the end
+                      text: columns for people, a row as soon as it is complete
+                      jsonl: one JSON object a row, as soon as it is complete:
+                        "address"; "time_ms" and "rtt_ms" (answered) or "error"
+                        (inverted); "name" (a host name or null); "lookup"
+                        (found, none, server failure, no answer, not done);
+                      then one {"summary": {...}} line with the range, the
+                      counts, start and end time (UTC) and the settings used
+                      A row is complete when listed, or with lookups when its
+                      name has come in. With -o the file is written at the end.
+  -q, --quiet         no progress line (shown only when stderr is a terminal)
   -h, --help          show this text
   -V, --version       show the version
 
-History. Every scan that ends is recorded, as the window records its scans, in
-history.sqlite in the user's data folder (~/.local/share/Vantrel/; 200 scans are kept,
-the latest of every range and mode among them). A history that cannot be used is
-reported; the scan goes on, and one it could not record exits 7.
-      --no-history    do not record this scan (--compare still reads the history)
-      --compare       after the rows, what changed since the most recent earlier completed
-                        scan of the same range and mode: new and gone addresses and
-                        changed names, with the values then and now (inverted: silent,
-                        answering, renamed); a failed lookup is no rename. csv: the
-                        window's comparison list ("# " lines, then
-                        change,address,then,now); text: one line each; jsonl: one object
-                        each with "change", "address", "then", "now", and
-                        "compared_with" in the summary
-      --fail-on-change  exit 5 when anything changed since that scan (listed only with
-                        --compare); 6 when there is nothing to compare with
+History. Every scan is recorded in ~/.local/share/Vantrel/history.sqlite (200
+are kept, the latest of each range and mode among them), as the window does.
+      --no-history    do not record this scan (--compare still reads history)
+      --compare       after the rows, what changed since the latest earlier
+                      completed scan of the same ranges and mode: new, gone and
+                      renamed addresses (inverted: silent, answering, renamed);
+                      a failed lookup is no rename (csv: the window's list)
+      --fail-on-change  exit 5 when anything changed since that scan, 6 when
+                      there is nothing to compare with
 
-Rows come in the order the replies arrive. Messages and progress go to standard error.
-Ctrl-C (SIGINT) or SIGTERM stops the scan, waits at most the echo time-out for replies
-in flight, writes every row listed so far and exits 130 (SIGTERM: 143); a second signal
-writes at once.
+Ctrl-C (SIGINT), SIGTERM or a hang-up (SIGHUP) stops the scan, waits at most
+the echo time-out for replies in flight, writes every row listed so far and
+exits 128 + the signal's number; a second signal writes at once. When the
+reader of standard output goes away, the scan stops and the program ends
+silently, as if killed by SIGPIPE.
 
 Without an ICMP socket nothing can be sent: allow ping sockets with
   sysctl -w net.ipv4.ping_group_range='0 2147483647'
@@ -194,16 +330,13 @@ or let the program open raw sockets with
   setcap cap_net_raw+ep /path/to/vantrel-scan
 
 Exit status:
-  0    at least one row listed
-  1    no row listed
-  2    bad usage or range
-  3    no ICMP socket
-  4    the output could not be written
-  5    --fail-on-change and something changed (the output is written)
-  6    --fail-on-change and nothing to compare with (no history that can be read, or
-       no earlier completed scan of the range and mode)
+  0    at least one row listed          3    no ICMP socket
+  1    no row listed                    4    the output could not be written
+  2    bad usage, range or targets      5    --fail-on-change: something changed
+  6    --fail-on-change: nothing to compare with (no history, no earlier scan)
   7    the scan could not be recorded in the history
-  130  stopped by SIGINT (143: by SIGTERM); the rows listed so far are written
+  129, 130, 143   stopped by SIGHUP, SIGINT, SIGTERM; the rows so far written
+  141  standard output's reader went away (SIGPIPE)
 
 Example:
   vantrel-scan -n --format text 192.168.1.0/24

@@ -7,6 +7,7 @@
 #include "cli/ResultWriter.h"
 #include "cli/ScanEndWatcher.h"
 #include "cli/SignalWatcher.h"
+#include "cli/StandardOutput.h"
 #include "history/ScanRecorder.h"
 #include "scan/IP_Functions.h"
 #include "scan/ScanEngine.h"
@@ -50,6 +51,12 @@ int ScanRun::exec()
     ResultGrid table;
     HeadlessScanView view(o.range.firstText(), o.range.lastText());
     ScanEngine engine(echo, lookup, table, view);
+    if (o.ranges.size() > 1) {
+        std::vector<ScanEngine::Piece> pieces;
+        for (const AddressRange &r : o.ranges)
+            pieces.emplace_back(r.first, r.last);
+        engine.setPieces(std::move(pieces));
+    }
     echo.setEchoData(Version::fileDescription() + u" Version "_s + Version::text() +
                      u" (vantrel-scan)"_s);
     echo.setEchoTimeout(o.settings.Ping_Timeout);
@@ -72,12 +79,12 @@ int ScanRun::exec()
         recorder->open(ScanHistory::defaultPath(), ScanHistory::DefaultKeep,
                        recording ? ScanRecorder::Mode::Record : ScanRecorder::Mode::CompareOnly);
     }
+    // A scan of several ranges is its own kind in the history: its ranges are its key.
+    const QString historyFirst = o.ranges.size() > 1 ? o.rangesText() : o.range.firstText();
+    const QString historyLast = o.ranges.size() > 1 ? QString() : o.range.lastText();
     if (recorder) {
-        QObject::connect(&engine, &ScanEngine::scanStarting, recorder.get(), [&] {
-            recorder->scanStarting(IP_Functions::Number_To_Address(engine.startAddress()),
-                                   IP_Functions::Number_To_Address(engine.endAddress()),
-                                   o.settings);
-        });
+        QObject::connect(&engine, &ScanEngine::scanStarting, recorder.get(),
+                         [&] { recorder->scanStarting(historyFirst, historyLast, o.settings); });
         if (!o.noHistory) {
             QObject::connect(&engine, &ScanEngine::scanEnded, recorder.get(),
                              &ScanRecorder::scanEnded);
@@ -86,7 +93,10 @@ int ScanRun::exec()
 
     ScanEndWatcher watcher(engine, echo, lookup);
     SignalWatcher signalWatcher;
-    ProgressLine progress(o.range, view, lookup);
+    std::int64_t total = 0;
+    for (const AddressRange &r : o.ranges)
+        total += r.size();
+    ProgressLine progress(total, engine, view, lookup);
     int stoppedBy = 0;
     QObject::connect(&signalWatcher, &SignalWatcher::received, &watcher, [&](int signalNumber) {
         if (stoppedBy != 0) {
@@ -98,6 +108,46 @@ int ScanRun::exec()
             engine.Scan_Button_Click();
         watcher.endWithin(echo.EchoTimeout());
     });
+
+    // Text and jsonl on standard output go a row at a time, each as soon as it is complete:
+    // listed, and with lookups once its name is in. A file (-o) is written whole at the end.
+    ResultWriter::Facts facts(1);
+    const bool streaming = o.outputFile.isEmpty() && o.format != ScanOptions::Format::Csv;
+    StandardOutput stream;
+    bool readerGone = false;
+    const auto stopForGoodReason = [&] {
+        if (engine.isRunning())
+            engine.Scan_Button_Click();
+        watcher.endNow();
+    };
+    const auto rowComplete = [&](qsizetype row) {
+        if (!streaming || readerGone || stream.failed() || facts[std::size_t(row)].written)
+            return;
+        if (!stream.write(ResultWriter::rowLine(table, row, facts[std::size_t(row)], o))) {
+            readerGone = stream.readerGone();
+            stopForGoodReason();
+            return;
+        }
+        facts[std::size_t(row)].written = true;
+    };
+    // Only text and jsonl use what the cells do not say; csv needs nothing per row here.
+    if (o.format != ScanOptions::Format::Csv) {
+        QObject::connect(&engine, &ScanEngine::rowListed, &watcher,
+                         [&](qsizetype row, std::int64_t roundTripNs) {
+                             if (std::size_t(row) >= facts.size())
+                                 facts.resize(std::size_t(row) + 1);
+                             facts[std::size_t(row)].roundTripNs = roundTripNs;
+                             if (!o.settings.Resolve_DNS)
+                                 rowComplete(row);
+                         });
+        QObject::connect(&engine, &ScanEngine::nameAnswered, &watcher,
+                         [&](qsizetype row, int status) {
+                             if (std::size_t(row) >= facts.size())
+                                 return;
+                             facts[std::size_t(row)].lookup = status;
+                             rowComplete(row);
+                         });
+    }
     QEventLoop loop;
     QObject::connect(&watcher, &ScanEndWatcher::ended, &loop, &QEventLoop::quit);
 
@@ -111,11 +161,16 @@ int ScanRun::exec()
     }
     if (ProgressLine::wanted(o.quiet))
         progress.start();
+    if (streaming && !stream.write(ResultWriter::header(o.format))) {
+        readerGone = stream.readerGone();
+        stopForGoodReason();
+    }
     loop.exec();
     progress.stop();
     summary.ended = QDateTime::currentDateTimeUtc();
     summary.interrupted = stoppedBy != 0;
     summary.waits = engine.slotWaits();
+    summary.requestsSent = engine.requestsSent();
     if (summary.waits.count > 0 && !o.quiet) {
         message(u"The request table was full %1 times; the sweep waited %2 s in all for free "
                 "places (no address was skipped)."_s.arg(summary.waits.count)
@@ -124,10 +179,20 @@ int ScanRun::exec()
     // The whole scan, with rows listed after a stop; waits while another program holds the
     // file.
     const bool recorded = recording && recorder && recorder->finishRecording();
+    // The reader went away: the scan is kept, and the program ends as a closed pipe ends
+    // any program that writes to it, without a word.
+    if (readerGone)
+        StandardOutput::endAsSigpipe();
+    if (stream.failed()) {
+        message(u"Cannot write standard output: %1"_s.arg(stream.error()));
+        return OutputFailed;
+    }
     if (comparing) {
         // After a stop, only the addresses that had their outcome.
-        if (recorder)
-            summary.comparison = recorder->compare(engine.settledCount());
+        if (recorder) {
+            summary.comparison = recorder->compare(
+                {engine.settledCount(), engine.state().Address_Span + 1, engine.lastSettled()});
+        }
         if (!summary.comparison) {
             summary.notCompared =
                 recorder ? recorder->noComparison() : u"The scan history could not be opened."_s;
@@ -140,7 +205,10 @@ int ScanRun::exec()
         summary.comparison.reset();
 
     QString error;
-    if (!ResultWriter::write(output.device(), table, summary, error) || !output.commit()) {
+    if (!ResultWriter::write(output.device(), table, summary, facts, streaming, error) ||
+        !output.commit()) {
+        if (o.outputFile.isEmpty() && StandardOutput::isReaderGone())
+            StandardOutput::endAsSigpipe();
         message(
             u"Cannot write %1: %2"_s.arg(output.name(), error.isEmpty() ? output.error() : error));
         return OutputFailed;

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// SIGINT and SIGTERM as events of the event loop: the handler only writes the signal's
+// SIGINT, SIGTERM and SIGHUP as events of the event loop: the handler only writes the signal's
 // number into a pipe, which a socket notifier reads. One instance per process.
 class SignalWatcher : public QObject
 {

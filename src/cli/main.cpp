@@ -4,20 +4,24 @@
 #include "cli/ScanRun.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[])
 {
-    // A reader that went away (a closed pipe) is a write failure with a message, not a
-    // silent death.
+    // A reader that goes away (a closed pipe) shows as EPIPE on the next write, so that the
+    // scan can stop and the history keep it before the program ends as SIGPIPE would end it.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
-    const ScanOptions::Parsed parsed =
-        ScanOptions::parse(app.arguments().mid(1), SettingsStore::loadScanSettings());
+    QFile standardInput;
+    standardInput.open(STDIN_FILENO, QIODevice::ReadOnly);
+    const ScanOptions::Parsed parsed = ScanOptions::parse(
+        app.arguments().mid(1), SettingsStore::loadScanSettings(), &standardInput);
     switch (parsed.outcome) {
     case ScanOptions::Outcome::Help:
         std::fputs(ScanOptions::helpText().toLocal8Bit().constData(), stdout);

@@ -4,7 +4,6 @@
 #include "app/Version.h"
 #include "output/CsvExport.h"
 #include "scan/IP_Functions.h"
-#include "scan/components/DottedQuad.h"
 
 #include <QIODevice>
 #include <QJsonObject>
@@ -157,15 +156,13 @@ QString ScanComparison::countsText(const Counts &counts, bool inverted)
 }
 
 ScanComparison::Report ScanComparison::report(ScanRecord then, ScanRecord now,
-                                              qint64 stoppedSkipped, qint64 settled, bool running)
+                                              qint64 stoppedSkipped, Part part, bool running)
 {
-    Report r{std::move(then), std::move(now), {}, stoppedSkipped, running, -1};
-    const auto first = parseDottedQuad(r.now.firstAddress);
-    const auto last = parseDottedQuad(r.now.lastAddress);
+    Report r{std::move(then), std::move(now), {}, stoppedSkipped, running, {}};
     qint64 upTo = std::numeric_limits<qint64>::max();
-    if (settled >= 0 && first && last && qint64(*first) + settled <= qint64(*last)) {
-        r.compared = settled;
-        upTo = qint64(*first) + settled - 1;
+    if (part.settled >= 0 && part.settled < part.total) {
+        r.compared = part;
+        upTo = part.settled > 0 ? qint64(part.last) : -1;
     }
     r.changes = compare(r.then.rows, r.now.rows, upTo);
     return r;
@@ -180,20 +177,17 @@ QStringList ScanComparison::notes(const Report &report)
                       : u"%1 stopped scans after the previous one were not compared with."_s.arg(
                             report.stoppedSkipped));
     }
-    const auto first = parseDottedQuad(report.now.firstAddress);
-    const auto last = parseDottedQuad(report.now.lastAddress);
-    if (report.compared >= 0 && first && last) {
-        const qint64 size = qint64(*last) - qint64(*first) + 1;
-        const QString part = report.compared == 0
-                                 ? u"no address has its outcome yet"_s
-                                 : u"compared are the first %1 of %2 addresses, %3 to %4"_s.arg(
-                                       QString::number(report.compared), QString::number(size),
-                                       report.now.firstAddress,
-                                       IP_Functions::Number_To_Address(IP_Functions::AddressNumber(
-                                           *first + quint64(report.compared - 1))));
+    const Part &part = report.compared;
+    if (part.settled >= 0) {
+        const QString compared =
+            part.settled == 0
+                ? u"no address has its outcome yet"_s
+                : u"compared are the first %1 of %2 addresses, up to %3"_s.arg(
+                      QString::number(part.settled), QString::number(part.total),
+                      IP_Functions::Number_To_Address(IP_Functions::AddressNumber(part.last)));
         notes << (report.running ? u"This scan is still running: %1; the rest follow when it "
-                                   "ends."_s.arg(part)
-                                 : u"This scan was stopped: %1."_s.arg(part));
+                                   "ends."_s.arg(compared)
+                                 : u"This scan was stopped: %1."_s.arg(compared));
     }
     return notes;
 }

@@ -60,6 +60,15 @@ QString modeText(bool inverted);
 // "1 new, 2 gone, 0 renamed", worded for the mode.
 QString countsText(const Counts &counts, bool inverted);
 
+// How far the later scan has come: the first `settled` of its `total` addresses (in the
+// order it sends them, ascending) have their outcome, the last of them `last`. -1: all.
+struct Part
+{
+    qint64 settled = -1;
+    qint64 total = 0;
+    quint32 last = 0;
+};
+
 // Two scans compared, with what a reader needs to trust the list.
 struct Report
 {
@@ -68,12 +77,12 @@ struct Report
     QList<Change> changes;
     qint64 stoppedSkipped = 0; // stopped scans between the two, not compared with
     bool running = false;      // `now` was still running
-    // Addresses of `now`'s range from its first on that were compared; -1: all of them.
-    // Short of the range while it runs or when it was stopped: the rest had no outcome.
-    qint64 compared = -1;
+    // Short of all of `now`'s addresses while it runs or when it was stopped: only those
+    // with their outcome were compared. -1: all of them.
+    Part compared;
 };
-// Compares the first `settled` addresses of `now`'s range (-1: all).
-Report report(ScanRecord then, ScanRecord now, qint64 stoppedSkipped = 0, qint64 settled = -1,
+// Compares the part of `now` that has its outcome.
+Report report(ScanRecord then, ScanRecord now, qint64 stoppedSkipped = 0, Part part = {},
               bool running = false);
 // Sentences on the earlier scan and the part compared; none where there is nothing to add.
 QStringList notes(const Report &report);

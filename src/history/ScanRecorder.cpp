@@ -400,12 +400,13 @@ ScanRecord ScanRecorder::currentScan() const
     return scan;
 }
 
-std::optional<ScanComparison::Report> ScanRecorder::compare(qint64 settled, bool running) const
+std::optional<ScanComparison::Report> ScanRecorder::compare(const ScanComparison::Part &part,
+                                                            bool running) const
 {
     const std::optional<ScanRecord> &then = previousScan();
     if (!then)
         return std::nullopt;
-    return ScanComparison::report(*then, currentScan(), m_stoppedSkipped, settled, running);
+    return ScanComparison::report(*then, currentScan(), m_stoppedSkipped, part, running);
 }
 
 QString ScanRecorder::noComparison() const
@@ -414,9 +415,12 @@ QString ScanRecorder::noComparison() const
         return m_unavailable;
     if (!m_previousError.isEmpty())
         return u"The earlier scan could not be read: %1"_s.arg(m_previousError);
-    QString text = u"No earlier completed scan of %1 to %2 (%3) to compare with."_s.arg(
-        m_current.firstAddress, m_current.lastAddress,
-        m_current.inverted ? u"inverted"_s : u"normal"_s);
+    // A scan of several ranges is known by them all, in the first field.
+    const QString range = m_current.lastAddress.isEmpty()
+                              ? m_current.firstAddress
+                              : m_current.firstAddress + u" to "_s + m_current.lastAddress;
+    QString text = u"No earlier completed scan of %1 (%2) to compare with."_s.arg(
+        range, m_current.inverted ? u"inverted"_s : u"normal"_s);
     if (m_stoppedSkipped == 1)
         text += u" A stopped scan of it is not compared with."_s;
     else if (m_stoppedSkipped > 1)

@@ -75,9 +75,10 @@ public:
     ScanRecord currentScan() const;
     qint64 recordedId() const { return m_recordedId; }
 
-    // The current scan against the earlier one, over the first `settled` addresses of its
-    // range (-1: all); none without an earlier scan, and then noComparison() says why.
-    std::optional<ScanComparison::Report> compare(qint64 settled = -1, bool running = false) const;
+    // The current scan against the earlier one, over the part of it that has its outcome;
+    // none without an earlier scan, and then noComparison() says why.
+    std::optional<ScanComparison::Report> compare(const ScanComparison::Part &part = {},
+                                                  bool running = false) const;
     QString noComparison() const;
 
     // How long after a scan ends its late replies and names are awaited before they are

@@ -23,10 +23,14 @@ struct AddressRange
 
     struct Parsed;
 
-    // One text: "FIRST-LAST", "ADDRESS/PREFIX" or "ADDRESS".
+    // One text: "FIRST-LAST", "FIRST-N" (N the last octet of the end), "ADDRESS/PREFIX"
+    // or "ADDRESS".
     static Parsed parse(const QString &text);
     // Two texts, each a single address.
     static Parsed parse(const QString &firstText, const QString &lastText);
+
+    // A text as messages quote it: its first 60 characters at most.
+    static QString shortened(const QString &text);
 };
 
 struct AddressRange::Parsed

@@ -6,8 +6,6 @@
 #include "scan/components/LookupControl.h"
 #include "scan/components/ResultGrid.h"
 
-#include <QColor>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -125,6 +123,14 @@ void ScanEngine::scanStart()
     m_state.Start_Address = start;
     m_state.End_Address = end;
     m_state.Address_Span = span;
+    m_piece = 0;
+    if (!m_pieces.empty()) {
+        m_state.Start_Address = m_pieces.front().first;
+        m_state.End_Address = m_pieces.back().second;
+        m_state.Address_Span = -1;
+        for (const Piece &piece : m_pieces)
+            m_state.Address_Span += Address_Span_Of(piece.first, piece.second) + 1;
+    }
     Q_EMIT scanStarting();
     m_table.setRows(1); // the grid's removal signal empties the index of listed rows
     m_view.showScanLayout();
@@ -138,11 +144,12 @@ void ScanEngine::scanStart()
     m_allHandedOut = false;
     m_heldRequests.clear();
     m_heldLookups.clear();
+    m_requestsSent = 0;
     m_slotWaits = {};
     m_walkWaitingSince = -1;
     m_state.Sent_Count = 0;
     m_state.Current_Address = m_state.Start_Address;
-    m_settled.assign(1, false);
+    m_unsettled.assign(1, {std::uint32_t(m_state.Current_Address), false});
     m_settledCount = 0;
     sendRequest(Number_To_Address(m_state.Current_Address), 1);
 
@@ -173,6 +180,7 @@ void ScanEngine::sendRequest(const QString &address, std::int64_t attempt)
     m_echo.setEchoAsync(true);
     m_echo.setEchoTag(requestTag(m_state.Scan_Number, address, attempt));
     ++m_echoesOutstanding;
+    ++m_requestsSent;
     m_echo.SendEcho(address);
 }
 
@@ -290,11 +298,14 @@ void ScanEngine::restartPacing()
 
 void ScanEngine::handOutNextAddress()
 {
-    m_state.Current_Address = Next_Address(m_state.Current_Address);
+    if (m_piece + 1 < m_pieces.size() && m_state.Current_Address == m_pieces[m_piece].second)
+        m_state.Current_Address = m_pieces[++m_piece].first;
+    else
+        m_state.Current_Address = Next_Address(m_state.Current_Address);
     ++m_state.Sent_Count;
     if (m_state.Sent_Count <= m_state.Address_Span) {
         const QString address = Number_To_Address(m_state.Current_Address);
-        m_settled.push_back(false);
+        m_unsettled.push_back({std::uint32_t(m_state.Current_Address), false});
         sendRequest(address, 1);
         m_view.setIpStatus(address);
         const float percent = static_cast<float>(m_state.Sent_Count) /
@@ -380,15 +391,15 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     m_listedRows.insert(rowKey(address), row);
     m_table.setCol(1);
     if (answered) {
-        m_table.setCellForeColor(QColor(0, 0, 0));
+        m_table.setCellKind(ResultGrid::Kind::Time);
         m_table.setText(roundTripText(roundTripMs));
     } else {
-        m_table.setCellForeColor(QColor(255, 0, 0));
+        m_table.setCellKind(ResultGrid::Kind::Failure);
         m_table.setText(m_echo.EchoErrorText());
     }
     if (Resolve_DNS) {
         m_table.setCol(2);
-        m_table.setCellForeColor(QColor(0, 0, 255));
+        m_table.setCellKind(ResultGrid::Kind::Resolving);
         m_table.setText(QStringLiteral(" resolving ..."));
         ++m_state.Lookups_Started;
         ++m_lookupsOutstanding;
@@ -404,6 +415,7 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     }
     if (m_view.isMinimized())
         m_view.setWindowCaption(QStringLiteral("Vantrel : ") + QString::number(row));
+    Q_EMIT rowListed(row, answered ? m_echo.EchoRoundTripNs() : -1);
 }
 
 void ScanEngine::settle(QStringView address)
@@ -411,15 +423,17 @@ void ScanEngine::settle(QStringView address)
     const auto number = parseDottedQuad(address);
     if (!number)
         return;
-    // Addresses go out in order, so those settled from the start on are a count; the ones
-    // after the first still open wait in a window that is as long as the replies in flight.
-    const std::int64_t index = std::int64_t(*number) - std::int64_t(m_state.Start_Address);
-    const std::int64_t at = index - m_settledCount;
-    if (at < 0 || at >= std::int64_t(m_settled.size()))
+    // Addresses go out in ascending order, so those settled from the start on are a count;
+    // the ones after the first still open wait in a window as long as the replies in flight.
+    const auto at =
+        std::lower_bound(m_unsettled.begin(), m_unsettled.end(), *number,
+                         [](const Unsettled &u, std::uint32_t n) { return u.address < n; });
+    if (at == m_unsettled.end() || at->address != *number)
         return;
-    m_settled[std::size_t(at)] = true;
-    while (!m_settled.empty() && m_settled.front()) {
-        m_settled.pop_front();
+    at->settled = true;
+    while (!m_unsettled.empty() && m_unsettled.front().settled) {
+        m_lastSettled = m_unsettled.front().address;
+        m_unsettled.pop_front();
         ++m_settledCount;
     }
 }
@@ -471,12 +485,13 @@ void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &Ho
     if (row > 0) {
         m_table.setRow(row);
         m_table.setCol(2);
-        m_table.setCellForeColor(QColor(0, 0, 0));
+        m_table.setCellKind(ResultGrid::Kind::Name);
         m_table.setText(LookupResult);
         // Shown alike, but a reader of the table must not take the text for a name: the
         // host may well still have the one it had.
         if (Status != LookupControl::Found && Status != LookupControl::NoName)
             m_table.setCellKind(ResultGrid::Kind::LookupFailure);
+        Q_EMIT nameAnswered(row, Status);
     }
     if (!m_heldLookups.empty())
         m_heldLookupTimer.start();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class EchoControl;
@@ -44,6 +45,12 @@ public:
     void setAddressRate(int perSecond);
     int addressRate() const { return m_addressRate; }
 
+    // Several ranges swept as one scan, in this order (ascending, apart); empty: the range
+    // of the two boxes, which then hold the first and the last address of them all. For
+    // the scanner without a window; the window has one range.
+    using Piece = std::pair<IP_Functions::AddressNumber, IP_Functions::AddressNumber>;
+    void setPieces(std::vector<Piece> pieces) { m_pieces = std::move(pieces); }
+
     // The monotonic clock the pacing reads, in nanoseconds; tests hand in their own.
     using Clock = std::function<std::int64_t()>;
     void setPacingClock(Clock clock) { m_clock = std::move(clock); }
@@ -64,10 +71,12 @@ public:
 
     bool isRunning() const { return m_running; }
 
-    // How many addresses from the start of the range have their outcome, listed or not: each
-    // answered, failed its last attempt or was listed as failing. The rest are in flight or
-    // not sent yet; after a stop some never will be. A completed scan has them all.
+    // How many addresses from the start of the scan have their outcome, listed or not: each
+    // answered, failed its last attempt or was listed as failing; and the last of them (when
+    // there is one). The rest are in flight or not sent yet; after a stop some never will
+    // be. A completed scan has them all.
     std::int64_t settledCount() const { return m_settledCount; }
+    std::uint32_t lastSettled() const { return m_lastSettled; }
 
     // How often this scan found the echo control's request table full and waited for a
     // free place (the walk paused, or a retry was held back), and how long the walk stood.
@@ -78,6 +87,8 @@ public:
         std::int64_t walkPausedNs = 0;
     };
     SlotWaits slotWaits() const { return m_slotWaits; }
+    // Echo requests this scan has sent, retries included.
+    std::int64_t requestsSent() const { return m_requestsSent; }
 
     // Start when idle, stop when running.
     void Scan_Button_Click();
@@ -101,6 +112,11 @@ Q_SIGNALS:
     // or failed, every lookup answered) or stopped by the user. Late replies of a stopped
     // scan may still add rows afterwards.
     void scanEnded(bool completed);
+    // A row was listed: its table row and, for an answer, the round trip in nanoseconds as
+    // the echo control measured it (-1 for a failure of an inverted scan).
+    void rowListed(qsizetype row, std::int64_t roundTripNs);
+    // The name lookup of a listed row answered, with the lookup control's status.
+    void nameAnswered(qsizetype row, int status);
 
 private:
     void scanStart();
@@ -172,7 +188,17 @@ private:
     std::deque<HeldLookup> m_heldLookups;
     QTimer m_heldLookupTimer;
     std::vector<QString> m_roundTripTexts; // by milliseconds
-    // Addresses after the first m_settledCount, in order: whether each has its outcome.
-    std::deque<bool> m_settled;
+    std::vector<Piece> m_pieces;
+    std::size_t m_piece = 0;
+    std::int64_t m_requestsSent = 0;
+    // Addresses handed out after the first m_settledCount, in order (so ascending), and
+    // whether each has its outcome; the last of those counted.
+    struct Unsettled
+    {
+        std::uint32_t address = 0; // the address's value
+        bool settled = false;
+    };
+    std::deque<Unsettled> m_unsettled;
     std::int64_t m_settledCount = 0;
+    std::uint32_t m_lastSettled = 0;
 };

@@ -629,8 +629,9 @@ void MainForm::refreshComparison()
     Hourglass wait(m_compareForm);
     // While the scan runs, only the addresses that have their outcome: the others would
     // all look gone.
-    const std::optional<ScanComparison::Report> report =
-        m_history->compare(m_engine->settledCount(), m_engine->isRunning());
+    const std::optional<ScanComparison::Report> report = m_history->compare(
+        {m_engine->settledCount(), m_engine->state().Address_Span + 1, m_engine->lastSettled()},
+        m_engine->isRunning());
     if (report)
         m_compareForm->showReport(*report);
     else

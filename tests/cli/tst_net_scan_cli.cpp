@@ -15,6 +15,7 @@
 #include "widgets/SaveFileDialog.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -123,7 +124,70 @@ private Q_SLOTS:
         QCOMPARE(errors.keys(), QStringList({u"127.0.1.255"_s, u"127.0.2.0"_s}));
         QVERIFY(errors.first().isString() && errors.first() != errors.last());
         QCOMPARE(summary[u"counts"_s].toObject(),
-                 QJsonObject({{u"listed"_s, 2}, {u"answered"_s, 0}, {u"failed"_s, 2}}));
+                 QJsonObject(
+                     {{u"listed"_s, 2}, {u"answered"_s, 0}, {u"failed"_s, 2}, {u"requests"_s, 2}}));
+    }
+
+    // A row's fields are data: the name is a name or null, what became of the lookup is said
+    // apart, and the round trip has the kernel's precision (never 0 on loopback).
+    void jsonlRowsAreData()
+    {
+        const ScanProgram cli =
+            ScanProgram::run(u"--format jsonl --no-history -c 1 -t 400 127.0.0.19 127.0.0.201"_s);
+        QVERIFY2(cli.exitCode == 0, cli.err.constData());
+        QMap<QString, QString> rows;
+        for (const QByteArray &line : cli.out.trimmed().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.contains(u"summary"_s))
+                continue;
+            QVERIFY(o[u"rtt_ms"_s].toDouble() > 0 && o[u"rtt_ms"_s].toDouble() < 50);
+            rows.insert(o[u"address"_s].toString(),
+                        o[u"name"_s].toString(u"null"_s) + u' ' + o[u"lookup"_s].toString());
+        }
+        QCOMPARE(rows.size(), 183);
+        QCOMPARE(rows[u"127.0.0.19"_s], u"host-19.vantrel.test found"_s);
+        QCOMPARE(rows[u"127.0.0.201"_s], u"null none"_s);
+    }
+
+    // Targets from standard input in mixed forms, comments and blank lines, as one scan; its
+    // rows reach a pipe as they come, and a reader that goes away ends the run quietly, as
+    // SIGPIPE would.
+    void rowsAsTheyComeFromTargetsOnInput()
+    {
+        // As `vantrel-scan ... | head -1` in a shell, which reports the scanner's status.
+        QProcess process;
+        ScanProgram::start(process,
+                           {u"-f"_s, u"-"_s, u"-n"_s, u"-c"_s, u"1"_s, u"--rate"_s, u"20"_s,
+                            u"--format"_s, u"jsonl"_s, u"--no-history"_s},
+                           {u"bash"_s, u"-c"_s,
+                            u"\"$@\" | head -1; echo status ${PIPESTATUS[0]} >&2"_s, u"bash"_s});
+        QVERIFY(process.waitForStarted());
+        process.write("# the lab\n127.0.1.4\n\n127.0.0.1-3   # short form\n"
+                      "127.0.0.0/30\n127.0.0.9 127.0.0.12\n");
+        process.closeWriteChannel();
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 3000);
+        // At 20 a second the whole run takes over 400 ms; the first row comes long before.
+        QVERIFY2(clock.elapsed() < 300 && process.state() == QProcess::Running,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(QJsonDocument::fromJson(process.readLine())[u"address"_s].toString(),
+                 u"127.0.0.0"_s);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.readAllStandardError(), QByteArray("status 141\n")); // SIGPIPE's
+
+        const ScanProgram whole = ScanProgram::run(
+            u"--format jsonl -n -c 1 --rate 1000 --no-history 127.0.0.1-3 127.0.0.0/30 "
+            "127.0.0.9-12 127.0.1.4"_s);
+        const QJsonObject range =
+            QJsonDocument::fromJson(
+                whole.out.trimmed().split('\n').last())[u"summary"_s][u"range"_s]
+                .toObject();
+        QCOMPARE(range, QJsonObject({{u"first"_s, u"127.0.0.0"_s},
+                                     {u"last"_s, u"127.0.1.4"_s},
+                                     {u"ranges"_s, 3},
+                                     {u"addresses"_s, 9}}));
+        QCOMPARE(whole.out.count("\"address\""), 8); // 127.0.1.4 stays silent
     }
 
     // Every address handed out before the signal answers, so the rows written are exactly
@@ -134,6 +198,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::newRow("SIGINT") << SIGINT << 130;
         QTest::newRow("SIGTERM") << SIGTERM << 143;
+        QTest::newRow("SIGHUP, a closed session") << SIGHUP << 129;
     }
     void signalWritesRowsSoFar()
     {

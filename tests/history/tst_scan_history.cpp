@@ -394,11 +394,12 @@ private Q_SLOTS:
         QCOMPARE(report->changes.size(), 0);
         QCOMPARE(ScanComparison::notes(*report),
                  QStringList{u"1 stopped scan after the previous one was not compared with."_s});
-        const ScanComparison::Report stopped = ScanComparison::report(scans[0], scans[1], 0, 100);
+        const ScanComparison::Report stopped =
+            ScanComparison::report(scans[0], scans[1], 0, {100, 65536, 0x0A010063});
         QCOMPARE(stopped.changes.size(), 0);
         QCOMPARE(ScanComparison::notes(stopped),
                  QStringList{u"This scan was stopped: compared are the first 100 of 65536 "
-                             "addresses, 10.1.0.0 to 10.1.0.99."_s});
+                             "addresses, up to 10.1.0.99."_s});
     }
 
     // Beyond the kept number, scans go from the range and mode with the most scans, oldest

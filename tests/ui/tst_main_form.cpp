@@ -11,8 +11,8 @@
 #include "fakes/FakeLookup.h"
 #include "history/ScanRecorder.h"
 #include "output/CsvExport.h"
-#include "output/ReportLayout.h"
 #include "output/print/PrintEngine.h"
+#include "output/print/ReportLayout.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
 #include "ui/CompareForm.h"
@@ -158,10 +158,12 @@ class TestMainForm : public QObject
             table.setCol(col);
             const bool failed = col == 1 && !time.endsWith(u" ms");
             const bool resolving = col == 2 && name == u" resolving ...";
-            table.setCellForeColor(failed      ? QColor(255, 0, 0)
-                                   : resolving ? QColor(0, 0, 255)
-                                   : col > 0   ? QColor(0, 0, 0)
-                                               : QColor());
+            using Kind = ResultGrid::Kind;
+            table.setCellKind(failed      ? Kind::Failure
+                              : resolving ? Kind::Resolving
+                              : col == 1  ? Kind::Time
+                              : col == 2  ? Kind::Name
+                                          : Kind::Plain);
             table.setText(texts[col]);
         }
     }
@@ -800,7 +802,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("atEnd");
         QTest::addColumn<QString>("exported");
         const QString part = u"This scan is still running: compared are the first 3 of 6 "
-                             "addresses, 10.0.0.1 to 10.0.0.3; the rest follow when it ends."_s;
+                             "addresses, up to 10.0.0.3; the rest follow when it ends."_s;
         QTest::newRow("normal") << false
                                 << QStringList{u"Mode: normal scan (the hosts that answered)"_s,
                                                part, u"New: 1    Gone: 1    Renamed: 1"_s}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "output/ReportLayout.h"
+#include "output/print/ReportLayout.h"
 
 #include <QAbstractScrollArea>
 

@@ -47,6 +47,11 @@ public:
 
     virtual int EchoErrorNumber() const = 0;
     virtual int EchoRoundTrip() const = 0;
+    // The same in nanoseconds, where the control measures that finely.
+    virtual std::int64_t EchoRoundTripNs() const
+    {
+        return std::int64_t(EchoRoundTrip()) * 1'000'000;
+    }
     virtual QString EchoErrorText() const = 0;
 
     // Ends every outstanding request; each still reports once, as Cancelled.

@@ -188,7 +188,7 @@ void IcmpEcho::SendEcho(const QString &address)
 {
     ++m_pending;
     const std::uint64_t waiter = m_async ? 0 : ++m_nextWaiter;
-    Outcome failure{address, m_tag, {}, Answered, 0};
+    Outcome failure{address, m_tag, {}, Answered, 0, 0};
     const auto target = parseDottedQuad(address);
     if (!target) {
         failure.status = BadAddress;
@@ -288,7 +288,7 @@ void IcmpEcho::handleReply(const IcmpSocket *socket, const IcmpSocket::Reply &re
         finish(key, TimedOut, 0, u"Request timed out"_s);
         return;
     }
-    finish(key, Answered, int(std::min<std::int64_t>(elapsed / NsPerMs, 32767)), {});
+    finish(key, Answered, int(std::min<std::int64_t>(elapsed / NsPerMs, 32767)), {}, elapsed);
 }
 
 void IcmpEcho::handleError(const IcmpSocket *socket, const IcmpSocket::Error &error)
@@ -364,13 +364,15 @@ void IcmpEcho::CancelEchoes()
     m_timeoutTimer.stop();
 }
 
-void IcmpEcho::finish(Key key, int status, int roundTrip, const QString &text)
+void IcmpEcho::finish(Key key, int status, int roundTrip, const QString &text,
+                      std::int64_t roundTripNs)
 {
     std::optional<Request> request = m_lanes[key.lane].table->take(key.sequence);
     if (!request)
         return;
     --m_inFlight;
-    conclude(Outcome{std::move(request->address), std::move(request->tag), text, status, roundTrip},
+    conclude(Outcome{std::move(request->address), std::move(request->tag), text, status, roundTrip,
+                     roundTripNs},
              request->waiter);
 }
 
@@ -438,5 +440,6 @@ void IcmpEcho::setResult(const Outcome &outcome)
 {
     m_errorNumber = outcome.status;
     m_roundTrip = outcome.roundTrip;
+    m_roundTripNs = outcome.roundTripNs;
     m_errorText = outcome.text;
 }

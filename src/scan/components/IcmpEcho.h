@@ -49,6 +49,7 @@ public:
 
     int EchoErrorNumber() const override { return m_errorNumber; }
     int EchoRoundTrip() const override { return m_roundTrip; }
+    std::int64_t EchoRoundTripNs() const override { return m_roundTripNs; }
     QString EchoErrorText() const override { return m_errorText; }
 
     void CancelEchoes() override;
@@ -93,6 +94,7 @@ private:
         QString text;
         int status = Answered;
         int roundTrip = 0;
+        std::int64_t roundTripNs = 0;
     };
 
     void addLane(std::unique_ptr<IcmpSocket> socket, std::uint16_t id);
@@ -107,7 +109,8 @@ private:
     std::optional<std::int64_t> nextDeadline() const;
     void expireRequests();
     void armTimeout();
-    void finish(Key key, int status, int roundTrip, const QString &text);
+    void finish(Key key, int status, int roundTrip, const QString &text,
+                std::int64_t roundTripNs = 0);
     void conclude(Outcome outcome, std::uint64_t waiter);
     void waitFor(std::uint64_t waiter);
     void scheduleDelivery();
@@ -140,6 +143,7 @@ private:
 
     int m_errorNumber = 0;
     int m_roundTrip = 0;
+    std::int64_t m_roundTripNs = 0;
     QString m_errorText;
     int m_pending = 0;
 

@@ -1,7 +1,5 @@
 #include "scan/components/ResultGrid.h"
 
-#include <QColor>
-
 #include <algorithm>
 #include <limits>
 
@@ -11,38 +9,6 @@ constexpr qsizetype MaxRows = std::numeric_limits<int>::max();
 
 using Kind = ResultGrid::Kind;
 
-Kind kindOfColor(const QColor &color, int col)
-{
-    if (!color.isValid())
-        return Kind::Plain;
-    switch (color.rgb() & 0xffffff) {
-    case 0xff0000:
-        return Kind::Failure;
-    case 0x0000ff:
-        return Kind::Resolving;
-    case 0x000000:
-        return col == 1 ? Kind::Time : col == 2 ? Kind::Name : Kind::Plain;
-    default:
-        return Kind::Plain;
-    }
-}
-
-QColor colorOfKind(Kind kind)
-{
-    switch (kind) {
-    case Kind::Failure:
-        return QColor(255, 0, 0);
-    case Kind::Resolving:
-        return QColor(0, 0, 255);
-    case Kind::Time:
-    case Kind::Name:
-    case Kind::LookupFailure:
-        return QColor(0, 0, 0);
-    case Kind::Plain:
-        break;
-    }
-    return {};
-}
 } // namespace
 
 ResultGrid::ResultGrid(QObject *parent)
@@ -168,16 +134,6 @@ void ResultGrid::setCellKind(Kind kind)
         return;
     stored = kind;
     cellChanged(m_row, m_col, KindRole);
-}
-
-void ResultGrid::setCellForeColor(const QColor &color)
-{
-    setCellKind(kindOfColor(color, m_col));
-}
-
-QColor ResultGrid::CellForeColor() const
-{
-    return colorOfKind(CellKind());
 }
 
 QString ResultGrid::cellText(qsizetype row, int col) const

@@ -10,8 +10,6 @@
 #include <functional>
 #include <vector>
 
-class QColor;
-
 // The result grid `Table`: a table of text cells addressed through a current cell (Row,
 // Col), as the scan engine and the row actions use it. Row 0 is the header row; the model
 // exposes it as the header and the data rows 1.. as model rows 0... Lengths are in twips.
@@ -87,11 +85,6 @@ public:
     void setText(const QString &text);
     Kind CellKind() const;
     void setCellKind(Kind kind);
-    // The colours the scan engine writes stand for kinds: red a failure, blue the lookup
-    // placeholder, black a time in column 1 and a name in column 2; an invalid colour (or
-    // any other) is a plain cell. Reading gives back the colour of the cell's kind.
-    void setCellForeColor(const QColor &color);
-    QColor CellForeColor() const;
 
     // Direct cell access for readers that walk the table (export, report, lookups).
     QString cellText(qsizetype row, int col) const;

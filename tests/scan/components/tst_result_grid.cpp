@@ -1,7 +1,6 @@
 #include "scan/components/ResultGrid.h"
 
 #include <QAbstractItemModelTester>
-#include <QColor>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -15,14 +14,14 @@ class TestResultGrid : public QObject
 
     std::unique_ptr<ResultGrid> m_grid;
 
-    // Appends one row the way the scan engine colours a failure: red, left current.
+    // Appends one row the way the scan engine marks a failure, left current.
     void appendRow(const QString &address)
     {
         m_grid->setRows(m_grid->Rows() + 1);
         m_grid->setRow(m_grid->Rows() - 1);
         m_grid->setCol(0);
         m_grid->setText(address);
-        m_grid->setCellForeColor(Qt::red);
+        m_grid->setCellKind(ResultGrid::Kind::Failure);
     }
 
 private Q_SLOTS:
@@ -59,22 +58,14 @@ private Q_SLOTS:
                  int(ResultGrid::Kind::Failure));
     }
 
-    // The engine's colours stand for kinds (by column for black) and read back as colours;
-    // a run of rows goes in one removal.
-    void coloursAreKinds()
+    // A cell's kind reads back, also through the model; a run of rows goes in one removal.
+    void kindsAndRemoval()
     {
-        const std::pair<QColor, int> written[] = {{QColor(0, 0, 0), 1},   {QColor(0, 0, 0), 2},
-                                                  {QColor(0, 0, 255), 2}, {QColor(255, 0, 0), 1},
-                                                  {QColor(), 1},          {QColor(1, 2, 3), 0}};
-        const ResultGrid::Kind kinds[] = {ResultGrid::Kind::Time,      ResultGrid::Kind::Name,
-                                          ResultGrid::Kind::Resolving, ResultGrid::Kind::Failure,
-                                          ResultGrid::Kind::Plain,     ResultGrid::Kind::Plain};
-        for (int i = 0; i < 6; ++i) {
-            m_grid->setCol(written[i].second);
-            m_grid->setCellForeColor(written[i].first);
-            QCOMPARE(m_grid->CellKind(), kinds[i]);
-            QCOMPARE(m_grid->CellForeColor(), i < 4 ? written[i].first : QColor());
-        }
+        m_grid->setCol(2);
+        m_grid->setCellKind(ResultGrid::Kind::Resolving);
+        QCOMPARE(m_grid->CellKind(), ResultGrid::Kind::Resolving);
+        QCOMPARE(m_grid->cellKind(m_grid->Row(), 2), ResultGrid::Kind::Resolving);
+        QCOMPARE(m_grid->cellKind(99, 2), ResultGrid::Kind::Plain);
         for (int i = 2; i <= 5; ++i)
             appendRow(QString::number(i));
         QSignalSpy removed(m_grid.get(), &ResultGrid::rowsRemovedFromTable);

@@ -1,4 +1,4 @@
-#include "output/ReportLayout.h"
+#include "output/print/ReportLayout.h"
 
 #include "scan/components/ResultGrid.h"
 #include "scan/components/Twips.h"

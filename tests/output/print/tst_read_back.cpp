@@ -1,7 +1,7 @@
 #include "app/BuildVersion.h"
 #include "app/GeneralDate.h"
 #include "output/CsvExport.h"
-#include "output/ReportLayout.h"
+#include "output/print/ReportLayout.h"
 #include "output/RtfFooter.h"
 #include "scan/components/ResultGrid.h"
 
