@@ -181,12 +181,11 @@ QStringList ScanComparison::notes(const Report &report)
     if (part.settled >= 0) {
         const QString compared =
             part.settled == 0
-                ? u"no address has its outcome yet"_s
-                : u"compared are the first %1 of %2 addresses, up to %3"_s.arg(
+                ? u"no address compared yet"_s
+                : u"%1 of %2 addresses compared, up to %3"_s.arg(
                       QString::number(part.settled), QString::number(part.total),
                       IP_Functions::Number_To_Address(IP_Functions::AddressNumber(part.last)));
-        notes << (report.running ? u"This scan is still running: %1; the rest follow when it "
-                                   "ends."_s.arg(compared)
+        notes << (report.running ? u"This scan is still running: so far %1."_s.arg(compared)
                                  : u"This scan was stopped: %1."_s.arg(compared));
     }
     return notes;

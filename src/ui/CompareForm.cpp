@@ -84,6 +84,8 @@ CompareForm::CompareForm(QWidget *parent)
     setModal(false);
     Header = new QLabel(this);
     Header->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A scan of many ranges, or a note, may be longer than the screen is wide.
+    Header->setWordWrap(true);
     Counts = new QLabel(this);
     m_model = new ChangeModel(this);
     ChangeList = new QTableView(this);

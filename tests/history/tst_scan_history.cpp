@@ -397,9 +397,10 @@ private Q_SLOTS:
         const ScanComparison::Report stopped =
             ScanComparison::report(scans[0], scans[1], 0, {100, 65536, 0x0A010063});
         QCOMPARE(stopped.changes.size(), 0);
-        QCOMPARE(ScanComparison::notes(stopped),
-                 QStringList{u"This scan was stopped: compared are the first 100 of 65536 "
-                             "addresses, up to 10.1.0.99."_s});
+        QCOMPARE(
+            ScanComparison::notes(stopped),
+            QStringList{
+                u"This scan was stopped: 100 of 65536 addresses compared, up to 10.1.0.99."_s});
     }
 
     // Beyond the kept number, scans go from the range and mode with the most scans, oldest
