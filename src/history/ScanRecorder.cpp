@@ -371,7 +371,9 @@ const std::optional<ScanRecord> &ScanRecorder::previousScan() const
             m_previous.reset();
             return m_previous;
         }
-        m_history->fillUnknownNames(*whole);
+        // Names matter only to a scan that looks them up.
+        if (m_current.settings.Resolve_DNS)
+            m_history->fillUnknownNames(*whole);
         m_previous = std::move(whole);
         m_previousAddresses.reserve(std::size_t(m_previous->rows.size()));
         for (const HistoryRow &row : m_previous->rows) {
