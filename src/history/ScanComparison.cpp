@@ -219,10 +219,14 @@ QString ScanComparison::textLine(const Change &change, bool inverted)
 
 QString ScanComparison::csvHeader(const Report &report, const QLocale &locale)
 {
+    // A scan of several ranges is known by them all, in the first field.
     const auto scanLine = [&](const QString &which, const ScanRecord &scan) -> QString {
-        return u"# "_s + which + u" scan from "_s + CsvExport::commentText(scan.firstAddress) +
-               u" to "_s + CsvExport::commentText(scan.lastAddress) + u", "_s +
-               generalDate(scan.started, locale) + u"\r\n"_s;
+        const QString range =
+            scan.lastAddress.isEmpty()
+                ? QString(u" scan of "_s + CsvExport::commentText(scan.firstAddress))
+                : QString(u" scan from "_s + CsvExport::commentText(scan.firstAddress) + u" to "_s +
+                          CsvExport::commentText(scan.lastAddress));
+        return u"# "_s + which + range + u", "_s + generalDate(scan.started, locale) + u"\r\n"_s;
     };
     QString header = scanLine(u"Previous"_s, report.then) + scanLine(u"This"_s, report.now) +
                      u"# Mode: "_s + modeText(report.then.inverted) + u"\r\n"_s;

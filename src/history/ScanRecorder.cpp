@@ -22,10 +22,16 @@ constexpr int BatchIntervalMs = 1000;
 constexpr int FirstRetryMs = 1000;
 constexpr int LongestRetryMs = 16000;
 
+// A scan of several ranges is known by them all, in the first field.
+QString rangeName(const ScanRecord &scan)
+{
+    return scan.lastAddress.isEmpty() ? scan.firstAddress
+                                      : scan.firstAddress + u" to "_s + scan.lastAddress;
+}
+
 QString scanName(const ScanRecord &scan)
 {
-    return u"the scan of %1 to %2 started %3"_s.arg(scan.firstAddress, scan.lastAddress,
-                                                    generalDate(scan.started));
+    return u"the scan of %1 started %2"_s.arg(rangeName(scan), generalDate(scan.started));
 }
 
 } // namespace
@@ -114,7 +120,8 @@ void ScanRecorder::stopWriting(const QString &reason)
     m_writing = false;
     m_lost = m_lost || !m_setAside.isEmpty() || (m_recordCurrent && !currentWritten());
     m_setAside.clear();
-    m_recordCurrent = false;
+    // A scan whose record is whole stays recorded; names that come later are not written.
+    m_recordCurrent = m_recordCurrent && currentWritten();
     m_lateTimer.stop();
     m_batchTimer.stop();
     m_retryTimer.stop();
@@ -417,12 +424,8 @@ QString ScanRecorder::noComparison() const
         return m_unavailable;
     if (!m_previousError.isEmpty())
         return u"The earlier scan could not be read: %1"_s.arg(m_previousError);
-    // A scan of several ranges is known by them all, in the first field.
-    const QString range = m_current.lastAddress.isEmpty()
-                              ? m_current.firstAddress
-                              : m_current.firstAddress + u" to "_s + m_current.lastAddress;
     QString text = u"No earlier completed scan of %1 (%2) to compare with."_s.arg(
-        range, m_current.inverted ? u"inverted"_s : u"normal"_s);
+        rangeName(m_current), m_current.inverted ? u"inverted"_s : u"normal"_s);
     if (m_stoppedSkipped == 1)
         text += u" A stopped scan of it is not compared with."_s;
     else if (m_stoppedSkipped > 1)
