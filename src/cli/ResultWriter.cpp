@@ -93,17 +93,16 @@ QByteArray jsonLine(const QJsonObject &object)
 
 bool writeComparisonText(ChunkedOut &out, const ResultWriter::Comparison &comparison)
 {
-    const ScanComparison::Counts counts = ScanComparison::count(comparison.changes);
-    QString heading = u"\nChanges since the scan of %1: %2 new, %3 gone, %4 renamed"_s.arg(
-        generalDate(comparison.then.started), QString::number(counts.added),
-        QString::number(counts.gone), QString::number(counts.renamed));
-    // Devices are told apart only where hardware addresses were recorded.
-    if (counts.moved + counts.changed > 0)
-        heading += u", %1 moved, %2 changed"_s.arg(counts.moved).arg(counts.changed);
-    if (!out.add((heading + u'\n').toUtf8()))
+    const bool inverted = comparison.then.inverted;
+    QString heading = u"\nChanges since the completed scan of %1, %2: %3\n"_s.arg(
+        generalDate(comparison.then.started), ScanComparison::modeText(inverted),
+        ScanComparison::countsText(ScanComparison::count(comparison.changes), inverted));
+    for (const QString &note : ScanComparison::notes(comparison))
+        heading += note + u'\n';
+    if (!out.add(heading.toUtf8()))
         return false;
     for (const ScanComparison::Change &change : comparison.changes) {
-        if (!out.add((ScanComparison::textLine(change) + u'\n').toUtf8()))
+        if (!out.add((ScanComparison::textLine(change, inverted) + u'\n').toUtf8()))
             return false;
     }
     return true;
@@ -125,16 +124,14 @@ QJsonObject summaryObject(const ResultGrid &table, const ResultWriter::Summary &
         {u"inverted"_s, s.Reverse_Scan},
         {u"arp"_s, s.listArpOnly},
     };
+    std::int64_t addresses = 0;
+    for (const AddressRange &r : o.ranges)
+        addresses += r.size();
     QJsonObject object{
         {u"range"_s, QJsonObject{{u"first"_s, o.range.firstText()},
                                  {u"last"_s, o.range.lastText()},
                                  {u"ranges"_s, qint64(o.ranges.size())},
-                                 {u"addresses"_s, qint64([&] {
-                                      std::int64_t total = 0;
-                                      for (const AddressRange &r : o.ranges)
-                                          total += r.size();
-                                      return total;
-                                  }())}}},
+                                 {u"addresses"_s, qint64(addresses)}}},
         {u"counts"_s, QJsonObject{{u"listed"_s, counts.listed},
                                   {u"answered"_s, counts.answered},
                                   {u"failed"_s, counts.listed - counts.answered},
@@ -151,16 +148,27 @@ QJsonObject summaryObject(const ResultGrid &table, const ResultWriter::Summary &
     if (o.compare) {
         QJsonValue compared(QJsonValue::Null); // no earlier scan of this range and mode
         if (const auto &c = summary.comparison) {
+            using ScanComparison::Kind;
+            const bool inverted = c->then.inverted;
             const ScanComparison::Counts changed = ScanComparison::count(c->changes);
             compared = QJsonObject{
                 {u"start"_s, c->then.started.toUTC().toString(Qt::ISODateWithMs)},
                 {u"end"_s, c->then.ended.toUTC().toString(Qt::ISODateWithMs)},
-                {u"counts"_s, QJsonObject{{u"new"_s, changed.added},
-                                          {u"gone"_s, changed.gone},
-                                          {u"renamed"_s, changed.renamed},
-                                          {u"moved"_s, changed.moved},
-                                          {u"changed"_s, changed.changed}}},
+                {u"mode"_s, inverted ? u"inverted"_s : u"normal"_s},
+                {u"counts"_s,
+                 QJsonObject{{ScanComparison::kindName(Kind::New, inverted), changed.added},
+                             {ScanComparison::kindName(Kind::Gone, inverted), changed.gone},
+                             {ScanComparison::kindName(Kind::Renamed, inverted), changed.renamed},
+                             {ScanComparison::kindName(Kind::Moved, inverted), changed.moved},
+                             {ScanComparison::kindName(Kind::Changed, inverted), changed.changed}}},
+                // Stopped scans after it, which were not compared with.
+                {u"stopped_skipped"_s, c->stoppedSkipped},
+                // Addresses compared, from the first: fewer than all after a stop.
+                {u"addresses_compared"_s,
+                 c->compared.settled >= 0 ? c->compared.settled : qint64(addresses)},
             };
+        } else {
+            object.insert(u"not_compared"_s, summary.notCompared);
         }
         object.insert(u"compared_with"_s, compared);
     }
@@ -229,9 +237,8 @@ bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &su
         error = result.error;
         if (!result.ok || !summary.comparison)
             return result.ok;
-        const Comparison &c = *summary.comparison;
         const ScanComparison::Written written =
-            ScanComparison::writeCsv(device, c.then, c.now, c.changes);
+            ScanComparison::writeCsv(device, *summary.comparison);
         error = written.error;
         return written.ok;
     }
@@ -248,7 +255,8 @@ bool ResultWriter::write(QIODevice &device, ResultGrid &table, const Summary &su
             ok = writeComparisonText(out, *summary.comparison);
         } else {
             for (const ScanComparison::Change &change : summary.comparison->changes) {
-                if (!(ok = out.add(jsonLine(ScanComparison::toJson(change)))))
+                if (!(ok = out.add(jsonLine(
+                          ScanComparison::toJson(change, summary.comparison->then.inverted)))))
                     break;
             }
         }

@@ -20,12 +20,8 @@ class ResultGrid;
 // written as the rows come.
 namespace ResultWriter {
 
-// This scan against the most recent earlier scan of its range and mode.
-struct Comparison
-{
-    ScanRecord then, now;
-    QList<ScanComparison::Change> changes;
-};
+// This scan against the most recent earlier completed scan of its range and mode.
+using Comparison = ScanComparison::Report;
 
 // What a row's cells do not say: the round trip as finely as it was measured and what
 // became of its name lookup.
@@ -45,8 +41,9 @@ struct Summary
     bool interrupted = false;
     ScanEngine::SlotWaits waits;
     std::int64_t requestsSent = 0;
-    // Written after the rows when asked for and an earlier scan exists.
+    // Written after the rows when asked for and an earlier scan exists; else why not.
     std::optional<Comparison> comparison;
+    QString notCompared;
 };
 
 struct Counts

@@ -121,9 +121,9 @@ ScanOptions::Parsed ScanOptions::parse(const QStringList &arguments, const ScanS
     const QCommandLineOption dns(u"dns"_s);
     const QCommandLineOption inverted(u"inverted"_s);
     const QCommandLineOption normal(u"normal"_s);
+    const QCommandLineOption arp(u"arp"_s);
     const QCommandLineOption savedSettings(u"saved-settings"_s);
     const QCommandLineOption targets({u"f"_s, u"file"_s}, {}, u"FILE"_s);
-    const QCommandLineOption arp(u"arp"_s);
     const QCommandLineOption output({u"o"_s, u"output"_s}, {}, u"FILE"_s);
     const QCommandLineOption format(u"format"_s, {}, u"FORMAT"_s);
     const QCommandLineOption quiet(QStringList{u"q"_s, u"quiet"_s});
@@ -315,16 +315,18 @@ Output, on standard output unless -o is given:
   -h, --help          show this text
   -V, --version       show the version
 
-History. Every scan is recorded in ~/.local/share/Vantrel/history.sqlite (the
-200 most recent are kept), as the window records its scans.
+History. Every scan is recorded in ~/.local/share/Vantrel/history.sqlite (200
+are kept, the latest of each range and mode among them), as the window does.
       --no-history    do not record this scan (--compare still reads history)
       --compare       after the rows, what changed since the latest earlier
-                      scan of the same ranges and mode: new, gone and renamed
-                      addresses, and where hardware addresses were recorded,
-                      moved devices (then, now: the addresses) and changed
-                      ones (then, now: the hardware addresses); csv: the
-                      window's comparison list
-      --fail-on-change  exit 5 when anything changed since that scan
+                      completed scan of the same ranges and mode: new, gone and
+                      renamed addresses (inverted: silent, answering, renamed);
+                      a failed lookup is no rename; where hardware addresses
+                      were recorded, devices that moved (then, now: the
+                      addresses) and changed (then, now: the hardware
+                      addresses) (csv: the window's list)
+      --fail-on-change  exit 5 when anything changed since that scan, 6 when
+                      there is nothing to compare with
 
 Hosts on the local network show their hardware (MAC) address, from the kernel's
 neighbour table, and its maker from the IEEE registries of ieee-data ("Private
@@ -346,6 +348,8 @@ Exit status:
   0    at least one row listed          3    no ICMP socket
   1    no row listed                    4    the output could not be written
   2    bad usage, range or targets      5    --fail-on-change: something changed
+  6    --fail-on-change: nothing to compare with (no history, no earlier scan)
+  7    the scan could not be recorded in the history
   129, 130, 143   stopped by SIGHUP, SIGINT, SIGTERM; the rows so far written
   141  standard output's reader went away (SIGPIPE)
 

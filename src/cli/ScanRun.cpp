@@ -74,15 +74,16 @@ int ScanRun::exec()
     if (o.rate > 0)
         engine.setAddressRate(o.rate);
 
-    // Opened after the socket check, so a run that cannot scan leaves the history alone.
+    // Opened after the socket check, so a run that cannot scan leaves the history alone. A
+    // comparison alone only reads it.
     std::unique_ptr<ScanRecorder> recorder;
     const bool comparing = o.compare || o.failOnChange;
-    if (!o.noHistory || comparing) {
+    const bool recording = !o.noHistory;
+    if (recording || comparing) {
         recorder = std::make_unique<ScanRecorder>(table);
-        recorder->setRecording(!o.noHistory);
         QObject::connect(recorder.get(), &ScanRecorder::problem, &ScanRun::message);
-        if (!recorder->open())
-            recorder.reset();
+        recorder->open(ScanHistory::defaultPath(), ScanHistory::DefaultKeep,
+                       recording ? ScanRecorder::Mode::Record : ScanRecorder::Mode::CompareOnly);
     }
     // A scan of several ranges is its own kind in the history: its ranges are its key.
     const QString historyFirst = o.ranges.size() > 1 ? o.rangesText() : o.range.firstText();
@@ -188,8 +189,9 @@ int ScanRun::exec()
                 "places (no address was skipped)."_s.arg(summary.waits.count)
                     .arg(double(summary.waits.walkPausedNs) / 1e9, 0, 'f', 1));
     }
-    if (recorder && !o.noHistory)
-        recorder->flushLate(); // the whole scan, with rows listed after a stop
+    // The whole scan, with rows listed after a stop; waits while another program holds the
+    // file.
+    const bool recorded = recording && recorder && recorder->finishRecording();
     // The reader went away: the scan is kept, and the program ends as a closed pipe ends
     // any program that writes to it, without a word.
     if (readerGone)
@@ -198,20 +200,20 @@ int ScanRun::exec()
         message(u"Cannot write standard output: %1"_s.arg(stream.error()));
         return OutputFailed;
     }
-    if (recorder && comparing) {
-        if (const std::optional<ScanRecord> &then = recorder->previousScan()) {
-            ScanRecord now = recorder->currentScan();
-            QList<ScanComparison::Change> changes = ScanComparison::compare(then->rows, now.rows);
-            summary.comparison =
-                ResultWriter::Comparison{*then, std::move(now), std::move(changes)};
-        } else {
-            message(u"No earlier scan of %1 (%2) to compare with."_s.arg(
-                o.ranges.size() > 1 ? o.rangesText()
-                                    : o.range.firstText() + u" to "_s + o.range.lastText(),
-                o.settings.Reverse_Scan ? u"inverted"_s : u"normal"_s));
+    if (comparing) {
+        // After a stop, only the addresses that had their outcome.
+        if (recorder) {
+            summary.comparison = recorder->compare(
+                {engine.settledCount(), engine.state().Address_Span + 1, engine.lastSettled()});
+        }
+        if (!summary.comparison) {
+            summary.notCompared =
+                recorder ? recorder->noComparison() : u"The scan history could not be opened."_s;
+            message(summary.notCompared);
         }
     }
-    const bool changed = summary.comparison && !summary.comparison->changes.isEmpty();
+    const bool compared = summary.comparison.has_value();
+    const bool changed = compared && !summary.comparison->changes.isEmpty();
     if (!o.compare)
         summary.comparison.reset();
 
@@ -228,5 +230,9 @@ int ScanRun::exec()
         return SignalBase + stoppedBy;
     if (o.failOnChange && changed)
         return ChangesFound;
+    if (o.failOnChange && !compared)
+        return NotCompared;
+    if (recording && !recorded)
+        return NotRecorded;
     return table.Rows() > 1 ? RowsListed : NothingListed;
 }

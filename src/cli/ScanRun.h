@@ -17,6 +17,8 @@ public:
         NoIcmpSocket = 3,
         OutputFailed = 4,
         ChangesFound = 5, // --fail-on-change
+        NotCompared = 6,  // --fail-on-change without an earlier scan to compare with
+        NotRecorded = 7,  // the history could not take the scan
         SignalBase = 128, // + the signal's number
     };
 

@@ -3,6 +3,7 @@
 #include "app/GeneralDate.h"
 #include "app/Version.h"
 #include "output/CsvExport.h"
+#include "scan/IP_Functions.h"
 
 #include <QIODevice>
 #include <QJsonObject>
@@ -46,14 +47,17 @@ struct Keyed
     const HistoryRow *row;
 };
 
-// The rows by address value, each address once (its first row): sorting numbers is much
-// cheaper than hashing texts, and the walk below then yields every group in order.
-std::vector<Keyed> byAddress(const QList<HistoryRow> &rows)
+// The rows by address value up to `upTo`, each address once (its first row): sorting numbers
+// is much cheaper than hashing texts, and the walk below then yields every group in order.
+std::vector<Keyed> byAddress(const QList<HistoryRow> &rows, qint64 upTo)
 {
     std::vector<Keyed> keyed;
     keyed.reserve(std::size_t(rows.size()));
-    for (const HistoryRow &row : rows)
-        keyed.push_back({sortKey(row.address), &row});
+    for (const HistoryRow &row : rows) {
+        const quint64 key = sortKey(row.address);
+        if (upTo >= 0 && key <= quint64(upTo))
+            keyed.push_back({key, &row});
+    }
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
         return a.key != b.key ? a.key < b.key : a.row->address < b.row->address;
     });
@@ -67,10 +71,10 @@ std::vector<Keyed> byAddress(const QList<HistoryRow> &rows)
 } // namespace
 
 QList<ScanComparison::Change> ScanComparison::compare(const QList<HistoryRow> &then,
-                                                      const QList<HistoryRow> &now)
+                                                      const QList<HistoryRow> &now, qint64 upTo)
 {
-    const std::vector<Keyed> before = byAddress(then);
-    const std::vector<Keyed> after = byAddress(now);
+    const std::vector<Keyed> before = byAddress(then, upTo);
+    const std::vector<Keyed> after = byAddress(now, upTo);
     QList<Change> added;
     QList<Change> gone;
     QList<Change> renamed;
@@ -164,13 +168,13 @@ ScanComparison::Counts ScanComparison::count(const QList<Change> &changes)
     return counts;
 }
 
-QString ScanComparison::kindName(Kind kind)
+QString ScanComparison::kindName(Kind kind, bool inverted)
 {
     switch (kind) {
     case Kind::New:
-        return u"new"_s;
+        return inverted ? u"silent"_s : u"new"_s;
     case Kind::Gone:
-        return u"gone"_s;
+        return inverted ? u"answering"_s : u"gone"_s;
     case Kind::Renamed:
         return u"renamed"_s;
     case Kind::Moved:
@@ -181,9 +185,63 @@ QString ScanComparison::kindName(Kind kind)
     return {};
 }
 
-QJsonObject ScanComparison::toJson(const Change &change)
+QString ScanComparison::modeText(bool inverted)
 {
-    QJsonObject object{{u"change"_s, kindName(change.kind)},
+    return inverted ? u"inverted scan (the addresses that did not answer)"_s
+                    : u"normal scan (the hosts that answered)"_s;
+}
+
+QString ScanComparison::countsText(const Counts &counts, bool inverted)
+{
+    QString text = u"%1 %2, %3 %4, %5 %6"_s.arg(
+        QString::number(counts.added), kindName(Kind::New, inverted), QString::number(counts.gone),
+        kindName(Kind::Gone, inverted), QString::number(counts.renamed),
+        kindName(Kind::Renamed, inverted));
+    // Devices are told apart only where hardware addresses were recorded.
+    if (counts.moved + counts.changed > 0)
+        text += u", %1 moved, %2 changed"_s.arg(counts.moved).arg(counts.changed);
+    return text;
+}
+
+ScanComparison::Report ScanComparison::report(ScanRecord then, ScanRecord now,
+                                              qint64 stoppedSkipped, Part part, bool running)
+{
+    Report r{std::move(then), std::move(now), {}, stoppedSkipped, running, {}};
+    qint64 upTo = std::numeric_limits<qint64>::max();
+    if (part.settled >= 0 && part.settled < part.total) {
+        r.compared = part;
+        upTo = part.settled > 0 ? qint64(part.last) : -1;
+    }
+    r.changes = compare(r.then.rows, r.now.rows, upTo);
+    return r;
+}
+
+QStringList ScanComparison::notes(const Report &report)
+{
+    QStringList notes;
+    if (report.stoppedSkipped > 0) {
+        notes << (report.stoppedSkipped == 1
+                      ? u"1 stopped scan after the previous one was not compared with."_s
+                      : u"%1 stopped scans after the previous one were not compared with."_s.arg(
+                            report.stoppedSkipped));
+    }
+    const Part &part = report.compared;
+    if (part.settled >= 0) {
+        const QString compared =
+            part.settled == 0
+                ? u"no address compared yet"_s
+                : u"%1 of %2 addresses compared, up to %3"_s.arg(
+                      QString::number(part.settled), QString::number(part.total),
+                      IP_Functions::Number_To_Address(IP_Functions::AddressNumber(part.last)));
+        notes << (report.running ? u"This scan is still running: so far %1."_s.arg(compared)
+                                 : u"This scan was stopped: %1."_s.arg(compared));
+    }
+    return notes;
+}
+
+QJsonObject ScanComparison::toJson(const Change &change, bool inverted)
+{
+    QJsonObject object{{u"change"_s, kindName(change.kind, inverted)},
                        {u"address"_s, change.address},
                        {u"then"_s, change.then},
                        {u"now"_s, change.now}};
@@ -192,9 +250,10 @@ QJsonObject ScanComparison::toJson(const Change &change)
     return object;
 }
 
-QString ScanComparison::textLine(const Change &change)
+QString ScanComparison::textLine(const Change &change, bool inverted)
 {
-    QString line = kindName(change.kind).leftJustified(8) + change.address.leftJustified(16);
+    QString line =
+        kindName(change.kind, inverted).leftJustified(10) + change.address.leftJustified(16);
     switch (change.kind) {
     case Kind::New:
         line += change.now;
@@ -211,33 +270,37 @@ QString ScanComparison::textLine(const Change &change)
     return line.trimmed();
 }
 
-QString ScanComparison::csvHeader(const ScanRecord &then, const ScanRecord &now,
-                                  const QLocale &locale)
+QString ScanComparison::csvHeader(const Report &report, const QLocale &locale)
 {
+    // A scan of several ranges is known by them all, in the first field.
     const auto scanLine = [&](const QString &which, const ScanRecord &scan) -> QString {
-        return u"# "_s + which + u" scan from "_s + CsvExport::commentText(scan.firstAddress) +
-               u" to "_s + CsvExport::commentText(scan.lastAddress) + u", "_s +
-               generalDate(scan.started, locale) + u"\r\n"_s;
+        const QString range =
+            scan.lastAddress.isEmpty()
+                ? QString(u" scan of "_s + CsvExport::commentText(scan.firstAddress))
+                : QString(u" scan from "_s + CsvExport::commentText(scan.firstAddress) + u" to "_s +
+                          CsvExport::commentText(scan.lastAddress));
+        return u"# "_s + which + range + u", "_s + generalDate(scan.started, locale) + u"\r\n"_s;
     };
-    return scanLine(u"Previous"_s, then) + scanLine(u"This"_s, now) + u"# Compared in "_s +
-           Version::companyName() + u' ' + Version::fileDescription() + u", Version "_s +
-           Version::text() + u"\r\n# \r\n"_s;
+    QString header = scanLine(u"Previous"_s, report.then) + scanLine(u"This"_s, report.now) +
+                     u"# Mode: "_s + modeText(report.then.inverted) + u"\r\n"_s;
+    for (const QString &note : notes(report))
+        header += u"# "_s + CsvExport::commentText(note) + u"\r\n"_s;
+    return header + u"# Compared in "_s + Version::companyName() + u' ' +
+           Version::fileDescription() + u", Version "_s + Version::text() + u"\r\n# \r\n"_s;
 }
 
-QString ScanComparison::csvLine(const Change &change)
+QString ScanComparison::csvLine(const Change &change, bool inverted)
 {
-    return kindName(change.kind) + u',' + CsvExport::field(change.address) + u',' +
+    return kindName(change.kind, inverted) + u',' + CsvExport::field(change.address) + u',' +
            CsvExport::field(change.then) + u',' + CsvExport::field(change.now) + u"\r\n"_s;
 }
 
-ScanComparison::Written ScanComparison::writeCsv(QIODevice &device, const ScanRecord &then,
-                                                 const ScanRecord &now,
-                                                 const QList<Change> &changes,
+ScanComparison::Written ScanComparison::writeCsv(QIODevice &device, const Report &report,
                                                  const QLocale &locale)
 {
-    QString text = csvHeader(then, now, locale);
-    for (const Change &change : changes)
-        text += csvLine(change);
+    QString text = csvHeader(report, locale);
+    for (const Change &change : report.changes)
+        text += csvLine(change, report.then.inverted);
     const QByteArray bytes = text.toUtf8();
     for (qsizetype done = 0; done < bytes.size();) {
         const qint64 n = device.write(bytes.constData() + done, bytes.size() - done);

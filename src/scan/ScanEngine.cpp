@@ -189,6 +189,8 @@ void ScanEngine::scanStart()
     m_walkWaitingSince = -1;
     m_state.Sent_Count = 0;
     m_state.Current_Address = m_state.Start_Address;
+    m_unsettled.assign(1, {std::uint32_t(m_state.Current_Address), false});
+    m_settledCount = 0;
     sendRequest(Number_To_Address(m_state.Current_Address), 1);
 
     m_running = true;
@@ -346,6 +348,7 @@ void ScanEngine::handOutNextAddress()
     ++m_state.Sent_Count;
     if (m_state.Sent_Count <= m_state.Address_Span) {
         const QString address = Number_To_Address(m_state.Current_Address);
+        m_unsettled.push_back({std::uint32_t(m_state.Current_Address), false});
         sendRequest(address, 1);
         m_view.setIpStatus(address);
         const float percent = static_cast<float>(m_state.Sent_Count) /
@@ -397,9 +400,12 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
 
     const bool answered = ReplyStatus == 0;
     if (!answered && !Reverse_Scan) {
-        if (attempt < Pings_per_Node && attemptAt >= 0) {
+        const bool retry = attempt < Pings_per_Node && attemptAt >= 0;
+        if (retry)
             sendOrHold(address, attempt + 1);
-        } else if (m_recordFirstSent) {
+        else
+            settle(address);
+        if (!retry && m_recordFirstSent) {
             // Every request failed: the neighbour table tells whether the host answered ARP.
             const std::int64_t key = rowKey(address);
             const std::int64_t since = takeFirstSent(key);
@@ -412,6 +418,7 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
         completeIfDone();
         return;
     }
+    settle(address);
 
     const bool wanted = answered != Reverse_Scan;
     if (wanted) {
@@ -475,181 +482,206 @@ void ScanEngine::appendRow(const QString &address, const QString &hostAddress,
     Q_EMIT rowListed(row, answered ? m_echo.EchoRoundTripNs() : -1);
 }
 
-std::int64_t ScanEngine::takeFirstSent(std::int64_t key)
-{
-    const auto found = m_firstSent.constFind(key);
-    if (found == m_firstSent.cend())
-        return -1;
-    const std::int64_t sent = *found;
-    m_firstSent.erase(found);
-    return sent;
-}
-
-bool ScanEngine::askNeighbour(std::int64_t key, std::int64_t sinceNs)
-{
-    if (key < 0 || !m_neighbours)
-        return false;
-    ++m_neighboursOutstanding;
-    m_neighbours->lookup(std::uint32_t(key),
-                         sinceNs < 0 ? std::numeric_limits<std::int64_t>::min() : sinceNs,
-                         m_state.Scan_Number);
-    return true;
-}
-
-void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t tag)
-{
-    if (tag != m_state.Scan_Number)
-        return;
-    if (m_neighboursOutstanding > 0)
-        --m_neighboursOutstanding;
-    const std::int64_t key = answer.address;
-    qsizetype row = m_listedRows.value(key, -1);
-    if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend()) {
-        const ArpCheck asked = *check;
-        const bool confirmed = answer.hardware && answer.confirmedSince;
-        if (row < 0 && !confirmed && answer.verifying && m_clock() - asked.sinceNs < ArpVerifyNs) {
-            m_arpRechecks.push_back(key);
-            if (!m_arpRecheckTimer.isActive())
-                m_arpRecheckTimer.start();
-            return;
-        }
-        m_arpChecks.erase(check);
-        // Listed meanwhile (a late reply) or not confirmed since the request: nothing to add.
-        if (row < 0 && confirmed) {
-            const QString address = Number_To_Address(AddressNumber(answer.address));
-            const QString noEcho = NoEchoReply();
-            appendRow(address, asked.hostAddress, 0, false, &noEcho);
-            m_view.setNodeCount(m_table.Rows() - 1);
-            row = m_table.Rows() - 1;
-        } else {
-            row = -1;
-        }
-    }
-    if (row > 0 && answer.hardware) {
-        const bool failed = m_table.cellKind(row, 1) == ResultGrid::Kind::Failure;
-        if (!failed || answer.confirmedSince) {
-            m_table.setRow(row);
-            m_table.setCol(HardwareColumn);
-            m_table.setText(answer.hardware->text());
-            m_table.setCol(VendorColumn);
-            m_table.setText(m_vendorOf(*answer.hardware));
-        }
-    }
-    if (row > 0)
-        Q_EMIT hardwareAnswered(row);
-    completeIfDone();
-}
-
-void ScanEngine::askAgain()
-{
-    for (const std::int64_t key : std::exchange(m_arpRechecks, {})) {
-        if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend())
-            askNeighbour(key, check->sinceNs);
-    }
-    completeIfDone();
-}
-
-// Listed rows are indexed by address number, which costs a fraction of the text; a text
-// that is no address (never from the echo control) keeps a key no address has.
-std::int64_t ScanEngine::rowKey(QStringView address)
+void ScanEngine::settle(QStringView address)
 {
     const auto number = parseDottedQuad(address);
-    return number ? std::int64_t(*number) : -1;
-}
-
-const QString &ScanEngine::roundTripText(std::int16_t milliseconds)
-{
-    // Rows share the few texts a sweep's times take, instead of a string each.
-    const std::size_t at = std::size_t(std::uint16_t(milliseconds));
-    if (at >= m_roundTripTexts.size())
-        m_roundTripTexts.resize(at + 1);
-    QString &text = m_roundTripTexts[at];
-    if (text.isNull())
-        text = QString::number(milliseconds) + QStringLiteral(" ms");
-    return text;
-}
-
-void ScanEngine::updateDnsPercent()
-{
-    // This scan's own count: lookups of an earlier scan still pending in the control say
-    // nothing about this one.
-    if (m_state.Lookups_Started == 0)
+    if (!number)
         return;
-    const int percent =
-        wholePercent(static_cast<double>(m_state.Lookups_Started - m_lookupsOutstanding) /
-                     static_cast<double>(m_state.Lookups_Started) * 100.0);
-    if (percent < 0)
+    // Addresses go out in ascending order, so those settled from the start on are a count;
+    // the ones after the first still open wait in a window as long as the replies in flight.
+    const auto at =
+        std::lower_bound(m_unsettled.begin(), m_unsettled.end(), *number,
+                         [](const Unsettled &u, std::uint32_t n) { return u.address < n; });
+    if (at == m_unsettled.end() || at->address != *number)
         return;
-    m_view.setDnsPercent(percent);
-}
-
-void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
-                                  int Status, const QString &Tag, int /*ElapsedMs*/)
-{
-    if (Leading_Number(Tag) != m_state.Scan_Number)
-        return;
-    if (m_lookupsOutstanding > 0)
-        --m_lookupsOutstanding;
-    updateDnsPercent();
-
-    const qsizetype row = rowOfLookup(Tag, HostAddress);
-    if (row > 0) {
-        m_table.setRow(row);
-        m_table.setCol(2);
-        m_table.setCellKind(ResultGrid::Kind::Name);
-        m_table.setText(LookupResult);
-        Q_EMIT nameAnswered(row, Status);
+    at->settled = true;
+    while (!m_unsettled.empty() && m_unsettled.front().settled) {
+        m_lastSettled = m_unsettled.front().address;
+        m_unsettled.pop_front();
+        ++m_settledCount;
     }
-    if (!m_heldLookups.empty())
-        m_heldLookupTimer.start();
-    completeIfDone();
-}
 
-void ScanEngine::startHeldLookups()
-{
-    while (!m_heldLookups.empty() && m_lookup.LookupsPending() < m_lookup.LookupCapacity()) {
-        const HeldLookup held = std::move(m_heldLookups.front());
-        m_heldLookups.pop_front();
-        // The row may have moved up, or been deleted, since it was listed.
-        const qsizetype row = m_listedRows.value(rowKey(held.address), -1);
-        if (row < 1) {
-            if (m_lookupsOutstanding > 0)
-                --m_lookupsOutstanding;
-            updateDnsPercent();
-            continue;
+    std::int64_t ScanEngine::takeFirstSent(std::int64_t key)
+    {
+        const auto found = m_firstSent.constFind(key);
+        if (found == m_firstSent.cend())
+            return -1;
+        const std::int64_t sent = *found;
+        m_firstSent.erase(found);
+        return sent;
+    }
+
+    bool ScanEngine::askNeighbour(std::int64_t key, std::int64_t sinceNs)
+    {
+        if (key < 0 || !m_neighbours)
+            return false;
+        ++m_neighboursOutstanding;
+        m_neighbours->lookup(std::uint32_t(key),
+                             sinceNs < 0 ? std::numeric_limits<std::int64_t>::min() : sinceNs,
+                             m_state.Scan_Number);
+        return true;
+    }
+
+    void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t tag)
+    {
+        if (tag != m_state.Scan_Number)
+            return;
+        if (m_neighboursOutstanding > 0)
+            --m_neighboursOutstanding;
+        const std::int64_t key = answer.address;
+        qsizetype row = m_listedRows.value(key, -1);
+        if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend()) {
+            const ArpCheck asked = *check;
+            const bool confirmed = answer.hardware && answer.confirmedSince;
+            if (row < 0 && !confirmed && answer.verifying &&
+                m_clock() - asked.sinceNs < ArpVerifyNs) {
+                m_arpRechecks.push_back(key);
+                if (!m_arpRecheckTimer.isActive())
+                    m_arpRecheckTimer.start();
+                return;
+            }
+            m_arpChecks.erase(check);
+            // Listed meanwhile (a late reply) or not confirmed since the request: nothing to add.
+            if (row < 0 && confirmed) {
+                const QString address = Number_To_Address(AddressNumber(answer.address));
+                const QString noEcho = NoEchoReply();
+                appendRow(address, asked.hostAddress, 0, false, &noEcho);
+                m_view.setNodeCount(m_table.Rows() - 1);
+                row = m_table.Rows() - 1;
+            } else {
+                row = -1;
+            }
         }
-        m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' + QString::number(row));
-        m_lookup.StartLookup(held.hostAddress);
+        if (row > 0 && answer.hardware) {
+            const bool failed = m_table.cellKind(row, 1) == ResultGrid::Kind::Failure;
+            if (!failed || answer.confirmedSince) {
+                m_table.setRow(row);
+                m_table.setCol(HardwareColumn);
+                m_table.setText(answer.hardware->text());
+                m_table.setCol(VendorColumn);
+                m_table.setText(m_vendorOf(*answer.hardware));
+            }
+        }
+        if (row > 0)
+            Q_EMIT hardwareAnswered(row);
+        completeIfDone();
     }
-    completeIfDone();
-}
 
-qsizetype ScanEngine::rowOfLookup(const QString &tag, const QString &hostAddress) const
-{
-    // The tag names the row the lookup was started for; rows deleted since then move the
-    // address up, so the row is checked against the address and found again if it moved.
-    const qsizetype colon = tag.indexOf(u':');
-    const std::int64_t tagged = colon < 0 ? 0 : Leading_Number(tag.mid(colon + 1));
-    if (tagged >= 1 && tagged < m_table.Rows() &&
-        m_table.cellText(static_cast<qsizetype>(tagged), 0) == hostAddress)
-        return static_cast<qsizetype>(tagged);
-    return m_listedRows.value(rowKey(hostAddress), -1);
-}
-
-void ScanEngine::forgetRows(qsizetype firstRow, qsizetype count)
-{
-    if (m_table.Rows() <= 1) {
-        m_listedRows.clear();
-        return;
+    void ScanEngine::askAgain()
+    {
+        for (const std::int64_t key : std::exchange(m_arpRechecks, {})) {
+            if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend())
+                askNeighbour(key, check->sinceNs);
+        }
+        completeIfDone();
     }
-    for (auto it = m_listedRows.begin(); it != m_listedRows.end();) {
-        if (it.value() >= firstRow + count) {
-            it.value() -= count;
-            ++it;
-        } else if (it.value() >= firstRow) {
-            it = m_listedRows.erase(it);
-        } else {
-            ++it;
+
+    // Listed rows are indexed by address number, which costs a fraction of the text; a text
+    // that is no address (never from the echo control) keeps a key no address has.
+    std::int64_t ScanEngine::rowKey(QStringView address)
+    {
+        const auto number = parseDottedQuad(address);
+        return number ? std::int64_t(*number) : -1;
+    }
+
+    const QString &ScanEngine::roundTripText(std::int16_t milliseconds)
+    {
+        // Rows share the few texts a sweep's times take, instead of a string each.
+        const std::size_t at = std::size_t(std::uint16_t(milliseconds));
+        if (at >= m_roundTripTexts.size())
+            m_roundTripTexts.resize(at + 1);
+        QString &text = m_roundTripTexts[at];
+        if (text.isNull())
+            text = QString::number(milliseconds) + QStringLiteral(" ms");
+        return text;
+    }
+
+    void ScanEngine::updateDnsPercent()
+    {
+        // This scan's own count: lookups of an earlier scan still pending in the control say
+        // nothing about this one.
+        if (m_state.Lookups_Started == 0)
+            return;
+        const int percent =
+            wholePercent(static_cast<double>(m_state.Lookups_Started - m_lookupsOutstanding) /
+                         static_cast<double>(m_state.Lookups_Started) * 100.0);
+        if (percent < 0)
+            return;
+        m_view.setDnsPercent(percent);
+    }
+
+    void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
+                                      int Status, const QString &Tag, int /*ElapsedMs*/)
+    {
+        if (Leading_Number(Tag) != m_state.Scan_Number)
+            return;
+        if (m_lookupsOutstanding > 0)
+            --m_lookupsOutstanding;
+        updateDnsPercent();
+
+        const qsizetype row = rowOfLookup(Tag, HostAddress);
+        if (row > 0) {
+            m_table.setRow(row);
+            m_table.setCol(2);
+            m_table.setCellKind(ResultGrid::Kind::Name);
+            m_table.setText(LookupResult);
+            // Shown alike, but a reader of the table must not take the text for a name: the
+            // host may well still have the one it had.
+            if (Status != LookupControl::Found && Status != LookupControl::NoName)
+                m_table.setCellKind(ResultGrid::Kind::LookupFailure);
+            Q_EMIT nameAnswered(row, Status);
+        }
+        if (!m_heldLookups.empty())
+            m_heldLookupTimer.start();
+        completeIfDone();
+    }
+
+    void ScanEngine::startHeldLookups()
+    {
+        while (!m_heldLookups.empty() && m_lookup.LookupsPending() < m_lookup.LookupCapacity()) {
+            const HeldLookup held = std::move(m_heldLookups.front());
+            m_heldLookups.pop_front();
+            // The row may have moved up, or been deleted, since it was listed.
+            const qsizetype row = m_listedRows.value(rowKey(held.address), -1);
+            if (row < 1) {
+                if (m_lookupsOutstanding > 0)
+                    --m_lookupsOutstanding;
+                updateDnsPercent();
+                continue;
+            }
+            m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' +
+                                  QString::number(row));
+            m_lookup.StartLookup(held.hostAddress);
+        }
+        completeIfDone();
+    }
+
+    qsizetype ScanEngine::rowOfLookup(const QString &tag, const QString &hostAddress) const
+    {
+        // The tag names the row the lookup was started for; rows deleted since then move the
+        // address up, so the row is checked against the address and found again if it moved.
+        const qsizetype colon = tag.indexOf(u':');
+        const std::int64_t tagged = colon < 0 ? 0 : Leading_Number(tag.mid(colon + 1));
+        if (tagged >= 1 && tagged < m_table.Rows() &&
+            m_table.cellText(static_cast<qsizetype>(tagged), 0) == hostAddress)
+            return static_cast<qsizetype>(tagged);
+        return m_listedRows.value(rowKey(hostAddress), -1);
+    }
+
+    void ScanEngine::forgetRows(qsizetype firstRow, qsizetype count)
+    {
+        if (m_table.Rows() <= 1) {
+            m_listedRows.clear();
+            return;
+        }
+        for (auto it = m_listedRows.begin(); it != m_listedRows.end();) {
+            if (it.value() >= firstRow + count) {
+                it.value() -= count;
+                ++it;
+            } else if (it.value() >= firstRow) {
+                it = m_listedRows.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
-}

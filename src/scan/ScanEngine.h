@@ -84,6 +84,13 @@ public:
 
     bool isRunning() const { return m_running; }
 
+    // How many addresses from the start of the scan have their outcome, listed or not: each
+    // answered, failed its last attempt or was listed as failing; and the last of them (when
+    // there is one). The rest are in flight or not sent yet; after a stop some never will
+    // be. A completed scan has them all.
+    std::int64_t settledCount() const { return m_settledCount; }
+    std::uint32_t lastSettled() const { return m_lastSettled; }
+
     // How often this scan found the echo control's request table full and waited for a
     // free place (the walk paused, or a retry was held back), and how long the walk stood.
     // A request that waits is not an attempt: it is sent, as it was, once there is room.
@@ -156,6 +163,7 @@ private:
     const QString &roundTripText(std::int16_t milliseconds);
     static std::int64_t rowKey(QStringView address);
     void forgetRows(qsizetype firstRow, qsizetype count);
+    void settle(QStringView address);
     qsizetype rowOfLookup(const QString &tag, const QString &hostAddress) const;
 
     EchoControl &m_echo;
@@ -206,6 +214,16 @@ private:
     std::vector<Piece> m_pieces;
     std::size_t m_piece = 0;
     std::int64_t m_requestsSent = 0;
+    // Addresses handed out after the first m_settledCount, in order (so ascending), and
+    // whether each has its outcome; the last of those counted.
+    struct Unsettled
+    {
+        std::uint32_t address = 0; // the address's value
+        bool settled = false;
+    };
+    std::deque<Unsettled> m_unsettled;
+    std::int64_t m_settledCount = 0;
+    std::uint32_t m_lastSettled = 0;
 
     NeighbourControl *m_neighbours = nullptr;
     VendorOf m_vendorOf;

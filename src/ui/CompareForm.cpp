@@ -32,10 +32,11 @@ public:
         : QAbstractTableModel(parent)
     {}
 
-    void setChanges(const QList<ScanComparison::Change> *changes)
+    void setChanges(const QList<ScanComparison::Change> *changes, bool inverted)
     {
         beginResetModel();
         m_changes = changes;
+        m_inverted = inverted;
         endResetModel();
     }
 
@@ -54,7 +55,7 @@ public:
         const ScanComparison::Change &change = m_changes->at(index.row());
         switch (index.column()) {
         case 0:
-            return ScanComparison::kindName(change.kind);
+            return ScanComparison::kindName(change.kind, m_inverted);
         case 1:
             return change.address;
         case 2:
@@ -73,6 +74,7 @@ public:
 
 private:
     const QList<ScanComparison::Change> *m_changes = nullptr;
+    bool m_inverted = false;
 };
 
 CompareForm::CompareForm(QWidget *parent)
@@ -82,6 +84,8 @@ CompareForm::CompareForm(QWidget *parent)
     setModal(false);
     Header = new QLabel(this);
     Header->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A scan of many ranges, or a note, may be longer than the screen is wide.
+    Header->setWordWrap(true);
     Counts = new QLabel(this);
     m_model = new ChangeModel(this);
     ChangeList = new QTableView(this);
@@ -112,25 +116,50 @@ CompareForm::CompareForm(QWidget *parent)
 void CompareForm::showChanges(const ScanRecord &then, const ScanRecord &now)
 {
     Hourglass wait(this);
-    m_then = then;
-    m_now = now;
-    m_model->setChanges(nullptr);
-    m_changes = ScanComparison::compare(then.rows, now.rows);
-    m_model->setChanges(&m_changes);
+    showReport(ScanComparison::report(then, now));
+}
+
+void CompareForm::showNothing(const QString &reason)
+{
+    m_model->setChanges(nullptr, false);
+    m_report = {};
+    Header->setText(reason);
+    Counts->clear();
+    Export_Button->setEnabled(false);
+}
+
+void CompareForm::showReport(const ScanComparison::Report &report)
+{
+    m_model->setChanges(nullptr, false);
+    m_report = report;
+    const bool inverted = report.then.inverted;
+    m_model->setChanges(&m_report.changes, inverted);
     const auto scanLine = [](const QString &which, const ScanRecord &scan) -> QString {
         return which + u" scan: "_s + scan.firstAddress + u" to "_s + scan.lastAddress + u", "_s +
                generalDate(scan.started);
     };
-    Header->setText(scanLine(u"Previous"_s, then) + u'\n' + scanLine(u"This"_s, now));
-    const ScanComparison::Counts counts = ScanComparison::count(m_changes);
-    QString countsText = u"New: %1    Gone: %2    Renamed: %3"_s.arg(counts.added)
-                             .arg(counts.gone)
-                             .arg(counts.renamed);
+    QStringList header{scanLine(u"Previous"_s, report.then) + u", the latest completed one"_s,
+                       scanLine(u"This"_s, report.now),
+                       u"Mode: "_s + ScanComparison::modeText(inverted)};
+    Header->setText((header + ScanComparison::notes(report)).join(u'\n'));
+    const ScanComparison::Counts counts = ScanComparison::count(m_report.changes);
+    const auto caption = [inverted](ScanComparison::Kind kind) {
+        QString name = ScanComparison::kindName(kind, inverted);
+        name[0] = name[0].toUpper();
+        return name;
+    };
+    using ScanComparison::Kind;
+    QString countsText = u"%1: %2    %3: %4    %5: %6"_s.arg(
+        caption(Kind::New), QString::number(counts.added), caption(Kind::Gone),
+        QString::number(counts.gone), caption(Kind::Renamed), QString::number(counts.renamed));
     // Devices are told apart only where hardware addresses were recorded.
-    if (counts.moved + counts.changed > 0)
-        countsText += u"    Moved: %1    Changed: %2"_s.arg(counts.moved).arg(counts.changed);
+    if (counts.moved + counts.changed > 0) {
+        countsText +=
+            u"    %1: %2    %3: %4"_s.arg(caption(Kind::Moved), QString::number(counts.moved),
+                                          caption(Kind::Changed), QString::number(counts.changed));
+    }
     Counts->setText(counts.total() == 0 ? u"No changes."_s : countsText);
-    Export_Button->setEnabled(!m_changes.isEmpty());
+    Export_Button->setEnabled(!m_report.changes.isEmpty());
     ChangeList->resizeColumnToContents(0);
     ChangeList->setColumnWidth(1, fontMetrics().horizontalAdvance(u"XXX.XXX.XXX.XXX   "_s));
     // Room for the names as the main window gives them, or for the longest name here when
@@ -138,9 +167,10 @@ void CompareForm::showChanges(const ScanRecord &then, const ScanRecord &now)
     const QFontMetrics metrics = ChangeList->fontMetrics();
     int nameWidth = metrics.horizontalAdvance(u"XXXXXXXXXXXXXXXXXXXXXX"_s);
     constexpr qsizetype Measured = 2000; // enough to see the usual lengths, cheap
-    for (qsizetype i = 0; i < m_changes.size() && i < Measured; ++i) {
-        nameWidth = std::max({nameWidth, metrics.horizontalAdvance(m_changes[i].then),
-                              metrics.horizontalAdvance(m_changes[i].now)});
+    const QList<ScanComparison::Change> &changes = m_report.changes;
+    for (qsizetype i = 0; i < changes.size() && i < Measured; ++i) {
+        nameWidth = std::max({nameWidth, metrics.horizontalAdvance(changes[i].then),
+                              metrics.horizontalAdvance(changes[i].now)});
     }
     nameWidth += 2 * metrics.horizontalAdvance(u'X');
     ChangeList->setColumnWidth(2, nameWidth);
@@ -163,7 +193,7 @@ void CompareForm::fitToContent()
         std::max({listWidth, Header->sizeHint().width(), Counts->sizeHint().width()}) +
         margins.left() + margins.right();
     const int rowHeight = ChangeList->verticalHeader()->defaultSectionSize();
-    const int rows = int(std::clamp<qsizetype>(m_changes.size(), 5, 15));
+    const int rows = int(std::clamp<qsizetype>(m_report.changes.size(), 5, 15));
     const int spacing = layout()->spacing();
     const int height =
         margins.top() + Header->sizeHint().height() + spacing + Counts->sizeHint().height() +
@@ -187,7 +217,7 @@ void CompareForm::Export_Button_Click()
             error = file.errorString();
         } else {
             const ScanComparison::Written written =
-                ScanComparison::writeCsv(file.device(), m_then, m_now, m_changes);
+                ScanComparison::writeCsv(file.device(), m_report);
             if (!written.ok)
                 error = written.error;
             else if (!file.commit())
@@ -200,7 +230,7 @@ void CompareForm::Export_Button_Click()
         return;
     }
     MessageBox::show(this,
-                     u"Exported %1 changes to %2"_s.arg(QString::number(m_changes.size()),
+                     u"Exported %1 changes to %2"_s.arg(QString::number(m_report.changes.size()),
                                                         QFileInfo(path).fileName()),
                      MessageBox::Icon::None);
 }

@@ -91,6 +91,9 @@ MainForm::MainForm(std::unique_ptr<EchoControl> echo, std::unique_ptr<LookupCont
     connect(m_engine.get(), &ScanEngine::scanEnded, this, [this](bool completed) {
         if (m_history)
             m_history->scanEnded(completed);
+        // An open comparison of a running scan covered only part of it.
+        if (m_compareForm && m_compareForm->isVisible())
+            refreshComparison();
     });
     // Every scan lists in arrival order until the user sorts again.
     connect(m_engine.get(), &ScanEngine::scanStarting, TableView, &ResultTableView::resetOrder);
@@ -187,6 +190,9 @@ void MainForm::historyScanStarting()
     m_history->scanStarting(IP_Functions::Number_To_Address(m_engine->startAddress()),
                             IP_Functions::Number_To_Address(m_engine->endAddress()), settings());
     CompareSelection->setEnabled(m_history->previousScan().has_value());
+    // Once the table is cleared for the new scan.
+    if (m_compareForm && m_compareForm->isVisible())
+        QTimer::singleShot(0, this, &MainForm::refreshComparison);
 }
 
 int MainForm::twipsToPixels(int twips) const
@@ -644,10 +650,26 @@ void MainForm::CompareSelection_Click()
         return;
     if (!m_compareForm)
         m_compareForm = new CompareForm(this);
-    m_compareForm->showChanges(*m_history->previousScan(), m_history->currentScan());
+    refreshComparison();
     m_compareForm->show();
     m_compareForm->raise();
     m_compareForm->activateWindow();
+}
+
+void MainForm::refreshComparison()
+{
+    if (!m_compareForm || !m_history)
+        return;
+    Hourglass wait(m_compareForm);
+    // While the scan runs, only the addresses that have their outcome: the others would
+    // all look gone.
+    const std::optional<ScanComparison::Report> report = m_history->compare(
+        {m_engine->settledCount(), m_engine->state().Address_Span + 1, m_engine->lastSettled()},
+        m_engine->isRunning());
+    if (report)
+        m_compareForm->showReport(*report);
+    else
+        m_compareForm->showNothing(m_history->noComparison());
 }
 
 void MainForm::PrintSelection_Click()

@@ -105,6 +105,7 @@ private:
     void rememberPlacement();
     void nameControls();
     void historyScanStarting();
+    void refreshComparison();
     void Form_Load();
     void Form_Resize();
     void fitLastColumn();

@@ -43,5 +43,5 @@ protected:
 
 private:
     ResultGrid *m_grid;
-    std::array<QColor, 5> m_inks;
+    std::array<QColor, 6> m_inks;
 };

@@ -208,7 +208,8 @@ void ResultTableView::applyColumnLayout()
     m_applyingLayout = true;
     QHeaderView *columns = horizontalHeader();
     for (int col = 0; col < m_grid->Cols() && col < columns->count(); ++col)
-        columns->resizeSection(col, twipsToPixels(m_grid->ColWidth(col)));
+        columns->resizeSection(
+            col, std::max(0, twipsToPixels(m_grid->ColWidth(col)) + borrowedPixels(col)));
     m_applyingLayout = false;
     // Alignment comes with the cells' data; a repaint picks it up.
     viewport()->update();
@@ -224,6 +225,7 @@ void ResultTableView::applyInks()
     m_proxy->setInk(Kind::Plain, text);
     m_proxy->setInk(Kind::Time, text);
     m_proxy->setInk(Kind::Name, text);
+    m_proxy->setInk(Kind::LookupFailure, text);
     m_proxy->setInk(Kind::Failure, Contrast::readable(QColor(255, 0, 0), background));
     m_proxy->setInk(Kind::Resolving, Contrast::readable(QColor(0, 0, 255), background));
 }
@@ -233,7 +235,34 @@ void ResultTableView::columnResizedByUser(int column, int oldPixels, int newPixe
     Q_UNUSED(oldPixels);
     if (m_applyingLayout)
         return;
-    m_grid->setColWidth(column, pixelsToTwips(newPixels));
+    m_grid->setColWidth(column, pixelsToTwips(newPixels - borrowedPixels(column)));
+}
+
+int ResultTableView::borrowedPixels(int col) const
+{
+    // The mark's room comes from the last column, so the grid's widths, which the report
+    // and a window that fits its columns go by, stay as without marks.
+    const int last = m_grid->Cols() - 1;
+    if (last <= 0)
+        return 0;
+    return col == 0 ? markRoom() : col == last ? -markRoom() : 0;
+}
+
+int ResultTableView::markRoom() const
+{
+    if (!m_grid->hasAddressMark())
+        return 0;
+    // What the style adds to a cell for a decoration of the view's icon size, with its
+    // spacing: the width the grid gives the address stays the address's own.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("255.255.255.255");
+    const int plain = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, {}, this).width();
+    option.features |= QStyleOptionViewItem::HasDecoration;
+    const int marked =
+        style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, {}, this).width();
+    return std::max(0, marked - plain);
 }
 
 void ResultTableView::reportPress(const QMouseEvent *event, const QWidget *source)

@@ -46,6 +46,10 @@ public:
     void setFindText(const QString &text);
     QString findText() const { return m_findText; }
 
+    // Pixels the address column has beyond its width in the grid, for the mark of a new
+    // address beside it; 0 without marks.
+    int markRoom() const;
+
     int twipsToPixels(int twips) const;
     int pixelsToTwips(int pixels) const;
 
@@ -70,6 +74,7 @@ private:
     void applyColumnLayout();
     void applyInks();
     void columnResizedByUser(int column, int oldPixels, int newPixels);
+    int borrowedPixels(int col) const;
     void reportPress(const QMouseEvent *event, const QWidget *source);
 
     ResultGrid *m_grid;

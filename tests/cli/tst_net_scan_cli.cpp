@@ -1,7 +1,7 @@
 // Whole runs of vantrel-scan inside the private test network (127.0.0.0/24 and 127.1.0.0/16
 // answer, 127.0.1.0/24 is silent, 127.0.2.0/24 unreachable, dnsmasq names 127.0.0.1-200),
 // against the window's scan of the same range where they must agree: rows, export and the
-// comparison with the scan before.
+// comparison with the scan before, which --fail-on-change must be able to trust.
 #include "app/ScanSettings.h"
 #include "cli/ScanProgram.h"
 #include "scan/ScanEngine.h"
@@ -408,9 +408,11 @@ private Q_SLOTS:
         });
         const QString range = u"127.0.0.16-127.0.0.20"_s;
         QVERIFY(run(u"ip route add unreachable 127.0.0.18/32 table local"_s));
+        // Nothing to compare with is no "no change".
         const ScanProgram first = ScanProgram::run(u"--fail-on-change -t 400 -i 5 "_s + range);
-        QVERIFY2(first.exitCode == 0, first.err.constData());
-        QVERIFY(first.err.contains("No earlier scan of 127.0.0.16 to 127.0.0.20 (normal)"));
+        QVERIFY2(first.exitCode == 6, first.err.constData());
+        QVERIFY(first.err.contains("No earlier completed scan of 127.0.0.16 to 127.0.0.20 "
+                                   "(normal) to compare with."));
         QVERIFY(first.out.contains("hostsfile-twenty.vantrel.test"));
 
         MainForm form(std::make_unique<IcmpEcho>(), std::make_unique<AresLookup>());
@@ -455,6 +457,92 @@ private Q_SLOTS:
         form.compareForm()->Export_Button_Click();
         QCOMPARE(MessageBox::takeShown().value(0).text, u"Exported 3 changes to changes.csv"_s);
         QCOMPARE(changeLines(fileBytes(m_dir.filePath(u"changes.csv"_s))), asCsv);
+    }
+
+    // A comparison needs only to read the history: from a read-only folder, or as a user who
+    // may only read the file, it is made; a scan that cannot be recorded says so with its own
+    // status, and no history at all is no "no change" either.
+    void withoutWriteAccess_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("read-only folder")
+            << u"read-only"_s << u""_s << 7 << u"Could not write the scan history"_s;
+        QTest::newRow("read-only folder, not recording")
+            << u"read-only"_s << u"--no-history"_s << 0 << QString();
+        QTest::newRow("another user's file") << u"nobody"_s << u"--no-history"_s << 0 << QString();
+        QTest::newRow("no history")
+            << u"none"_s << u"--no-history"_s << 6 << u"There is no scan history"_s;
+    }
+    void withoutWriteAccess()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, options);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTemporaryDir data; // readable by all, as a user's data folder is
+        QVERIFY(QFile::setPermissions(data.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                       QFile::ExeOwner | QFile::ReadOther |
+                                                       QFile::ExeOther));
+        const QByteArray saved = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", saved); });
+        const QString scan = u"--fail-on-change -n -c 1 -t 300 127.0.0.30-127.0.0.33 "_s;
+        if (setup != u"none")
+            QCOMPARE(ScanProgram::run(u"-n -c 1 -t 300 127.0.0.30-127.0.0.33"_s).exitCode, 0);
+        const QString folder = data.filePath(u"Vantrel"_s);
+        QStringList runner;
+        if (setup == u"read-only")
+            QVERIFY(run(u"mount --bind %1 %1"_s.arg(folder)) &&
+                    run(u"mount -o remount,ro,bind %1 %1"_s.arg(folder)));
+        else if (setup == u"nobody")
+            runner = u"setpriv --reuid=65534 --regid=65534 --clear-groups"_s.split(u' ');
+        const auto unmount = qScopeGuard([&] {
+            if (setup == u"read-only")
+                run(u"umount "_s + folder);
+        });
+        const ScanProgram again = ScanProgram::run(scan + options, {}, runner);
+        QVERIFY2(again.exitCode == exitCode, again.err.constData());
+        // Quiet where the comparison went as it should.
+        QVERIFY2(message.isEmpty() ? again.err.isEmpty()
+                                   : QString::fromUtf8(again.err).contains(message),
+                 again.err.constData());
+    }
+
+    // A lookup that fails is no rename, in either direction: with the DNS server stopped
+    // the hosts keep the names they had, and so they have them when it is back. A scan
+    // without lookups between two renames leaves the rename to be found.
+    void namesThroughLookupFailures()
+    {
+        const QByteArray hosts = fileBytes(u"/etc/hosts"_s);
+        const pid_t dnsmasq = qEnvironmentVariableIntValue("VANTREL_TESTNET_DNSMASQ_PID");
+        QVERIFY(dnsmasq > 0);
+        const auto restore = qScopeGuard([&] {
+            ::kill(dnsmasq, SIGCONT);
+            writeFile(u"/etc/hosts"_s, hosts);
+        });
+        const QString scan = u"--compare --fail-on-change --format text -c 1 -t 400 "_s;
+        const QString range = u"127.0.0.19-127.0.0.20"_s;
+        QCOMPARE(ScanProgram::run(u"-c 1 -t 400 "_s + range).exitCode, 0);
+        QCOMPARE(::kill(dnsmasq, SIGSTOP), 0);
+        ScanProgram run = ScanProgram::run(scan + range);
+        QVERIFY2(run.exitCode == 0 && run.out.contains("No answer from DNS server"),
+                 run.out.constData());
+        QCOMPARE(::kill(dnsmasq, SIGCONT), 0);
+        run = ScanProgram::run(scan + range);
+        QVERIFY2(run.exitCode == 0 && run.out.contains("host-19.vantrel.test"),
+                 run.out.constData());
+
+        QCOMPARE(ScanProgram::run(u"-n -c 1 -t 400 "_s + range).exitCode, 0);
+        QVERIFY(writeFile(u"/etc/hosts"_s,
+                          QByteArray(hosts).replace("hostsfile-twenty", "renamed-twenty")));
+        run = ScanProgram::run(scan + range);
+        QVERIFY2(run.exitCode == 5, run.out.constData());
+        QCOMPARE(changeLines(run.out),
+                 QStringList{u"renamed 127.0.0.20 hostsfile-twenty.vantrel.test -> "
+                             "renamed-twenty.vantrel.test"_s});
     }
 };
 

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -111,6 +112,23 @@ private Q_SLOTS:
         QStringList problems; // the longest status and count
         collect(&form, problems);
         onScreen(&form, problems);
+        // The mark of a new address leaves the longest address whole beside it.
+        ResultGrid &table = form.Table();
+        table.setAddressMark([](const QString &, int role) {
+            return role == Qt::DecorationRole ? QVariant(QIcon(QPixmap(16, 16))) : QVariant();
+        });
+        table.setRows(2);
+        table.setRow(1);
+        table.setCol(0);
+        table.setText(QStringLiteral("255.255.255.255"));
+        const auto *view = control<QTableView>(&form, "TableView");
+        QStyleOptionViewItem cell;
+        cell.initFrom(view);
+        const int icon = view->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, view);
+        cell.decorationSize = QSize(icon, icon);
+        if (view->itemDelegate()->sizeHint(cell, view->model()->index(0, 0)).width() >
+            view->columnWidth(0))
+            problems << QStringLiteral("the new-address mark hides part of the address");
         // The smallest window the user can make still keeps the top row apart.
         form.resize(10, 10);
         QTRY_COMPARE(form.centralWidget()->size(), form.centralWidget()->minimumSize());

@@ -2,8 +2,9 @@
 // window through a scan, closing with work outstanding and coming back where it was, the
 // table with its row menu while the scan goes on writing into it, by mouse and keyboard,
 // sorted, with several rows selected and narrowed by the find box, its colours under light
-// and dark palettes, and the history's mark of new addresses and its late rows after STOP.
-// The comparison window is tried on real scans (tst_net_scan_cli).
+// and dark palettes, the history's mark of new addresses and its late rows after STOP, and the
+// comparison window while a scan runs. The comparison window is tried on real scans too
+// (tst_net_scan_cli).
 #include "app/GeneralDate.h"
 #include "app/SettingsStore.h"
 #include "fakes/FakeEcho.h"
@@ -14,6 +15,7 @@
 #include "output/print/ReportLayout.h"
 #include "scan/ScanEngine.h"
 #include "scan/components/ResultGrid.h"
+#include "ui/CompareForm.h"
 #include "ui/Controls.h"
 #include "ui/MainForm.h"
 #include "ui/ResultTableView.h"
@@ -42,6 +44,8 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 // What the export writes (at a fixed time) and the report's first page shows.
 static std::pair<QByteArray, QImage> exportAndReport(const ResultGrid &table)
@@ -182,8 +186,10 @@ class TestMainForm : public QObject
         return addresses.join(u' ');
     }
     // Scans 10.0.0.1-6, one echo each; the addresses in `names` answer and are named so.
-    void scan(const QHash<QString, QString> &names)
+    // `midway` runs once the first three have their outcome.
+    void scan(const QHash<QString, QString> &names, const std::function<void()> &midway = {})
     {
+        int replied = 0;
         form->engine().Pings_per_Node = 1;
         form->engine().setInter_Ping_Delay(1);
         startScan("10.0.0.1", "10.0.0.6");
@@ -195,9 +201,11 @@ class TestMainForm : public QObject
             while (!echo->sent.isEmpty()) {
                 const FakeEcho::Sent s = echo->sent.takeFirst();
                 echo->reply(s.tag, names.contains(s.address) ? 0 : 11010);
+                while (!lookup->started.isEmpty())
+                    lookup->answer(0, names.value(lookup->started.first().address));
+                if (++replied == 3 && midway)
+                    midway();
             }
-            while (!lookup->started.isEmpty())
-                lookup->answer(0, names.value(lookup->started.first().address));
         }
     }
     // The new-address mark of table row `row` (from 1), in one role.
@@ -782,6 +790,57 @@ private Q_SLOTS:
         scan(second);
         QVERIFY(mark(2, Qt::DecorationRole).isNull());
         QVERIFY(exportAndReport(form->Table()) == withHistory);
+    }
+
+    // The comparison names its mode and words the kinds for it. Opened while the scan runs,
+    // it compares the addresses that have their outcome and says so; it is brought up to date
+    // when the scan ends, and its export says the same.
+    void comparisonWindow_data()
+    {
+        QTest::addColumn<bool>("inverted");
+        QTest::addColumn<QStringList>("midway"); // the mode, the part compared, the counts
+        QTest::addColumn<QString>("atEnd");
+        QTest::addColumn<QString>("exported");
+        const QString part =
+            u"This scan is still running: so far 3 of 6 addresses compared, up to 10.0.0.3."_s;
+        QTest::newRow("normal") << false
+                                << QStringList{u"Mode: normal scan (the hosts that answered)"_s,
+                                               part, u"New: 1    Gone: 1    Renamed: 1"_s}
+                                << u"New: 2    Gone: 2    Renamed: 1"_s << u"new,10.0.0.3,,c"_s;
+        QTest::newRow("inverted")
+            << true
+            << QStringList{u"Mode: inverted scan (the addresses that did not answer)"_s, part,
+                           u"Silent: 1    Answering: 1    Renamed: 0"_s}
+            << u"Silent: 2    Answering: 2    Renamed: 0"_s << u"silent,10.0.0.2,,"_s;
+    }
+    void comparisonWindow()
+    {
+        QFETCH(bool, inverted);
+        QFETCH(QStringList, midway);
+        QFETCH(QString, atEnd);
+        QFETCH(QString, exported);
+        QVERIFY(form->openHistory(dir.filePath(QTest::currentDataTag() + u".sqlite"_s)));
+        form->engine().Reverse_Scan = inverted;
+        scan({{"10.0.0.1", "a"}, {"10.0.0.2", "b"}, {"10.0.0.5", "e"}});
+        QStringList shown;
+        scan({{"10.0.0.1", "a2"}, {"10.0.0.3", "c"}, {"10.0.0.6", "f"}}, [&] {
+            control<QAction>(form, "CompareSelection")->trigger();
+            shown = form->compareForm()->Header->text().split(u'\n').mid(2);
+            shown << form->compareForm()->Counts->text();
+        });
+        QCOMPARE(shown, midway);
+        QVERIFY(!form->compareForm()->Header->text().contains(u"running"_s));
+        QCOMPARE(form->compareForm()->Counts->text(), atEnd);
+        const QString file = dir.filePath(QTest::currentDataTag() + u".csv"_s);
+        SaveFileDialog::setNextFileName(file);
+        form->compareForm()->Export_Button_Click();
+        QVERIFY(!MessageBox::takeShown().isEmpty());
+        QFile csv(file);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(csv.readAll());
+        QVERIFY2(text.contains(u"\r\n# "_s + midway[0] + u"\r\n"_s) &&
+                     text.contains(u"\r\n"_s + exported + u"\r\n"_s),
+                 qPrintable(text));
     }
 
     // Replies and names that come after STOP join the record of the stopped scan.

@@ -265,7 +265,11 @@ QVariant ResultGrid::data(const QModelIndex &index, int role) const
 
 void ResultGrid::setAddressMark(AddressMark mark)
 {
+    const bool had = bool(m_addressMark);
     m_addressMark = std::move(mark);
+    // A view makes room for the mark beside the address.
+    if (had != bool(m_addressMark))
+        Q_EMIT columnLayoutChanged();
     if (m_announcedRows > 0)
         Q_EMIT dataChanged(index(0, 0), index(int(m_announcedRows) - 1, 0),
                            {Qt::DecorationRole, Qt::ToolTipRole});

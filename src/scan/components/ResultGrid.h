@@ -50,6 +50,9 @@ public:
         Failure,   // the echo component's error text
         Resolving, // the placeholder while the name lookup runs
         Name,      // the name lookup's answer
+        // The lookup's text where it got no answer (no reply from the server, a server
+        // failure, cancelled): shown as an answer is, but it names nothing.
+        LookupFailure,
     };
     // The role through which views ask a cell's Kind (as an int).
     static constexpr int KindRole = Qt::UserRole + 1;
@@ -106,6 +109,7 @@ public:
     // or hovers it; the cell's text and colour never change. An empty function: none.
     using AddressMark = std::function<QVariant(const QString &address, int role)>;
     void setAddressMark(AddressMark mark);
+    bool hasAddressMark() const { return bool(m_addressMark); }
 
     // QAbstractTableModel
     int rowCount(const QModelIndex &parent = {}) const override;
