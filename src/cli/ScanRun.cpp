@@ -81,6 +81,8 @@ int ScanRun::exec()
     const bool recording = !o.noHistory;
     if (recording || comparing) {
         recorder = std::make_unique<ScanRecorder>(table);
+        recorder->setRowReady(
+            [&](qsizetype row) { return !engine.hardwarePending(table.cellText(row, 0)); });
         QObject::connect(recorder.get(), &ScanRecorder::problem, &ScanRun::message);
         recorder->open(ScanHistory::defaultPath(), ScanHistory::DefaultKeep,
                        recording ? ScanRecorder::Mode::Record : ScanRecorder::Mode::CompareOnly);

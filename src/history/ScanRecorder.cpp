@@ -324,7 +324,17 @@ bool ScanRecorder::writeBatch()
             names.append({pending.seq, now.name});
         answered.push_back(i);
     }
-    const QList<HistoryRow> rows = tableRows(m_recordedRows + 1);
+    // Rows still waiting for their hardware address are written with a later batch.
+    qsizetype upTo = m_table.Rows();
+    if (m_running && m_rowReady) {
+        for (qsizetype row = m_recordedRows + 1; row < upTo; ++row) {
+            if (!m_rowReady(row)) {
+                upTo = row;
+                break;
+            }
+        }
+    }
+    const QList<HistoryRow> rows = tableRows(m_recordedRows + 1, upTo);
     if (rows.isEmpty() && names.isEmpty()) {
         for (auto i = answered.rbegin(); i != answered.rend(); ++i)
             m_pendingNames.erase(m_pendingNames.begin() + std::ptrdiff_t(*i));
@@ -345,7 +355,7 @@ bool ScanRecorder::writeBatch()
                 {m_recordedRows + 1 + i, m_recordedCount + i, rows[i].address});
     }
     m_recordedCount += rows.size();
-    m_recordedRows = m_table.Rows() - 1;
+    m_recordedRows = upTo - 1;
     return true;
 }
 
@@ -447,10 +457,10 @@ HistoryRow ScanRecorder::rowAt(qsizetype row) const
     return out;
 }
 
-QList<HistoryRow> ScanRecorder::tableRows(qsizetype from) const
+QList<HistoryRow> ScanRecorder::tableRows(qsizetype from, qsizetype upTo) const
 {
     QList<HistoryRow> rows;
-    const qsizetype count = m_table.Rows();
+    const qsizetype count = std::min(upTo, m_table.Rows());
     rows.reserve(std::max<qsizetype>(0, count - from));
     for (qsizetype row = std::max<qsizetype>(from, 1); row < count; ++row)
         rows.append(rowAt(row));

@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -84,6 +86,10 @@ public:
     // How long after a scan ends its late replies and names are awaited before they are
     // written; the next scan start or closing writes them sooner.
     void setLateInterval(int milliseconds) { m_lateTimer.setInterval(milliseconds); }
+    // Whether a listed row is final enough to be written (its hardware address has come in);
+    // while the scan runs, a row that is not waits, with the rows after it, for a later
+    // write. By default every row is.
+    void setRowReady(std::function<bool(qsizetype row)> ready) { m_rowReady = std::move(ready); }
     // How long one write waits for another program, and how long the writes of a scan keep
     // being tried before it is given up.
     void setPatience(int busyWaitMs, int giveUpMs);
@@ -108,7 +114,9 @@ private:
         bool endWritten = false;
     };
 
-    QList<HistoryRow> tableRows(qsizetype from) const;
+    // Table rows from `from` to before `upTo`.
+    QList<HistoryRow> tableRows(qsizetype from,
+                                qsizetype upTo = std::numeric_limits<qsizetype>::max()) const;
     HistoryRow rowAt(qsizetype row) const;
     void stopWriting(const QString &reason);
     void rowsRemoved(qsizetype firstRow, qsizetype count);
@@ -135,6 +143,7 @@ private:
     qint64 m_stoppedSkipped = 0;
     ScanRecord m_current;
     bool m_running = false;
+    std::function<bool(qsizetype)> m_rowReady;
     bool m_recordCurrent = false; // the current scan is to be recorded
     bool m_endWritten = true;
     qint64 m_recordedId = 0;

@@ -88,6 +88,11 @@ void ScanEngine::setNeighbours(NeighbourControl *neighbours, VendorOf vendorOf)
         connect(m_neighbours, &NeighbourControl::answered, this, &ScanEngine::neighbourAnswered);
 }
 
+bool ScanEngine::hardwarePending(const QString &address) const
+{
+    return !m_hardwarePending.isEmpty() && m_hardwarePending.contains(rowKey(address));
+}
+
 QString ScanEngine::NoEchoReply()
 {
     return QStringLiteral("No echo reply");
@@ -181,6 +186,7 @@ void ScanEngine::scanStart()
     m_neighboursOutstanding = 0;
     m_firstSent.clear();
     m_arpChecks.clear();
+    m_hardwarePending.clear();
     m_arpRechecks.clear();
     m_arpRecheckTimer.stop();
     m_recordFirstSent = m_neighbours && (Reverse_Scan || listArpOnly);
@@ -432,7 +438,9 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
             // after this scan's request shows its hardware address.
             const std::int64_t sent = m_recordFirstSent ? takeFirstSent(key) : -1;
             const std::int64_t since = answered ? -1 : sent;
-            if (!((answered || since >= 0) && askNeighbour(key, since)))
+            if ((answered || since >= 0) && askNeighbour(key, since))
+                m_hardwarePending.insert(key);
+            else
                 Q_EMIT hardwareAnswered(m_table.Rows() - 1);
         }
     } else if (m_recordFirstSent) {
@@ -500,188 +508,188 @@ void ScanEngine::settle(QStringView address)
         m_unsettled.pop_front();
         ++m_settledCount;
     }
+}
 
-    std::int64_t ScanEngine::takeFirstSent(std::int64_t key)
-    {
-        const auto found = m_firstSent.constFind(key);
-        if (found == m_firstSent.cend())
-            return -1;
-        const std::int64_t sent = *found;
-        m_firstSent.erase(found);
-        return sent;
-    }
+std::int64_t ScanEngine::takeFirstSent(std::int64_t key)
+{
+    const auto found = m_firstSent.constFind(key);
+    if (found == m_firstSent.cend())
+        return -1;
+    const std::int64_t sent = *found;
+    m_firstSent.erase(found);
+    return sent;
+}
 
-    bool ScanEngine::askNeighbour(std::int64_t key, std::int64_t sinceNs)
-    {
-        if (key < 0 || !m_neighbours)
-            return false;
-        ++m_neighboursOutstanding;
-        m_neighbours->lookup(std::uint32_t(key),
-                             sinceNs < 0 ? std::numeric_limits<std::int64_t>::min() : sinceNs,
-                             m_state.Scan_Number);
-        return true;
-    }
+bool ScanEngine::askNeighbour(std::int64_t key, std::int64_t sinceNs)
+{
+    if (key < 0 || !m_neighbours)
+        return false;
+    ++m_neighboursOutstanding;
+    m_neighbours->lookup(std::uint32_t(key),
+                         sinceNs < 0 ? std::numeric_limits<std::int64_t>::min() : sinceNs,
+                         m_state.Scan_Number);
+    return true;
+}
 
-    void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t tag)
-    {
-        if (tag != m_state.Scan_Number)
+void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t tag)
+{
+    if (tag != m_state.Scan_Number)
+        return;
+    if (m_neighboursOutstanding > 0)
+        --m_neighboursOutstanding;
+    const std::int64_t key = answer.address;
+    m_hardwarePending.remove(key);
+    qsizetype row = m_listedRows.value(key, -1);
+    if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend()) {
+        const ArpCheck asked = *check;
+        const bool confirmed = answer.hardware && answer.confirmedSince;
+        if (row < 0 && !confirmed && answer.verifying && m_clock() - asked.sinceNs < ArpVerifyNs) {
+            m_arpRechecks.push_back(key);
+            if (!m_arpRecheckTimer.isActive())
+                m_arpRecheckTimer.start();
             return;
-        if (m_neighboursOutstanding > 0)
-            --m_neighboursOutstanding;
-        const std::int64_t key = answer.address;
-        qsizetype row = m_listedRows.value(key, -1);
-        if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend()) {
-            const ArpCheck asked = *check;
-            const bool confirmed = answer.hardware && answer.confirmedSince;
-            if (row < 0 && !confirmed && answer.verifying &&
-                m_clock() - asked.sinceNs < ArpVerifyNs) {
-                m_arpRechecks.push_back(key);
-                if (!m_arpRecheckTimer.isActive())
-                    m_arpRecheckTimer.start();
-                return;
-            }
-            m_arpChecks.erase(check);
-            // Listed meanwhile (a late reply) or not confirmed since the request: nothing to add.
-            if (row < 0 && confirmed) {
-                const QString address = Number_To_Address(AddressNumber(answer.address));
-                const QString noEcho = NoEchoReply();
-                appendRow(address, asked.hostAddress, 0, false, &noEcho);
-                m_view.setNodeCount(m_table.Rows() - 1);
-                row = m_table.Rows() - 1;
-            } else {
-                row = -1;
-            }
         }
-        if (row > 0 && answer.hardware) {
-            const bool failed = m_table.cellKind(row, 1) == ResultGrid::Kind::Failure;
-            if (!failed || answer.confirmedSince) {
-                m_table.setRow(row);
-                m_table.setCol(HardwareColumn);
-                m_table.setText(answer.hardware->text());
-                m_table.setCol(VendorColumn);
-                m_table.setText(m_vendorOf(*answer.hardware));
-            }
+        m_arpChecks.erase(check);
+        // Listed meanwhile (a late reply) or not confirmed since the request: nothing to add.
+        if (row < 0 && confirmed) {
+            const QString address = Number_To_Address(AddressNumber(answer.address));
+            const QString noEcho = NoEchoReply();
+            appendRow(address, asked.hostAddress, 0, false, &noEcho);
+            m_view.setNodeCount(m_table.Rows() - 1);
+            row = m_table.Rows() - 1;
+        } else {
+            row = -1;
         }
-        if (row > 0)
-            Q_EMIT hardwareAnswered(row);
-        completeIfDone();
     }
-
-    void ScanEngine::askAgain()
-    {
-        for (const std::int64_t key : std::exchange(m_arpRechecks, {})) {
-            if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend())
-                askNeighbour(key, check->sinceNs);
-        }
-        completeIfDone();
-    }
-
-    // Listed rows are indexed by address number, which costs a fraction of the text; a text
-    // that is no address (never from the echo control) keeps a key no address has.
-    std::int64_t ScanEngine::rowKey(QStringView address)
-    {
-        const auto number = parseDottedQuad(address);
-        return number ? std::int64_t(*number) : -1;
-    }
-
-    const QString &ScanEngine::roundTripText(std::int16_t milliseconds)
-    {
-        // Rows share the few texts a sweep's times take, instead of a string each.
-        const std::size_t at = std::size_t(std::uint16_t(milliseconds));
-        if (at >= m_roundTripTexts.size())
-            m_roundTripTexts.resize(at + 1);
-        QString &text = m_roundTripTexts[at];
-        if (text.isNull())
-            text = QString::number(milliseconds) + QStringLiteral(" ms");
-        return text;
-    }
-
-    void ScanEngine::updateDnsPercent()
-    {
-        // This scan's own count: lookups of an earlier scan still pending in the control say
-        // nothing about this one.
-        if (m_state.Lookups_Started == 0)
-            return;
-        const int percent =
-            wholePercent(static_cast<double>(m_state.Lookups_Started - m_lookupsOutstanding) /
-                         static_cast<double>(m_state.Lookups_Started) * 100.0);
-        if (percent < 0)
-            return;
-        m_view.setDnsPercent(percent);
-    }
-
-    void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
-                                      int Status, const QString &Tag, int /*ElapsedMs*/)
-    {
-        if (Leading_Number(Tag) != m_state.Scan_Number)
-            return;
-        if (m_lookupsOutstanding > 0)
-            --m_lookupsOutstanding;
-        updateDnsPercent();
-
-        const qsizetype row = rowOfLookup(Tag, HostAddress);
-        if (row > 0) {
+    if (row > 0 && answer.hardware) {
+        const bool failed = m_table.cellKind(row, 1) == ResultGrid::Kind::Failure;
+        if (!failed || answer.confirmedSince) {
             m_table.setRow(row);
-            m_table.setCol(2);
-            m_table.setCellKind(ResultGrid::Kind::Name);
-            m_table.setText(LookupResult);
-            // Shown alike, but a reader of the table must not take the text for a name: the
-            // host may well still have the one it had.
-            if (Status != LookupControl::Found && Status != LookupControl::NoName)
-                m_table.setCellKind(ResultGrid::Kind::LookupFailure);
-            Q_EMIT nameAnswered(row, Status);
+            m_table.setCol(HardwareColumn);
+            m_table.setText(answer.hardware->text());
+            m_table.setCol(VendorColumn);
+            m_table.setText(m_vendorOf(*answer.hardware));
         }
-        if (!m_heldLookups.empty())
-            m_heldLookupTimer.start();
-        completeIfDone();
     }
+    if (row > 0)
+        Q_EMIT hardwareAnswered(row);
+    completeIfDone();
+}
 
-    void ScanEngine::startHeldLookups()
-    {
-        while (!m_heldLookups.empty() && m_lookup.LookupsPending() < m_lookup.LookupCapacity()) {
-            const HeldLookup held = std::move(m_heldLookups.front());
-            m_heldLookups.pop_front();
-            // The row may have moved up, or been deleted, since it was listed.
-            const qsizetype row = m_listedRows.value(rowKey(held.address), -1);
-            if (row < 1) {
-                if (m_lookupsOutstanding > 0)
-                    --m_lookupsOutstanding;
-                updateDnsPercent();
-                continue;
-            }
-            m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' +
-                                  QString::number(row));
-            m_lookup.StartLookup(held.hostAddress);
-        }
-        completeIfDone();
+void ScanEngine::askAgain()
+{
+    for (const std::int64_t key : std::exchange(m_arpRechecks, {})) {
+        if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend())
+            askNeighbour(key, check->sinceNs);
     }
+    completeIfDone();
+}
 
-    qsizetype ScanEngine::rowOfLookup(const QString &tag, const QString &hostAddress) const
-    {
-        // The tag names the row the lookup was started for; rows deleted since then move the
-        // address up, so the row is checked against the address and found again if it moved.
-        const qsizetype colon = tag.indexOf(u':');
-        const std::int64_t tagged = colon < 0 ? 0 : Leading_Number(tag.mid(colon + 1));
-        if (tagged >= 1 && tagged < m_table.Rows() &&
-            m_table.cellText(static_cast<qsizetype>(tagged), 0) == hostAddress)
-            return static_cast<qsizetype>(tagged);
-        return m_listedRows.value(rowKey(hostAddress), -1);
-    }
+// Listed rows are indexed by address number, which costs a fraction of the text; a text
+// that is no address (never from the echo control) keeps a key no address has.
+std::int64_t ScanEngine::rowKey(QStringView address)
+{
+    const auto number = parseDottedQuad(address);
+    return number ? std::int64_t(*number) : -1;
+}
 
-    void ScanEngine::forgetRows(qsizetype firstRow, qsizetype count)
-    {
-        if (m_table.Rows() <= 1) {
-            m_listedRows.clear();
-            return;
+const QString &ScanEngine::roundTripText(std::int16_t milliseconds)
+{
+    // Rows share the few texts a sweep's times take, instead of a string each.
+    const std::size_t at = std::size_t(std::uint16_t(milliseconds));
+    if (at >= m_roundTripTexts.size())
+        m_roundTripTexts.resize(at + 1);
+    QString &text = m_roundTripTexts[at];
+    if (text.isNull())
+        text = QString::number(milliseconds) + QStringLiteral(" ms");
+    return text;
+}
+
+void ScanEngine::updateDnsPercent()
+{
+    // This scan's own count: lookups of an earlier scan still pending in the control say
+    // nothing about this one.
+    if (m_state.Lookups_Started == 0)
+        return;
+    const int percent =
+        wholePercent(static_cast<double>(m_state.Lookups_Started - m_lookupsOutstanding) /
+                     static_cast<double>(m_state.Lookups_Started) * 100.0);
+    if (percent < 0)
+        return;
+    m_view.setDnsPercent(percent);
+}
+
+void ScanEngine::DNS_LookupAnswer(const QString &LookupResult, const QString &HostAddress,
+                                  int Status, const QString &Tag, int /*ElapsedMs*/)
+{
+    if (Leading_Number(Tag) != m_state.Scan_Number)
+        return;
+    if (m_lookupsOutstanding > 0)
+        --m_lookupsOutstanding;
+    updateDnsPercent();
+
+    const qsizetype row = rowOfLookup(Tag, HostAddress);
+    if (row > 0) {
+        m_table.setRow(row);
+        m_table.setCol(2);
+        m_table.setCellKind(ResultGrid::Kind::Name);
+        m_table.setText(LookupResult);
+        // Shown alike, but a reader of the table must not take the text for a name: the
+        // host may well still have the one it had.
+        if (Status != LookupControl::Found && Status != LookupControl::NoName)
+            m_table.setCellKind(ResultGrid::Kind::LookupFailure);
+        Q_EMIT nameAnswered(row, Status);
+    }
+    if (!m_heldLookups.empty())
+        m_heldLookupTimer.start();
+    completeIfDone();
+}
+
+void ScanEngine::startHeldLookups()
+{
+    while (!m_heldLookups.empty() && m_lookup.LookupsPending() < m_lookup.LookupCapacity()) {
+        const HeldLookup held = std::move(m_heldLookups.front());
+        m_heldLookups.pop_front();
+        // The row may have moved up, or been deleted, since it was listed.
+        const qsizetype row = m_listedRows.value(rowKey(held.address), -1);
+        if (row < 1) {
+            if (m_lookupsOutstanding > 0)
+                --m_lookupsOutstanding;
+            updateDnsPercent();
+            continue;
         }
-        for (auto it = m_listedRows.begin(); it != m_listedRows.end();) {
-            if (it.value() >= firstRow + count) {
-                it.value() -= count;
-                ++it;
-            } else if (it.value() >= firstRow) {
-                it = m_listedRows.erase(it);
-            } else {
-                ++it;
-            }
+        m_lookup.setLookupTag(QString::number(m_state.Scan_Number) + u':' + QString::number(row));
+        m_lookup.StartLookup(held.hostAddress);
+    }
+    completeIfDone();
+}
+
+qsizetype ScanEngine::rowOfLookup(const QString &tag, const QString &hostAddress) const
+{
+    // The tag names the row the lookup was started for; rows deleted since then move the
+    // address up, so the row is checked against the address and found again if it moved.
+    const qsizetype colon = tag.indexOf(u':');
+    const std::int64_t tagged = colon < 0 ? 0 : Leading_Number(tag.mid(colon + 1));
+    if (tagged >= 1 && tagged < m_table.Rows() &&
+        m_table.cellText(static_cast<qsizetype>(tagged), 0) == hostAddress)
+        return static_cast<qsizetype>(tagged);
+    return m_listedRows.value(rowKey(hostAddress), -1);
+}
+
+void ScanEngine::forgetRows(qsizetype firstRow, qsizetype count)
+{
+    if (m_table.Rows() <= 1) {
+        m_listedRows.clear();
+        return;
+    }
+    for (auto it = m_listedRows.begin(); it != m_listedRows.end();) {
+        if (it.value() >= firstRow + count) {
+            it.value() -= count;
+            ++it;
+        } else if (it.value() >= firstRow) {
+            it = m_listedRows.erase(it);
+        } else {
+            ++it;
         }
     }
+}

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <cstdint>
@@ -46,6 +47,9 @@ public:
     using VendorOf = std::function<QString(const HardwareAddress &)>;
     void setNeighbours(NeighbourControl *neighbours, VendorOf vendorOf = {});
     static QString NoEchoReply();
+    // The neighbour table has yet to answer for this listed address: its hardware cells may
+    // still change.
+    bool hardwarePending(const QString &address) const;
 
     QTimer &PING_Timer() { return m_pingTimer; }
     int Inter_Ping_Delay() const { return m_delayMs; }
@@ -232,6 +236,7 @@ private:
     // Kept only where a failed request may list a host (inverted scans, ARP-only hosts):
     // address -> steady-clock time of its first request. Erased at its last outcome.
     bool m_recordFirstSent = false;
+    QSet<std::int64_t> m_hardwarePending; // listed addresses asked about
     QHash<std::int64_t, std::int64_t> m_firstSent;
     // Addresses whose every request failed, waiting for the neighbour table's word.
     struct ArpCheck

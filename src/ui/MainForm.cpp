@@ -167,6 +167,8 @@ void MainForm::setNeighbours(std::unique_ptr<NeighbourControl> neighbours)
 bool MainForm::openHistory(const QString &path)
 {
     m_history = std::make_unique<ScanRecorder>(*m_grid);
+    m_history->setRowReady(
+        [this](qsizetype row) { return !m_engine->hardwarePending(m_grid->cellText(row, 0)); });
     connect(m_history.get(), &ScanRecorder::problem, this,
             [this](const QString &message) { MessageBox::exclamation(this, message); });
     if (!m_history->open(path.isEmpty() ? ScanHistory::defaultPath() : path))

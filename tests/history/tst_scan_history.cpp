@@ -323,13 +323,17 @@ private Q_SLOTS:
     }
 
     // A scan is recorded while it runs, a second's rows at a time, and is nobody's earlier
-    // scan until it ends; names that come after their row was written follow it, rows the
-    // user deletes stay, and the end writes only what came since the last write.
+    // scan until it ends; a row waits for its hardware address, names that come after their
+    // row was written follow it, rows the user deletes stay, and the end writes only what
+    // came since the last write.
     void recordedWhileRunning()
     {
         ResultGrid table;
-        table.setCols(3);
+        table.setCols(5);
         ScanRecorder recorder(table);
+        // A row still waiting for its hardware address waits, with the rows after it.
+        bool hardwareIn = false;
+        recorder.setRowReady([&](qsizetype row) { return row != 39990 || hardwareIn; });
         QVERIFY(recorder.open(path));
         recorder.scanStarting("10.1.0.0", "10.1.255.255", ScanSettings{});
         fillTable(table, 40000);
@@ -338,7 +342,15 @@ private Q_SLOTS:
         table.setText(u" resolving ..."_s);
         ScanHistory reader;
         QVERIFY(reader.open(path).ok);
+        QTRY_COMPARE(reader.load(recorder.recordedId()).value_or(ScanRecord()).rows.size(), 39989);
+        table.setRow(39990);
+        table.setCol(3);
+        table.setText(u"00:11:32:aa:bb:01"_s);
+        hardwareIn = true;
         QTRY_COMPARE(reader.load(recorder.recordedId()).value_or(ScanRecord()).rows.size(), 40000);
+        QCOMPARE(reader.load(recorder.recordedId())->rows[39989].hardware, u"00:11:32:aa:bb:01"_s);
+        table.setRow(2);
+        table.setCol(2);
         QVERIFY(!reader.previous("10.1.0.0", "10.1.255.255", false));
         table.setText(u"late.example"_s); // row 2's name comes in
         table.RemoveItem(1);
