@@ -62,11 +62,11 @@ ScanEngine::ScanEngine(EchoControl &echo, LookupControl &lookup, ResultGrid &tab
     connect(&m_echo, &EchoControl::EchoReply, this, &ScanEngine::ICMP_EchoReply);
     connect(&m_lookup, &LookupControl::LookupAnswer, this, &ScanEngine::DNS_LookupAnswer);
     connect(&m_table, &ResultGrid::rowsRemovedFromTable, this, &ScanEngine::forgetRows);
-    // Held lookups start after the answer that made room has been delivered: the control
-    // still counts that one while its handler runs.
     m_arpRecheckTimer.setSingleShot(true);
     m_arpRecheckTimer.setInterval(ArpRecheckMs);
     connect(&m_arpRecheckTimer, &QTimer::timeout, this, &ScanEngine::askAgain);
+    // Held lookups start after the answer that made room has been delivered: the control
+    // still counts that one while its handler runs.
     m_heldLookupTimer.setSingleShot(true);
     m_heldLookupTimer.setInterval(0);
     connect(&m_heldLookupTimer, &QTimer::timeout, this, &ScanEngine::startHeldLookups);

@@ -163,6 +163,8 @@ private:
     // When this scan first sent to the address, for the neighbour table's confirmation
     // time; none when not recorded.
     std::int64_t takeFirstSent(std::int64_t key);
+    // Asks the neighbour table again about the ARP checks it was still verifying.
+    void askAgain();
     void updateDnsPercent();
     const QString &roundTripText(std::int16_t milliseconds);
     static std::int64_t rowKey(QStringView address);
@@ -233,10 +235,10 @@ private:
     VendorOf m_vendorOf;
     // Neighbour answers of this scan still to come; the scan completes after them.
     std::int64_t m_neighboursOutstanding = 0;
+    QSet<std::int64_t> m_hardwarePending; // listed addresses asked about, not yet answered
     // Kept only where a failed request may list a host (inverted scans, ARP-only hosts):
     // address -> steady-clock time of its first request. Erased at its last outcome.
     bool m_recordFirstSent = false;
-    QSet<std::int64_t> m_hardwarePending; // listed addresses asked about
     QHash<std::int64_t, std::int64_t> m_firstSent;
     // Addresses whose every request failed, waiting for the neighbour table's word.
     struct ArpCheck
@@ -248,5 +250,4 @@ private:
     // Checks asked again shortly, while the kernel is still asking the host itself.
     std::vector<std::int64_t> m_arpRechecks;
     QTimer m_arpRecheckTimer;
-    void askAgain();
 };
