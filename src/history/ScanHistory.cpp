@@ -64,6 +64,13 @@ const QString ScanColumns = u"id, first_address, last_address, inverted, pings_p
                             "ping_timeout, ping_ttl, inter_ping_delay, resolve_dns, started, "
                             "ended, completed"_s;
 
+// A scan of several ranges has no last address; the column is never NULL, and NULL would
+// match no earlier scan either.
+QVariant addressField(const QString &address)
+{
+    return address.isNull() ? QVariant(u""_s) : QVariant(address);
+}
+
 } // namespace
 
 QString ScanHistory::defaultPath()
@@ -449,10 +456,17 @@ qint64 ScanHistory::beginScan(const ScanRecord &scan)
                   "completed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
         const ScanSettings &s = scan.settings;
         // Running until finishScan says otherwise: no one takes it for an earlier scan.
-        const QVariant values[] = {scan.firstAddress,      scan.lastAddress, scan.inverted,
-                                   s.Pings_per_Node,       s.Ping_Timeout,   s.Ping_TTL,
-                                   s.Inter_Ping_Delay,     s.Resolve_DNS,    timeText(scan.started),
-                                   timeText(scan.started), Running};
+        const QVariant values[] = {scan.firstAddress,
+                                   addressField(scan.lastAddress),
+                                   scan.inverted,
+                                   s.Pings_per_Node,
+                                   s.Ping_Timeout,
+                                   s.Ping_TTL,
+                                   s.Inter_Ping_Delay,
+                                   s.Resolve_DNS,
+                                   timeText(scan.started),
+                                   timeText(scan.started),
+                                   Running};
         for (int i = 0; i < int(std::size(values)); ++i)
             q.bindValue(i, values[i]);
         if (!q.exec())
@@ -753,7 +767,7 @@ std::optional<ScanRecord> ScanHistory::previous(const QString &firstAddress,
 {
     return readScan(u"first_address = ? AND last_address = ? AND inverted = ? AND id < ? AND "
                     "completed > 0"_s,
-                    {firstAddress, lastAddress, inverted,
+                    {firstAddress, addressField(lastAddress), inverted,
                      before > 0 ? before : std::numeric_limits<qint64>::max()},
                     withRows);
 }
@@ -765,8 +779,8 @@ qint64 ScanHistory::stoppedSince(const ScanRecord &scan, qint64 before) const
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(u"SELECT count(*) FROM scans WHERE first_address = ? AND last_address = ? AND "
               "inverted = ? AND id > ? AND id < ? AND completed <= 0"_s);
-    const QVariant values[] = {scan.firstAddress, scan.lastAddress, scan.inverted, scan.id,
-                               before > 0 ? before : std::numeric_limits<qint64>::max()};
+    const QVariant values[] = {scan.firstAddress, addressField(scan.lastAddress), scan.inverted,
+                               scan.id, before > 0 ? before : std::numeric_limits<qint64>::max()};
     for (int i = 0; i < int(std::size(values)); ++i)
         q.bindValue(i, values[i]);
     return q.exec() && q.next() ? q.value(0).toLongLong() : 0;
@@ -786,7 +800,8 @@ void ScanHistory::fillUnknownNames(ScanRecord &scan, int scans) const
     q.prepare(u"SELECT id FROM scans WHERE first_address = ? AND last_address = ? AND "
               "inverted = ? AND id < ? AND completed >= 0 AND resolve_dns = 1 ORDER BY id DESC "
               "LIMIT ?"_s);
-    const QVariant values[] = {scan.firstAddress, scan.lastAddress, scan.inverted, scan.id, scans};
+    const QVariant values[] = {scan.firstAddress, addressField(scan.lastAddress), scan.inverted,
+                               scan.id, scans};
     for (int i = 0; i < int(std::size(values)); ++i)
         q.bindValue(i, values[i]);
     if (!q.exec())

@@ -457,6 +457,14 @@ private Q_SLOTS:
         form.compareForm()->Export_Button_Click();
         QCOMPARE(MessageBox::takeShown().value(0).text, u"Exported 3 changes to changes.csv"_s);
         QCOMPARE(changeLines(fileBytes(m_dir.filePath(u"changes.csv"_s))), asCsv);
+
+        // A scan of several ranges is recorded and compared like one of a single range.
+        const QString pieces = u"--fail-on-change -n -c 1 --rate 1000 127.0.0.1-2 127.1.0.5"_s;
+        const ScanProgram firstOfPieces = ScanProgram::run(pieces);
+        QVERIFY2(firstOfPieces.exitCode == 6, firstOfPieces.err.constData());
+        const ScanProgram secondOfPieces = ScanProgram::run(pieces);
+        QVERIFY2(secondOfPieces.exitCode == 0, secondOfPieces.err.constData());
+        QVERIFY(secondOfPieces.err.isEmpty());
     }
 
     // A comparison needs only to read the history: from a read-only folder, or as a user who
