@@ -438,9 +438,11 @@ void ScanEngine::ICMP_EchoReply(const QString &HostAddress, std::int16_t RoundTr
             // after this scan's request shows its hardware address.
             const std::int64_t sent = m_recordFirstSent ? takeFirstSent(key) : -1;
             const std::int64_t since = answered ? -1 : sent;
-            if ((answered || since >= 0) && askNeighbour(key, since))
+            if ((answered || since >= 0) && askNeighbour(key, since)) {
                 m_hardwarePending.insert(key);
-            else
+                if (!answered)
+                    m_arpChecks.insert(key, {HostAddress, since, false});
+            } else
                 Q_EMIT hardwareAnswered(m_table.Rows() - 1);
         }
     } else if (m_recordFirstSent) {
@@ -538,12 +540,13 @@ void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t t
     if (m_neighboursOutstanding > 0)
         --m_neighboursOutstanding;
     const std::int64_t key = answer.address;
-    m_hardwarePending.remove(key);
     qsizetype row = m_listedRows.value(key, -1);
     if (const auto check = m_arpChecks.constFind(key); check != m_arpChecks.cend()) {
         const ArpCheck asked = *check;
         const bool confirmed = answer.hardware && answer.confirmedSince;
-        if (row < 0 && !confirmed && answer.verifying && m_clock() - asked.sinceNs < ArpVerifyNs) {
+        const bool undecided = !asked.listIfConfirmed || row < 0;
+        if (undecided && !confirmed && answer.verifying &&
+            m_clock() - asked.sinceNs < ArpVerifyNs) {
             m_arpRechecks.push_back(key);
             if (!m_arpRecheckTimer.isActive())
                 m_arpRecheckTimer.start();
@@ -551,16 +554,17 @@ void ScanEngine::neighbourAnswered(const NeighbourAnswer &answer, std::int64_t t
         }
         m_arpChecks.erase(check);
         // Listed meanwhile (a late reply) or not confirmed since the request: nothing to add.
-        if (row < 0 && confirmed) {
+        if (asked.listIfConfirmed && row < 0 && confirmed) {
             const QString address = Number_To_Address(AddressNumber(answer.address));
             const QString noEcho = NoEchoReply();
             appendRow(address, asked.hostAddress, 0, false, &noEcho);
             m_view.setNodeCount(m_table.Rows() - 1);
             row = m_table.Rows() - 1;
-        } else {
+        } else if (asked.listIfConfirmed) {
             row = -1;
         }
     }
+    m_hardwarePending.remove(key);
     if (row > 0 && answer.hardware) {
         const bool failed = m_table.cellKind(row, 1) == ResultGrid::Kind::Failure;
         if (!failed || answer.confirmedSince) {

@@ -240,11 +240,13 @@ private:
     // address -> steady-clock time of its first request. Erased at its last outcome.
     bool m_recordFirstSent = false;
     QHash<std::int64_t, std::int64_t> m_firstSent;
-    // Addresses whose every request failed, waiting for the neighbour table's word.
+    // Addresses whose every request failed, waiting for the neighbour table's word: to be
+    // listed as answering only ARP, or (inverted) to show the hardware address of their row.
     struct ArpCheck
     {
         QString hostAddress; // as replied
         std::int64_t sinceNs = 0;
+        bool listIfConfirmed = true;
     };
     QHash<std::int64_t, ArpCheck> m_arpChecks;
     // Checks asked again shortly, while the kernel is still asking the host itself.

@@ -96,6 +96,28 @@ private Q_SLOTS:
         }
     }
 
+    // An entry the host confirmed before the moment asked about is still reachable to the
+    // kernel: it is probed, and asked again, the host's answer confirms it.
+    void probeOfAnEarlierEntry()
+    {
+        IcmpEcho echo;
+        NeighbourTable table;
+        QSignalSpy answers(&table, &NeighbourControl::answered);
+        const std::uint32_t number = *parseDottedQuad(u"127.3.0.4"_s);
+        pingAll(echo, {u"127.3.0.4"_s});
+        QTest::qWait(50);
+        const std::int64_t since = steadyNs();
+        table.lookup(number, since, 1);
+        QTRY_COMPARE(answers.size(), 1);
+        auto answer = answers[0][0].value<NeighbourAnswer>();
+        QVERIFY(answer.hardware && !answer.confirmedSince && answer.verifying);
+        QTRY_VERIFY([&] {
+            answers.clear();
+            table.lookup(number, since, 2);
+            return answers.wait(1000) && answers[0][0].value<NeighbourAnswer>().confirmedSince;
+        }());
+    }
+
     // Many questions at once go out in batches and each is answered once, with its tag;
     // questions dropped by cancelAll() are never answered.
     void batchesAndCancel()

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 #include <arpa/inet.h>
 #include <linux/neighbour.h>
@@ -26,7 +27,8 @@ std::int64_t steadyNs()
 // Appends one request: header, fixed part, and an IPv4 address attribute.
 template <typename Fixed>
 void appendRequest(QByteArray &out, std::uint16_t type, std::uint32_t sequence, const Fixed &fixed,
-                   std::uint16_t addressAttribute, std::uint32_t address)
+                   std::uint16_t addressAttribute, std::uint32_t address,
+                   std::uint16_t flags = NLM_F_REQUEST)
 {
     const std::uint32_t inNetworkOrder = htonl(address);
     const std::size_t attributeLength = RTA_LENGTH(sizeof inNetworkOrder);
@@ -37,7 +39,7 @@ void appendRequest(QByteArray &out, std::uint16_t type, std::uint32_t sequence, 
     nlmsghdr header{};
     header.nlmsg_len = std::uint32_t(length);
     header.nlmsg_type = type;
-    header.nlmsg_flags = NLM_F_REQUEST;
+    header.nlmsg_flags = flags;
     header.nlmsg_seq = sequence;
     std::memcpy(base, &header, sizeof header);
     std::memcpy(base + NLMSG_HDRLEN, &fixed, sizeof fixed);
@@ -105,7 +107,7 @@ NeighbourTable::~NeighbourTable()
 
 void NeighbourTable::lookup(std::uint32_t address, std::int64_t sinceNs, std::int64_t tag)
 {
-    m_queue.push_back({address, sinceNs, tag, false});
+    m_queue.push_back({address, sinceNs, tag, false, {}});
     scheduleBatch();
 }
 
@@ -157,7 +159,7 @@ void NeighbourTable::startBatch()
             route.rtm_family = AF_INET;
             route.rtm_dst_len = 32;
             const std::uint32_t sequence = m_nextSequence++;
-            m_inFlight.insert(sequence, {slot, false});
+            m_inFlight.insert(sequence, {slot, Step::Route});
             appendRequest(requests, RTM_GETROUTE, sequence, route, RTA_DST, m_batch[slot].address);
         }
     }
@@ -226,7 +228,8 @@ void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
     const char *payload = message + NLMSG_HDRLEN;
     const std::size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
 
-    if (header.nlmsg_type == RTM_NEWROUTE && !step.neighbour && payloadLength >= sizeof(rtmsg)) {
+    if (header.nlmsg_type == RTM_NEWROUTE && step.step == Step::Route &&
+        payloadLength >= sizeof(rtmsg)) {
         rtmsg route;
         std::memcpy(&route, payload, sizeof route);
         bool viaRouter = false;
@@ -245,11 +248,21 @@ void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
             neighbour.ndm_family = AF_INET;
             neighbour.ndm_ifindex = interface;
             const std::uint32_t sequence = m_nextSequence++;
-            m_inFlight.insert(sequence, {step.slot, true});
+            m_inFlight.insert(sequence, {step.slot, Step::Neighbour});
             appendRequest(followUps, RTM_GETNEIGH, sequence, neighbour, NDA_DST, question.address);
             return;
         }
-    } else if (header.nlmsg_type == RTM_NEWNEIGH && step.neighbour &&
+    } else if (header.nlmsg_type == NLMSG_ERROR && step.step == Step::Probe) {
+        // The acknowledgement of a probe: on success the host's answer follows within
+        // moments, and the caller asks again for it.
+        nlmsgerr error{};
+        if (payloadLength >= sizeof error)
+            std::memcpy(&error, payload, sizeof error);
+        result = question.found;
+        result.verifying = payloadLength >= sizeof error && error.error == 0;
+        if (!result.verifying)
+            m_probeRefused = true;
+    } else if (header.nlmsg_type == RTM_NEWNEIGH && step.step == Step::Neighbour &&
                payloadLength >= sizeof(ndmsg)) {
         ndmsg neighbour;
         std::memcpy(&neighbour, payload, sizeof neighbour);
@@ -282,6 +295,23 @@ void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
                 // to a tick too old: an answer to the request itself must still count.
                 result.confirmedSince = confirmedAt + m_nsPerTick >= question.sinceNs;
             }
+        }
+        // An entry the host confirmed only before the moment asked about stays reachable in
+        // the kernel's eyes for up to a minute, and nothing would ask the host again
+        // meanwhile: have the kernel probe it now (one unicast ARP request to that host).
+        const bool wantsConfirmation = question.sinceNs != std::numeric_limits<std::int64_t>::min();
+        if (wantsConfirmation && result.hardware && !result.confirmedSince && !result.verifying &&
+            !(neighbour.ndm_state & NUD_PERMANENT) && !m_probeRefused) {
+            ndmsg probe{};
+            probe.ndm_family = AF_INET;
+            probe.ndm_ifindex = neighbour.ndm_ifindex;
+            probe.ndm_state = NUD_PROBE;
+            const std::uint32_t sequence = m_nextSequence++;
+            m_inFlight.insert(sequence, {step.slot, Step::Probe});
+            m_batch[step.slot].found = result;
+            appendRequest(followUps, RTM_NEWNEIGH, sequence, probe, NDA_DST, question.address,
+                          NLM_F_REQUEST | NLM_F_REPLACE | NLM_F_ACK);
+            return;
         }
     }
     // Anything else (an error such as "no entry", an unexpected reply): nothing known.

@@ -42,6 +42,7 @@ private:
         std::int64_t sinceNs = 0;
         std::int64_t tag = 0;
         bool answered = false;
+        NeighbourAnswer found; // kept while the kernel's word on a probe is awaited
     };
 
     void startBatch();
@@ -58,14 +59,23 @@ private:
     std::vector<Question> m_batch;
     std::size_t m_unanswered = 0;
     // Sequence number of a request -> its question in the batch, and which step it is.
+    enum class Step
+    {
+        Route,
+        Neighbour,
+        Probe
+    };
     struct InFlight
     {
         std::size_t slot = 0;
-        bool neighbour = false; // false: the route step
+        Step step = Step::Route;
     };
     QHash<std::uint32_t, InFlight> m_inFlight;
     std::uint32_t m_nextSequence = 1;
     QTimer m_startTimer;
     QTimer m_batchTimer;
     std::int64_t m_nsPerTick = 10'000'000;
+    // The kernel refused to probe an entry for us (no CAP_NET_ADMIN, or too old a kernel):
+    // not asked again.
+    bool m_probeRefused = false;
 };
