@@ -101,17 +101,10 @@ class TestDeviceNameLookup : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void queries()
+    // The NetBIOS query as the protocol has it; the mDNS query is tried against a real
+    // responder by tst_net_scan_cli (deviceOwnName).
+    void netbiosQuery()
     {
-        QCOMPARE(DeviceNameLookup::mdnsQuery(0x1234, 0x7f030002),
-                 QByteArray("\x12\x34\0\0\0\1\0\0\0\0\0\0"
-                            "\x01"
-                            "2\x01"
-                            "0\x01"
-                            "3\x03"
-                            "127\x07in-addr\x04"
-                            "arpa\0\0\x0c\0\x01",
-                            40));
         const QByteArray nbstat = DeviceNameLookup::netbiosQuery(7);
         QCOMPARE(nbstat.size(), 12 + 34 + 4);
         QCOMPARE(nbstat.mid(12, 3), QByteArray(" CK"));
@@ -168,10 +161,9 @@ private Q_SLOTS:
     {
         QFETCH(bool, netbios);
         QFETCH(QByteArray, bytes);
-        QFETCH(QString, name);
-        QCOMPARE(netbios ? DeviceNameLookup::netbiosName(bytes, 5)
-                         : DeviceNameLookup::mdnsName(bytes, 5, 0x7f030002),
-                 name);
+        QTEST(netbios ? DeviceNameLookup::netbiosName(bytes, 5)
+                      : DeviceNameLookup::mdnsName(bytes, 5, 0x7f030002),
+              "name");
     }
 
     // DNS's answer stands where it named the host; otherwise mDNS is asked first (twice when

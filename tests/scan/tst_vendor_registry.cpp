@@ -72,7 +72,6 @@ private Q_SLOTS:
     void makers()
     {
         QFETCH(QString, hardware);
-        QFETCH(QString, vendor);
         VendorRegistry registry;
         registry.addCsv(Sample);
         QCOMPARE(registry.size(), std::size_t(7));
@@ -81,7 +80,7 @@ private Q_SLOTS:
         if (!address)
             return;
         QCOMPARE(address->text(), hardware.toLower());
-        QCOMPARE(registry.vendorOf(*address), vendor);
+        QTEST(registry.vendorOf(*address), "vendor");
     }
 
     // Of the refreshed copy (first folder) and the packaged one, each registry comes from
@@ -97,7 +96,6 @@ private Q_SLOTS:
     void newerCopyWins()
     {
         QFETCH(int, refreshedAgeDays);
-        QFETCH(QString, vendor);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString refreshed = dir.filePath(u"var"_s);
@@ -113,7 +111,7 @@ private Q_SLOTS:
         VendorRegistry registry;
         registry.load({refreshed, packaged, dir.filePath(u"missing"_s)});
         QCOMPARE(registry.sources().size(), 1);
-        QCOMPARE(registry.vendorOf(*HardwareAddress::fromText(u"00:11:32:00:00:01"_s)), vendor);
+        QTEST(registry.vendorOf(*HardwareAddress::fromText(u"00:11:32:00:00:01"_s)), "vendor");
         QCOMPARE(registry.vendorOf(*HardwareAddress::fromText(u"02:11:32:00:00:01"_s)),
                  u"Private address"_s);
 

@@ -65,7 +65,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("to");
         QTest::addColumn<bool>("names");
         QTest::addColumn<bool>("inverted");
-        QTest::addColumn<QString>("listed");
+        QTest::addColumn<QString>("listed"); // sorted as text
         const auto row = [](const char *name, const char *from, const char *to, bool names,
                             bool inverted, const char *listed) {
             QTest::newRow(name) << QString(from) << QString(to) << names << inverted
@@ -84,14 +84,13 @@ private Q_SLOTS:
         QFETCH(QString, to);
         QFETCH(bool, names);
         QFETCH(bool, inverted);
-        QFETCH(QString, listed); // sorted as text
         form->engine().Resolve_DNS = names;
         form->engine().Reverse_Scan = inverted;
         startScan(from, to);
         QTRY_VERIFY_WITH_TIMEOUT(!form->engine().isRunning(), 20000);
         QStringList addresses = column(0);
         addresses.sort();
-        QCOMPARE(addresses.join(u' '), listed);
+        QTEST(addresses.join(u' '), "listed");
         for (qsizetype row = 1; row < form->Table().Rows(); ++row) {
             const QString address = form->Table().cellText(row, 0);
             const QString text = form->Table().cellText(row, 1);

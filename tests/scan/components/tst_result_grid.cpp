@@ -57,23 +57,6 @@ private Q_SLOTS:
         QCOMPARE(m_grid->index(3, 0).data(ResultGrid::KindRole).toInt(),
                  int(ResultGrid::Kind::Failure));
     }
-
-    // A cell's kind reads back, also through the model; a run of rows goes in one removal.
-    void kindsAndRemoval()
-    {
-        m_grid->setCol(2);
-        m_grid->setCellKind(ResultGrid::Kind::Resolving);
-        QCOMPARE(m_grid->CellKind(), ResultGrid::Kind::Resolving);
-        QCOMPARE(m_grid->cellKind(m_grid->Row(), 2), ResultGrid::Kind::Resolving);
-        QCOMPARE(m_grid->cellKind(99, 2), ResultGrid::Kind::Plain);
-        for (int i = 2; i <= 5; ++i)
-            appendRow(QString::number(i));
-        QSignalSpy removed(m_grid.get(), &ResultGrid::rowsRemovedFromTable);
-        m_grid->removeTableRows(2, 3);
-        QCOMPARE(removed.count(), 1);
-        QCOMPARE(m_grid->Rows(), 3);
-        QCOMPARE(m_grid->cellText(2, 0), u"5"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestResultGrid)
