@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -119,6 +120,7 @@ void NeighbourTable::scheduleBatch()
 
 void NeighbourTable::cancelAll()
 {
+    ++m_cancels;
     m_queue.clear();
     m_batch.clear();
     m_inFlight.clear();
@@ -143,14 +145,101 @@ bool NeighbourTable::send(const QByteArray &messages)
     }
 }
 
+bool NeighbourTable::requestRoutes()
+{
+    QByteArray request(qsizetype(NLMSG_LENGTH(sizeof(rtmsg))), '\0');
+    nlmsghdr header{};
+    header.nlmsg_len = std::uint32_t(request.size());
+    header.nlmsg_type = RTM_GETROUTE;
+    header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    header.nlmsg_seq = m_nextSequence++;
+    rtmsg route{};
+    route.rtm_family = AF_INET;
+    std::memcpy(request.data(), &header, sizeof header);
+    std::memcpy(request.data() + NLMSG_HDRLEN, &route, sizeof route);
+    if (!send(request))
+        return false;
+    m_routesSequence = header.nlmsg_seq;
+    m_reading.clear();
+    m_readingInterrupted = false;
+    m_batchTimer.start();
+    return true;
+}
+
+// One route of the dump: kept when it may reach a host without a gateway. Several next
+// hops, or a next-hop object, may hold one without: kept too, and the route step decides.
+void NeighbourTable::readRoute(const nlmsghdr &header, const char *message)
+{
+    if (header.nlmsg_flags & NLM_F_DUMP_INTR)
+        m_readingInterrupted = true;
+    const std::size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
+    if (header.nlmsg_type != RTM_NEWROUTE || payloadLength < sizeof(rtmsg))
+        return;
+    rtmsg route;
+    std::memcpy(&route, message + NLMSG_HDRLEN, sizeof route);
+    if (route.rtm_family != AF_INET || route.rtm_type != RTN_UNICAST || route.rtm_dst_len > 32)
+        return;
+    bool viaRouter = false;
+    std::uint32_t network = 0;
+    forEachAttribute(message + NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(rtmsg)),
+                     payloadLength - std::min(payloadLength, NLMSG_ALIGN(sizeof(rtmsg))),
+                     [&](unsigned type, const char *value, std::size_t length) {
+                         if (type == RTA_GATEWAY || type == RTA_VIA)
+                             viaRouter = true;
+                         else if (type == RTA_DST && length >= sizeof network)
+                             std::memcpy(&network, value, sizeof network);
+                     });
+    if (viaRouter)
+        return;
+    const std::uint32_t mask =
+        route.rtm_dst_len == 0 ? 0 : ~std::uint32_t(0) << (32 - route.rtm_dst_len);
+    m_reading.push_back({ntohl(network) & mask, mask});
+}
+
+bool NeighbourTable::mayBeDirect(std::uint32_t address) const
+{
+    return std::any_of(m_direct.cbegin(), m_direct.cend(), [address](const Prefix &prefix) {
+        return (address & prefix.mask) == prefix.network;
+    });
+}
+
 void NeighbourTable::startBatch()
 {
-    if (!m_batch.empty() || m_queue.empty())
+    if (!m_batch.empty() || m_queue.empty() || m_routesSequence != 0)
         return;
+    const bool routesDue = m_routes == Routes::Unknown ||
+                           (m_routes == Routes::Known && m_routesAge.hasExpired(RoutesRefreshMs));
+    if (m_fd >= 0 && routesDue) {
+        if (requestRoutes())
+            return; // the batch starts when the routes are in
+        m_routes = Routes::Unusable;
+    }
+    // Addresses no direct route covers are answered after the batch has gone out.
+    std::vector<Question> behindRouters;
     while (!m_queue.empty() && m_batch.size() < std::size_t(BatchSize)) {
-        m_batch.push_back(m_queue.front());
+        if (m_routes == Routes::Known && !mayBeDirect(m_queue.front().address))
+            behindRouters.push_back(m_queue.front());
+        else
+            m_batch.push_back(m_queue.front());
         m_queue.pop_front();
     }
+    QPointer<NeighbourTable> self(this);
+    const std::uint64_t cancels = m_cancels;
+    if (!m_batch.empty())
+        sendBatch();
+    for (const Question &question : behindRouters) {
+        if (!self || m_cancels != cancels)
+            return;
+        NeighbourAnswer none;
+        none.address = question.address;
+        Q_EMIT answered(none, question.tag);
+    }
+    if (self)
+        scheduleBatch();
+}
+
+void NeighbourTable::sendBatch()
+{
     m_unanswered = m_batch.size();
     QByteArray requests;
     if (m_fd >= 0) {
@@ -208,13 +297,31 @@ void NeighbourTable::readReplies()
         m_batch.clear();
         m_inFlight.clear();
         m_batchTimer.stop();
-        scheduleBatch();
     }
+    scheduleBatch();
 }
 
 void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
                                    QByteArray &followUps)
 {
+    if (m_routesSequence != 0 && header.nlmsg_seq == m_routesSequence) {
+        if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR) {
+            // An error, or routes that changed while they were read: asked again later.
+            const bool whole = header.nlmsg_type == NLMSG_DONE && !m_readingInterrupted;
+            m_routesSequence = 0;
+            m_batchTimer.stop();
+            if (whole)
+                m_direct = std::move(m_reading);
+            m_routes = whole                              ? Routes::Known
+                       : header.nlmsg_type == NLMSG_ERROR ? Routes::Unusable
+                                                          : Routes::Unknown;
+            m_routesAge.start();
+            m_reading = {};
+        } else {
+            readRoute(header, message);
+        }
+        return;
+    }
     const auto flight = m_inFlight.constFind(header.nlmsg_seq);
     if (flight == m_inFlight.cend())
         return;
@@ -331,7 +438,16 @@ void NeighbourTable::answer(std::size_t slot, const NeighbourAnswer &result)
 
 void NeighbourTable::giveUp()
 {
+    if (m_routesSequence != 0) {
+        // The routes never came: every question goes to the route step from now on.
+        m_routesSequence = 0;
+        m_routes = Routes::Unusable;
+        m_reading = {};
+        scheduleBatch();
+        return;
+    }
     QPointer<NeighbourTable> self(this);
+    const std::uint64_t cancels = m_cancels;
     // Answered from a copy: a listener may ask again, or cancel, meanwhile.
     std::vector<Question> batch = std::move(m_batch);
     m_batch.clear();
@@ -344,7 +460,7 @@ void NeighbourTable::giveUp()
         NeighbourAnswer none;
         none.address = question.address;
         Q_EMIT answered(none, question.tag);
-        if (!self)
+        if (!self || m_cancels != cancels)
             return;
     }
     scheduleBatch();

@@ -3,6 +3,7 @@
 #include "scan/components/NeighbourControl.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QTimer>
 
@@ -17,7 +18,9 @@ class QSocketNotifier;
 // gateway on the way) has its hardware address looked up, on the route's interface, so a
 // router's address is never shown for the hosts behind it. Questions go to the kernel in
 // batches on one socket, watched from the event loop; a batch the kernel leaves unanswered
-// is given up after a second, its questions answered with nothing.
+// is given up after a second, its questions answered with nothing. The routing tables are
+// read first (and again every few seconds): an address that no route without a gateway
+// covers is answered at once, so hosts behind a router cost no question to the kernel.
 class NeighbourTable : public NeighbourControl
 {
     Q_OBJECT
@@ -34,6 +37,7 @@ public:
 
     static constexpr int BatchSize = 256;
     static constexpr int BatchTimeoutMs = 1000;
+    static constexpr int RoutesRefreshMs = 5000;
 
 private:
     struct Question
@@ -46,6 +50,10 @@ private:
     };
 
     void startBatch();
+    void sendBatch();
+    bool requestRoutes();
+    void readRoute(const struct nlmsghdr &header, const char *message);
+    bool mayBeDirect(std::uint32_t address) const;
     void readReplies();
     void handleMessage(const struct nlmsghdr &header, const char *message, QByteArray &followUps);
     void answer(std::size_t slot, const NeighbourAnswer &result);
@@ -78,4 +86,24 @@ private:
     // The kernel refused to probe an entry for us (no CAP_NET_ADMIN, or too old a kernel):
     // not asked again.
     bool m_probeRefused = false;
+
+    // Prefixes of the routes, in every table, that may reach a host directly (no gateway).
+    struct Prefix
+    {
+        std::uint32_t network = 0;
+        std::uint32_t mask = 0;
+    };
+    enum class Routes
+    {
+        Unknown,
+        Known,
+        Unusable
+    };
+    Routes m_routes = Routes::Unknown;
+    std::vector<Prefix> m_direct;
+    std::vector<Prefix> m_reading;      // of the dump under way
+    std::uint32_t m_routesSequence = 0; // the dump under way; 0: none
+    bool m_readingInterrupted = false;
+    QElapsedTimer m_routesAge;
+    std::uint64_t m_cancels = 0;
 };
