@@ -161,6 +161,7 @@ bool NeighbourTable::requestRoutes()
         return false;
     m_routesSequence = header.nlmsg_seq;
     m_reading.clear();
+    m_routesRead = 0;
     m_readingInterrupted = false;
     m_batchTimer.start();
     return true;
@@ -172,6 +173,7 @@ void NeighbourTable::readRoute(const nlmsghdr &header, const char *message)
 {
     if (header.nlmsg_flags & NLM_F_DUMP_INTR)
         m_readingInterrupted = true;
+    ++m_routesRead;
     const std::size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
     if (header.nlmsg_type != RTM_NEWROUTE || payloadLength < sizeof(rtmsg))
         return;
@@ -308,13 +310,15 @@ void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
         if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR) {
             // An error, or routes that changed while they were read: asked again later.
             const bool whole = header.nlmsg_type == NLMSG_DONE && !m_readingInterrupted;
+            // A router's full tables are neither read every few seconds nor searched per row.
+            const bool few = m_routesRead <= MaxRoutes && m_reading.size() <= MaxDirectRoutes;
             m_routesSequence = 0;
             m_batchTimer.stop();
-            if (whole)
+            if (whole && few)
                 m_direct = std::move(m_reading);
-            m_routes = whole                              ? Routes::Known
-                       : header.nlmsg_type == NLMSG_ERROR ? Routes::Unusable
-                                                          : Routes::Unknown;
+            m_routes = whole && few                               ? Routes::Known
+                       : !few || header.nlmsg_type == NLMSG_ERROR ? Routes::Unusable
+                                                                  : Routes::Unknown;
             m_routesAge.start();
             m_reading = {};
         } else {

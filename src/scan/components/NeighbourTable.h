@@ -38,6 +38,8 @@ public:
     static constexpr int BatchSize = 256;
     static constexpr int BatchTimeoutMs = 1000;
     static constexpr int RoutesRefreshMs = 5000;
+    static constexpr std::size_t MaxRoutes = 10'000;
+    static constexpr std::size_t MaxDirectRoutes = 256;
 
 private:
     struct Question
@@ -103,6 +105,7 @@ private:
     std::vector<Prefix> m_direct;
     std::vector<Prefix> m_reading;      // of the dump under way
     std::uint32_t m_routesSequence = 0; // the dump under way; 0: none
+    std::size_t m_routesRead = 0;
     bool m_readingInterrupted = false;
     QElapsedTimer m_routesAge;
     std::uint64_t m_cancels = 0;
