@@ -371,7 +371,10 @@ void NeighbourTable::handleMessage(const nlmsghdr &header, const char *message,
             std::memcpy(&error, payload, sizeof error);
         result = question.found;
         result.verifying = payloadLength >= sizeof error && error.error == 0;
-        if (!result.verifying)
+        // No right to, or a kernel that cannot: not asked again. An entry that went away
+        // meanwhile (ENOENT) says nothing of the next one.
+        if (error.error == -EPERM || error.error == -EACCES || error.error == -EOPNOTSUPP ||
+            error.error == -EINVAL)
             m_probeRefused = true;
     } else if (header.nlmsg_type == RTM_NEWNEIGH && step.step == Step::Neighbour &&
                payloadLength >= sizeof(ndmsg)) {
